@@ -1,0 +1,367 @@
+#include "endpoint_table.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+Q_LOGGING_CATEGORY(lcEndpoints, "lumora.endpoints", QtInfoMsg)
+
+namespace lumora {
+namespace {
+
+// The configured address pieces with the kind of value each takes.
+struct PieceKey {
+    const char *key;
+    EndpointTable::KeyType type;
+};
+constexpr PieceKey kPieces[] = {
+    {"Form2.Command5.account", EndpointTable::KeyType::Name},
+    {"Form2.Command5.domain", EndpointTable::KeyType::Name},
+    {"Form2.Command10.domain", EndpointTable::KeyType::Name},
+    {"Form4.Command12.id", EndpointTable::KeyType::Id},
+    {"Form11.Command1.stream", EndpointTable::KeyType::Stream},
+    {"Form16.Command4.account", EndpointTable::KeyType::Name},
+    {"Form16.Command5.site", EndpointTable::KeyType::Name},
+    {"Form16.Command19.id", EndpointTable::KeyType::Id},
+    {"Form16.Command21.domain", EndpointTable::KeyType::Name},
+    {"Form17.Command9.stream", EndpointTable::KeyType::Stream},
+    {"Form17.Command14.stream", EndpointTable::KeyType::Stream},
+};
+constexpr int kEndpointCount = 65;
+
+bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isAsciiLetter(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+bool isLowerHex(QChar c) { return isAsciiDigit(c) || (c >= u'a' && c <= u'f'); }
+bool isHex(QChar c) { return isLowerHex(c) || (c >= u'A' && c <= u'F'); }
+
+bool allOf(QStringView s, bool (*pred)(QChar))
+{
+    for (QChar c : s)
+        if (!pred(c))
+            return false;
+    return true;
+}
+
+bool isIPv4(QStringView s)
+{
+    const auto parts = s.split(u'.');
+    if (parts.size() != 4)
+        return false;
+    for (QStringView p : parts) {
+        if (p.isEmpty() || p.size() > 3 || !allOf(p, isAsciiDigit))
+            return false;
+        if (p.size() > 1 && p.front() == u'0')
+            return false;
+        if (p.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+bool isIPv6(QStringView s)
+{
+    if (s.size() < 2 || s.size() > 45)
+        return false;
+    const qsizetype gap = s.indexOf(u"::");
+    if (gap >= 0 && s.indexOf(u"::", gap + 1) >= 0)
+        return false;
+    int groups = 0;
+    const auto parts = s.split(u':');
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QStringView p = parts[i];
+        if (p.isEmpty())
+            continue; // part of "::" (checked above) or a leading/trailing colon of it
+        if (i == parts.size() - 1 && p.contains(u'.')) {
+            if (!isIPv4(p))
+                return false;
+            groups += 2;
+            continue;
+        }
+        if (p.size() > 4 || !allOf(p, isHex))
+            return false;
+        ++groups;
+    }
+    // A lone leading or trailing ':' that is not part of "::" is malformed.
+    if ((s.startsWith(u':') && !s.startsWith(u"::")) || (s.endsWith(u':') && !s.endsWith(u"::")))
+        return false;
+    return gap >= 0 ? groups < 8 : groups == 8;
+}
+
+bool isDnsName(QStringView s)
+{
+    if (s.isEmpty() || s.size() > 253)
+        return false;
+    bool allNumeric = true;
+    for (QStringView label : s.split(u'.')) {
+        if (label.isEmpty() || label.size() > 63)
+            return false;
+        if (label.front() == u'-' || label.back() == u'-')
+            return false;
+        for (QChar c : label)
+            if (!isAsciiLetter(c) && !isAsciiDigit(c) && c != u'-')
+                return false;
+        if (!allOf(label, isAsciiDigit))
+            allNumeric = false;
+    }
+    return !allNumeric; // all-numeric names must be IPv4 addresses
+}
+
+QString validateEndpoint(QStringView v)
+{
+    QStringView host = v;
+    QStringView port;
+    if (v.startsWith(u'[')) {
+        const qsizetype close = v.indexOf(u']');
+        if (close < 0)
+            return QStringLiteral("IPv6 address without closing ']'");
+        host = v.mid(1, close - 1);
+        const QStringView rest = v.mid(close + 1);
+        if (!rest.isEmpty()) {
+            if (!rest.startsWith(u':'))
+                return QStringLiteral("unexpected text after ']'");
+            port = rest.mid(1);
+            if (port.isEmpty())
+                return QStringLiteral("':' without a port");
+        }
+        if (!isIPv6(host))
+            return QStringLiteral("\"%1\" is not an IPv6 address").arg(host);
+    } else {
+        const qsizetype colon = v.indexOf(u':');
+        if (colon >= 0) {
+            host = v.left(colon);
+            port = v.mid(colon + 1);
+            if (port.isEmpty())
+                return QStringLiteral("':' without a port");
+        }
+        if (!isIPv4(host) && !isDnsName(host))
+            return QStringLiteral("\"%1\" is not a host name or IPv4 address "
+                                  "(IPv6 addresses go in brackets)").arg(host);
+    }
+    if (!port.isNull()) {
+        bool ok = false;
+        const int n = port.toInt(&ok);
+        if (!allOf(port, isAsciiDigit) || port.size() > 5 || !ok || n < 1 || n > 65535)
+            return QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(port);
+    }
+    return {};
+}
+
+bool isNameChar(QChar c)
+{
+    return isAsciiLetter(c) || isAsciiDigit(c) || c == u'.' || c == u'_' || c == u'-';
+}
+
+bool isGuid(QStringView v)
+{
+    static constexpr int kGroups[] = {8, 4, 4, 4, 12};
+    const auto parts = v.split(u'-');
+    if (parts.size() != 5)
+        return false;
+    for (int i = 0; i < 5; ++i)
+        if (parts[i].size() != kGroups[i] || !allOf(parts[i], isLowerHex))
+            return false;
+    return true;
+}
+
+void report(QList<ConfigMessage> *messages, const QString &file, int line, const QString &text)
+{
+    const ConfigMessage m{file, line, text};
+    qCWarning(lcEndpoints).noquote() << m.toString();
+    if (messages)
+        messages->append(m);
+}
+
+// Reads one file; nullopt (with one message) when the file cannot be used at all.
+std::optional<EndpointTable> readFile(const QString &path, QList<ConfigMessage> *messages)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        report(messages, path, 0, QStringLiteral("is a directory, not a configuration file; ignored"));
+        return std::nullopt;
+    }
+    if (!info.isFile()) {
+        report(messages, path, 0, QStringLiteral("is not a regular file; ignored"));
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        report(messages, path, 0,
+               QStringLiteral("cannot be read (%1); ignored").arg(file.errorString()));
+        return std::nullopt;
+    }
+    const QByteArray content = file.read(EndpointTable::kMaxFileSize + 1);
+    if (content.size() > EndpointTable::kMaxFileSize) {
+        report(messages, path, 0,
+               QStringLiteral("is larger than %1 KiB; ignored").arg(EndpointTable::kMaxFileSize / 1024));
+        return std::nullopt;
+    }
+    if (content.contains('\0')) {
+        report(messages, path, 0, QStringLiteral("is binary, not text; ignored"));
+        return std::nullopt;
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    (void)QString(utf8(content));
+    if (utf8.hasError()) {
+        report(messages, path, 0, QStringLiteral("is not UTF-8 text; ignored"));
+        return std::nullopt;
+    }
+    return EndpointTable::parse(content, path, messages);
+}
+
+} // namespace
+
+QString ConfigMessage::toString() const
+{
+    if (line > 0)
+        return QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(text);
+    return QStringLiteral("%1: %2").arg(file, text);
+}
+
+const QStringList &EndpointTable::allKeys()
+{
+    static const QStringList keys = [] {
+        QStringList k;
+        for (int i = 1; i <= kEndpointCount; ++i)
+            k.append(QStringLiteral("E%1").arg(i, 2, 10, QLatin1Char('0')));
+        for (const PieceKey &p : kPieces)
+            k.append(QString::fromLatin1(p.key));
+        return k;
+    }();
+    return keys;
+}
+
+std::optional<EndpointTable::KeyType> EndpointTable::keyType(QStringView key)
+{
+    if (key.size() == 3 && key.front() == u'E' && allOf(key.mid(1), isAsciiDigit)) {
+        const int n = key.mid(1).toInt();
+        if (n >= 1 && n <= kEndpointCount)
+            return KeyType::Endpoint;
+    }
+    for (const PieceKey &p : kPieces)
+        if (key == QLatin1StringView(p.key))
+            return p.type;
+    return std::nullopt;
+}
+
+bool EndpointTable::isKnownKey(QStringView key)
+{
+    return keyType(key).has_value();
+}
+
+QString EndpointTable::validate(QStringView key, QStringView value)
+{
+    const auto type = keyType(key);
+    if (!type)
+        return QStringLiteral("unknown key \"%1\"").arg(key);
+    if (value.isEmpty())
+        return QStringLiteral("empty value");
+    switch (*type) {
+    case KeyType::Endpoint:
+        return validateEndpoint(value);
+    case KeyType::Id:
+        if (value.size() != 32 || !allOf(value, isLowerHex))
+            return QStringLiteral("must be 32 lowercase hexadecimal digits");
+        return {};
+    case KeyType::Stream:
+        if (!isGuid(value))
+            return QStringLiteral("must be a lowercase GUID like 01234567-89ab-cdef-0123-456789abcdef");
+        return {};
+    case KeyType::Name:
+        if (!allOf(value, isNameChar))
+            return QStringLiteral("may hold only letters A-Z a-z, digits, '.', '_' and '-'");
+        return {};
+    }
+    return {};
+}
+
+std::optional<QString> EndpointTable::value(QStringView key) const
+{
+    const auto it = m_values.constFind(key.toString());
+    if (it == m_values.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+EndpointTable EndpointTable::parse(const QByteArray &content, const QString &fileName,
+                                   QList<ConfigMessage> *messages)
+{
+    EndpointTable table;
+    QByteArray bytes = content;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    const QString text = QString::fromUtf8(bytes);
+
+    QHash<QString, int> seenAt;
+    const auto lines = QStringView(text).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int lineNo = int(i + 1);
+        QStringView line = lines[i];
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        const QStringView trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
+            continue;
+        const qsizetype eq = trimmed.indexOf(u'=');
+        if (eq < 0) {
+            report(messages, fileName, lineNo, QStringLiteral("expected KEY = VALUE"));
+            continue;
+        }
+        const QString key = trimmed.left(eq).trimmed().toString();
+        const QString value = trimmed.mid(eq + 1).trimmed().toString();
+        if (key.isEmpty()) {
+            report(messages, fileName, lineNo, QStringLiteral("no key before '='"));
+            continue;
+        }
+        if (!isKnownKey(key)) {
+            report(messages, fileName, lineNo, QStringLiteral("unknown key \"%1\"").arg(key));
+            continue;
+        }
+        if (const auto earlier = seenAt.constFind(key); earlier != seenAt.constEnd())
+            report(messages, fileName, lineNo,
+                   QStringLiteral("%1 is given again; this value replaces the one on line %2")
+                       .arg(key).arg(*earlier));
+        seenAt.insert(key, lineNo);
+        table.m_values.remove(key);
+        if (value.isEmpty())
+            continue; // left empty on purpose: not configured
+        const QString problem = validate(key, value);
+        if (!problem.isEmpty()) {
+            report(messages, fileName, lineNo,
+                   QStringLiteral("bad value for %1: %2").arg(key, problem));
+            continue;
+        }
+        table.m_values.insert(key, value);
+    }
+    return table;
+}
+
+EndpointTable EndpointTable::load(const QString &path, QList<ConfigMessage> *messages,
+                                  bool missingIsSilent)
+{
+    if (!QFileInfo::exists(path)) {
+        if (!missingIsSilent)
+            report(messages, path, 0, QStringLiteral("no such file"));
+        return {};
+    }
+    return readFile(path, messages).value_or(EndpointTable{});
+}
+
+EndpointTable EndpointTable::loadConfigured(QList<ConfigMessage> *messages, QString *usedPath)
+{
+    const QStringList dirs = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    for (const QString &dir : dirs) {
+        const QString path = dir + QStringLiteral("/lumora/endpoints.conf");
+        if (!QFileInfo::exists(path))
+            continue;
+        if (auto table = readFile(path, messages)) {
+            if (usedPath)
+                *usedPath = path;
+            return *table;
+        }
+        // An unusable file counts as absent: look further along the search path.
+    }
+    return {};
+}
+
+} // namespace lumora

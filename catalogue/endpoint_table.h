@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QLoggingCategory>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcEndpoints)
+
+namespace lumora {
+
+// One problem found in an endpoint configuration. line is 0 when the problem concerns the
+// file as a whole (unreadable, binary, too large).
+struct ConfigMessage {
+    QString file;
+    int line = 0;
+    QString text;
+
+    QString toString() const; // "file:line: text" or "file: text"
+};
+
+// The configured values of the endpoint keys E01..E65 and of the eleven address pieces.
+//
+// File form (UTF-8, optional BOM, LF or CRLF):
+//   # comment
+//   KEY = VALUE
+// Blank lines and '#' lines are ignored; key and value are trimmed. Bad values, unknown
+// keys, lines without '=' and duplicate keys (the later one wins) are reported, and the
+// rest of the file still counts.
+class EndpointTable {
+public:
+    enum class KeyType { Endpoint, Id, Stream, Name };
+
+    // The 76 keys in their canonical order: E01..E65, then the pieces by page and button.
+    static const QStringList &allKeys();
+    static bool isKnownKey(QStringView key);
+    static std::optional<KeyType> keyType(QStringView key);
+    // Empty when the value is valid for the key, else what is wrong with it.
+    static QString validate(QStringView key, QStringView value);
+
+    // The configured value, or nullopt when the key has no valid value.
+    std::optional<QString> value(QStringView key) const;
+    bool has(QStringView key) const { return m_values.contains(key.toString()); }
+    int size() const { return int(m_values.size()); }
+    // Sets a value without validation (for tests and tools that build tables in memory).
+    void set(const QString &key, const QString &value) { m_values.insert(key, value); }
+
+    // Parses a configuration held in memory; fileName is used in messages only.
+    static EndpointTable parse(const QByteArray &content, const QString &fileName,
+                               QList<ConfigMessage> *messages = nullptr);
+    // Reads one file. A missing, unreadable, binary or oversized file gives an empty table
+    // and one message (none for a missing file when missingIsSilent).
+    static EndpointTable load(const QString &path, QList<ConfigMessage> *messages = nullptr,
+                              bool missingIsSilent = false);
+    // Searches lumora/endpoints.conf in the generic config locations ($XDG_CONFIG_HOME,
+    // then each of $XDG_CONFIG_DIRS) and reads the first usable one. No file: empty table.
+    static EndpointTable loadConfigured(QList<ConfigMessage> *messages = nullptr,
+                                        QString *usedPath = nullptr);
+
+    // Configuration files larger than this are refused whole.
+    static constexpr qint64 kMaxFileSize = 1024 * 1024;
+
+private:
+    QHash<QString, QString> m_values;
+};
+
+} // namespace lumora
