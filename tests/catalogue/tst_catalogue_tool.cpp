@@ -1,0 +1,174 @@
+// lumora-catalogue as its user runs it: list, template and check, with and without a
+// configuration.
+
+#include "complete_table.h"
+#include "endpoint_table.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumora;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runTool(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(LUMORA_CATALOGUE_TOOL), args);
+    if (!p.waitForFinished(20000))
+        qFatal("lumora-catalogue did not finish");
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QString writeConfig(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(content);
+    return path;
+}
+
+QByteArray completeConfig()
+{
+    const EndpointTable t = test::completeTable();
+    QByteArray text;
+    for (const QString &key : EndpointTable::allKeys())
+        text += (key + " = " + *t.value(key) + "\n").toUtf8();
+    return text;
+}
+
+// An environment whose config locations hold nothing.
+QProcessEnvironment emptyConfigEnvironment(const QTemporaryDir &dir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.filePath("home"));
+    env.insert("XDG_CONFIG_DIRS", dir.filePath("sys"));
+    return env;
+}
+
+} // namespace
+
+class TestCatalogueTool : public QObject {
+    Q_OBJECT
+
+private slots:
+    void listsEveryStationWithItsAddress()
+    {
+        QTemporaryDir dir;
+        const QString conf = writeConfig(dir, "all.conf", completeConfig());
+        const Run r = runTool({"list", "--config", conf});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 159);
+        QCOMPARE(lines[0], QStringLiteral("page\tbutton\tcaption\taddress\tmissing"));
+        for (const QString &line : lines.mid(1)) {
+            const QStringList f = line.split('\t');
+            QCOMPARE(f.size(), 5);
+            QVERIFY2(f[3].startsWith("http://") || f[3].startsWith("mms://"), qPrintable(line));
+            QVERIFY(f[4].isEmpty());
+        }
+        QCOMPARE(lines[1], QStringLiteral("Form2\tCommand1\tradio goal fm\thttp://e01.example.net/16790\t"));
+        // Captions come out exactly, spaces included.
+        QVERIFY(lines.contains(QString::fromUtf8(u8"Form16\tCommand8\t حياة أف أم \t"
+                                                 "http://e03.example.net/Video/Arabic-Radio/03/Hayat-FM-ps/video.asx\t")));
+        QCOMPARE(lines.last().section('\t', 0, 1), QStringLiteral("Form18\tCommand6"));
+    }
+
+    void listNamesWhatIsMissing()
+    {
+        QTemporaryDir dir;
+        const QString conf = writeConfig(dir, "some.conf", "E01 = one.example\nE05 = five.example\n");
+        const Run r = runTool({"list", "--config", conf});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines[1], QStringLiteral("Form2\tCommand1\tradio goal fm\thttp://one.example/16790\t"));
+        QCOMPARE(lines[5], QString::fromUtf8(u8"Form2\tCommand5\tراديو بارتي\t\t"
+                                             "Form2.Command5.account,Form2.Command5.domain"));
+    }
+
+    void templateIsTheShippedExampleAndParsesClean()
+    {
+        const Run r = runTool({"template"});
+        QCOMPARE(r.exitCode, 0);
+        QFile example(QStringLiteral(LUMORA_EXAMPLE_CONF));
+        QVERIFY(example.open(QIODevice::ReadOnly));
+        QCOMPARE(r.out, QString::fromUtf8(example.readAll()));
+
+        QList<ConfigMessage> messages;
+        const EndpointTable t = EndpointTable::parse(r.out.toUtf8(), "template", &messages);
+        QCOMPARE(messages.size(), 0);
+        QCOMPARE(t.size(), 0);
+        for (const QString &key : EndpointTable::allKeys())
+            QVERIFY2(r.out.contains("\n" + key + " =\n"), qPrintable(key));
+        // Each key names the stations it serves.
+        QVERIFY(r.out.contains(QString::fromUtf8(u8"#   إذاعات ليبية Command3 \"راديو المدينة من ليبيا\"\nE32 =")));
+        QCOMPARE(r.out.count(QStringLiteral("\n#   ")), 158 + 11 + 1); // every use of a key
+    }
+
+    void checkPassesOnlyWhenEverythingIsValid()
+    {
+        QTemporaryDir dir;
+        const QString good = writeConfig(dir, "good.conf", completeConfig());
+        Run r = runTool({"check", "--config", good});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("158 stations: 158 with an address, 0 without"));
+        QVERIFY(r.err.isEmpty());
+
+        const QString bad = writeConfig(dir, "bad.conf", completeConfig() + "E07 = host:99999\nE77 = x\n");
+        r = runTool({"check", "--config", bad});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(bad + ":77: bad value for E07"));
+        QVERIFY(r.err.contains(bad + ":78: unknown key \"E77\""));
+        QVERIFY(r.err.contains(bad + ":77: E07 is given again; this value replaces the one on line 7"));
+        QVERIFY(r.out.contains("3 problems"));
+        QVERIFY(r.out.contains("1 of 76 keys without a valid value: E07"));
+        QVERIFY(r.out.contains("158 stations: 157 with an address, 1 without"));
+
+        r = runTool({"check", "--config", dir.filePath("absent.conf")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains("no such file"));
+        QVERIFY(r.out.contains("158 stations: 0 with an address, 158 without"));
+    }
+
+    void checkSearchesTheConfigLocations()
+    {
+        QTemporaryDir dir;
+        const QProcessEnvironment env = emptyConfigEnvironment(dir);
+        Run r = runTool({"check"}, env);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.contains("no configuration file found in: " + dir.filePath("home")));
+
+        QDir().mkpath(dir.filePath("sys/lumora"));
+        writeConfig(dir, "sys/lumora/endpoints.conf", completeConfig());
+        r = runTool({"check"}, env);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("configuration: " + dir.filePath("sys/lumora/endpoints.conf")));
+    }
+
+    void badCommandLinesAreRefusedWithHelp()
+    {
+        const Run help = runTool({"--help"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains("--config FILE"));
+        for (const QStringList &args : {QStringList{}, QStringList{"frobnicate"},
+                                        QStringList{"list", "--config"}, QStringList{"list", "--bogus"}}) {
+            const Run r = runTool(args);
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY(r.err.contains("Usage: lumora-catalogue"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCatalogueTool)
+#include "tst_catalogue_tool.moc"

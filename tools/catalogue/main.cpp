@@ -1,0 +1,234 @@
+// lumora-catalogue: lists the catalogue with its composed addresses, writes a configuration
+// template and checks a configuration. For the person who fills in the endpoints; Lumora
+// itself takes no command line.
+
+#include "address.h"
+#include "endpoint_table.h"
+#include "page_directory.h"
+#include "station.h"
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QStandardPaths>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace lumora;
+
+namespace {
+
+const char kHelp[] =
+    "Usage: lumora-catalogue COMMAND [--config FILE]\n"
+    "\n"
+    "Commands:\n"
+    "  list      one line per station, tab-separated:\n"
+    "            page, button, caption, address, missing keys\n"
+    "            (address is empty when keys are missing)\n"
+    "  template  print a complete endpoints.conf with every key empty and\n"
+    "            a comment naming the stations each key serves\n"
+    "  check     report every problem of the configuration and count the\n"
+    "            stations with and without an address; exit status 0 only\n"
+    "            when every key has a valid value and nothing is wrong\n"
+    "\n"
+    "Options:\n"
+    "  --config FILE  read FILE instead of searching lumora/endpoints.conf in\n"
+    "                 $XDG_CONFIG_HOME (default ~/.config), then in each of\n"
+    "                 $XDG_CONFIG_DIRS (default /etc/xdg)\n"
+    "  --help         show this text\n"
+    "\n"
+    "Configuration lines are KEY = VALUE; '#' starts a comment line. Keys E01..E65\n"
+    "take a host name, IPv4 address or [IPv6] address with an optional :port; the\n"
+    "address pieces take the text that goes into the address (see 'template').\n";
+
+struct Options {
+    QString command;
+    QString config;
+    bool help = false;
+    QString error;
+};
+
+Options parseArguments(const QStringList &args)
+{
+    Options o;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (a == u"--help" || a == u"-h") {
+            o.help = true;
+        } else if (a == u"--config") {
+            if (i + 1 >= args.size()) {
+                o.error = QStringLiteral("--config needs a file name");
+                return o;
+            }
+            o.config = args[++i];
+        } else if (a.startsWith(u"--config=")) {
+            o.config = a.mid(9);
+        } else if (a.startsWith(u'-')) {
+            o.error = QStringLiteral("unknown option %1").arg(a);
+            return o;
+        } else if (o.command.isEmpty()) {
+            o.command = a;
+        } else {
+            o.error = QStringLiteral("unexpected argument %1").arg(a);
+            return o;
+        }
+    }
+    return o;
+}
+
+EndpointTable loadTable(const Options &o, QList<ConfigMessage> *messages, QString *used)
+{
+    if (!o.config.isEmpty()) {
+        *used = o.config;
+        return EndpointTable::load(o.config, messages);
+    }
+    return EndpointTable::loadConfigured(messages, used);
+}
+
+int list(QTextStream &out, const EndpointTable &table)
+{
+    out << "page\tbutton\tcaption\taddress\tmissing\n";
+    for (const Station &s : allStations()) {
+        const StationAddress a = addressOf(s, table);
+        out << pageName(s.page) << '\t' << s.buttonName() << '\t' << s.caption() << '\t' << a.text
+            << '\t' << a.missing.join(u',') << '\n';
+    }
+    return 0;
+}
+
+// What each configured piece of an address is, for the template's comments.
+struct PieceHelp {
+    const char *key;
+    const char *what;
+};
+constexpr PieceHelp kPieceHelp[] = {
+    {"Form2.Command5.account", "the broadcaster's account name"},
+    {"Form2.Command5.domain", "the streaming provider's domain name, each dot replaced by '_'"},
+    {"Form2.Command10.domain", "the endpoint's domain name without its first label, in mixed capitals"},
+    {"Form4.Command12.id", "32 lowercase hexadecimal digits (the query value)"},
+    {"Form11.Command1.stream", "stream identifier: lowercase GUID"},
+    {"Form16.Command4.account", "the account name"},
+    {"Form16.Command5.site", "site name: the endpoint's domain name without its first and last labels"},
+    {"Form16.Command19.id", "32 lowercase hexadecimal digits"},
+    {"Form16.Command21.domain", "a domain name, each dot replaced by '-'"},
+    {"Form17.Command9.stream", "stream identifier: lowercase GUID"},
+    {"Form17.Command14.stream", "stream identifier: lowercase GUID"},
+};
+
+QString pieceHelp(const QString &key)
+{
+    for (const PieceHelp &h : kPieceHelp)
+        if (key == QLatin1StringView(h.key))
+            return QString::fromLatin1(h.what);
+    return {};
+}
+
+QString describe(const Station &s)
+{
+    return QStringLiteral("%1 %2 \"%3\"").arg(PageDirectory::byPage(s.page)->title(),
+                                               s.buttonName(), s.caption());
+}
+
+int writeTemplate(QTextStream &out)
+{
+    // Which stations use each key, in catalogue order.
+    QMap<QString, QStringList> users;
+    for (const Station &s : allStations()) {
+        users[s.endpointKey()].append(describe(s));
+        for (const QString &piece : s.pieceKeys())
+            users[piece].append(describe(s));
+    }
+    QMap<QString, bool> withPort;
+    for (const Station &s : allStations())
+        withPort[s.endpointKey()] = s.explicitPort;
+
+    out << "# Lumora endpoint configuration.\n"
+           "#\n"
+           "# Lumora reads lumora/endpoints.conf from $XDG_CONFIG_HOME (default ~/.config),\n"
+           "# else from each of $XDG_CONFIG_DIRS (default /etc/xdg). One KEY = VALUE a line;\n"
+           "# a key left empty is not configured, and its stations have no address.\n"
+           "#\n"
+           "# E01..E65: the network endpoint of the stations named above each key: a host\n"
+           "# name, an IPv4 address or a bracketed IPv6 address, with \":port\" where noted.\n"
+           "# The other keys are pieces of single addresses: the exact text that goes into\n"
+           "# the address (\"id\": 32 lowercase hexadecimal digits; \"stream\": a lowercase\n"
+           "# GUID; others: letters, digits, '.', '_' and '-').\n";
+    for (const QString &key : EndpointTable::allKeys()) {
+        out << "\n";
+        const auto type = EndpointTable::keyType(key);
+        if (type == EndpointTable::KeyType::Endpoint && withPort.contains(key))
+            out << "# host" << (withPort[key] ? ":port" : "") << " of:\n";
+        else if (type == EndpointTable::KeyType::Endpoint)
+            out << "# host of the mms address inside the query of:\n";
+        else
+            out << "# " << pieceHelp(key) << ", in the address of:\n";
+        for (const QString &u : users.value(key))
+            out << "#   " << u << "\n";
+        out << key << " =\n";
+    }
+    return 0;
+}
+
+int check(QTextStream &out, const EndpointTable &table, const QList<ConfigMessage> &messages,
+          const QString &used)
+{
+    int with = 0;
+    int without = 0;
+    for (const Station &s : allStations())
+        (addressOf(s, table).ok() ? with : without)++;
+    QStringList missing;
+    for (const QString &key : EndpointTable::allKeys())
+        if (!table.value(key))
+            missing.append(key);
+
+    if (used.isEmpty())
+        out << "no configuration file found in: "
+            << QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)
+                   .join(u", ")
+            << " (lumora/endpoints.conf)\n";
+    else
+        out << "configuration: " << used << "\n";
+    out << messages.size() << " problem" << (messages.size() == 1 ? "" : "s") << "\n";
+    if (!missing.isEmpty())
+        out << missing.size() << " of " << EndpointTable::allKeys().size()
+            << " keys without a valid value: " << missing.join(u", ") << "\n";
+    out << allStations().size() << " stations: " << with << " with an address, " << without
+        << " without\n";
+    return (missing.isEmpty() && messages.isEmpty()) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qSetMessagePattern(QStringLiteral("%{message}"));
+    QTextStream out(stdout);
+    out.setEncoding(QStringConverter::Utf8);
+
+    const Options o = parseArguments(app.arguments());
+    if (o.help) {
+        out << kHelp;
+        return 0;
+    }
+    if (!o.error.isEmpty() || o.command.isEmpty()) {
+        std::fprintf(stderr, "lumora-catalogue: %s\n\n%s",
+                     o.error.isEmpty() ? "no command given" : qPrintable(o.error), kHelp);
+        return 2;
+    }
+    if (o.command == u"template")
+        return writeTemplate(out);
+
+    QList<ConfigMessage> messages;
+    QString used;
+    if (o.command == u"list") {
+        const EndpointTable table = loadTable(o, &messages, &used);
+        return list(out, table);
+    }
+    if (o.command == u"check") {
+        const EndpointTable table = loadTable(o, &messages, &used);
+        return check(out, table, messages, used);
+    }
+    std::fprintf(stderr, "lumora-catalogue: unknown command %s\n\n%s", qPrintable(o.command), kHelp);
+    return 2;
+}
