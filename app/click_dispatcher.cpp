@@ -1,0 +1,81 @@
+#include "click_dispatcher.h"
+
+#include "runtime_error.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <exception>
+#include <new>
+
+Q_LOGGING_CATEGORY(lcClick, "lumora.click", QtInfoMsg)
+
+namespace lumora {
+
+namespace {
+
+// Numbers of the run-time error report for failures that are not RuntimeErrors.
+constexpr int kOutOfMemory = 7;
+constexpr int kInternalError = 51;
+
+} // namespace
+
+EndProgram quitEventLoop()
+{
+    return [](int exitCode) { QCoreApplication::exit(exitCode); };
+}
+
+QString runtimeErrorText(int number, const QString &description)
+{
+    return QStringLiteral("Run-time error '%1':\n\n%2").arg(number).arg(description);
+}
+
+ClickDispatcher::ClickDispatcher(EndProgram endProgram) : m_endProgram(std::move(endProgram)) {}
+
+void ClickDispatcher::dispatch(const QString &control, const Handler &handler)
+{
+    if (m_stopped)
+        return;
+    qCDebug(lcClick) << control;
+    try {
+        if (m_hook)
+            m_hook(control);
+        handler();
+    } catch (const RuntimeError &e) {
+        fail(control, e.number(), e.description());
+    } catch (const std::bad_alloc &) {
+        fail(control, kOutOfMemory, QStringLiteral("Out of memory"));
+    } catch (const std::exception &e) {
+        fail(control, kInternalError,
+             QStringLiteral("Internal error: %1").arg(QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        fail(control, kInternalError, QStringLiteral("Internal error"));
+    }
+}
+
+void ClickDispatcher::fail(const QString &control, int number, const QString &description)
+{
+    m_stopped = true;
+    qCWarning(lcClick) << control << "failed:" << number << description;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumora"),
+                    runtimeErrorText(number, description), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("runtimeError"));
+    box.exec();
+    m_endProgram(kErrorExitCode);
+}
+
+void ClickDispatcher::bind(QAbstractButton *button, const QString &control, Handler handler)
+{
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [this, control, handler = std::move(handler)] { dispatch(control, handler); });
+}
+
+void ClickDispatcher::bind(QAction *action, const QString &control, Handler handler)
+{
+    QObject::connect(action, &QAction::triggered, action,
+                     [this, control, handler = std::move(handler)] { dispatch(control, handler); });
+}
+
+} // namespace lumora

@@ -1,0 +1,24 @@
+// lumora: the catalogue and player of Arabic internet radio. Takes no arguments and reads
+// nothing at start-up: it opens the main page and runs until the user ends it.
+
+#include "page_set.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumora"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/lumora.png")));
+    // The page set decides when the program ends: when no page is left visible.
+    app.setQuitOnLastWindowClosed(false);
+
+    lumora::PageSet pages;
+    pages.start();
+    const int exitCode = app.exec();
+    // A window closed from its frame by the last event is still waiting to be deleted; it
+    // goes now, before the page set takes every other window with it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return exitCode;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "click_dispatcher.h"
+#include "page.h"
+#include "program_end.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace lumora {
+
+class PageInstance;
+
+// The steps of showPage, in the order they run.
+enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
+
+// The 18 pages of the run, one slot each. A slot is filled the first time anything refers to
+// its page and keeps that instance until the program ends. Every page reaches every other
+// page through its page set.
+class PageSet {
+public:
+    // Runs before each step of showPage; may raise to make that step fail. For tests.
+    using StepHook = std::function<void(NavigationStep step, Page page)>;
+
+    explicit PageSet(EndProgram endProgram = quitEventLoop());
+    ~PageSet();
+    PageSet(const PageSet &) = delete;
+    PageSet &operator=(const PageSet &) = delete;
+
+    // Start-up: fills the Form1 slot and shows the main page. Nothing else is created.
+    void start();
+
+    // The page's instance, created (not opened) when its slot is empty.
+    PageInstance &getPage(Page page);
+    // The slot's content without creating anything: nullptr while the slot is empty.
+    PageInstance *slot(Page page) const;
+
+    // Navigation: shows the target (opening it first if needed), then hides the source.
+    void showPage(Page target, Page source);
+
+    // Ends the program at once.
+    void endProgram();
+
+    ClickDispatcher &dispatcher() { return m_dispatcher; }
+    void setStepHook(StepHook hook) { m_stepHook = std::move(hook); }
+
+private:
+    friend class PageInstance;
+    // A page's window was closed from its frame: when no page is visible any more, the
+    // program ends, since hidden pages could not be reached again.
+    void pageClosed(Page page);
+    void step(NavigationStep step, Page page);
+
+    EndProgram m_endProgram;
+    ClickDispatcher m_dispatcher;
+    StepHook m_stepHook;
+    std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
+};
+
+} // namespace lumora

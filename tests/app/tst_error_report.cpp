@@ -1,0 +1,162 @@
+// The run-time error report: an error raised inside any click ends that click, is shown as
+// "Run-time error 'N':" with its description, and the program ends once it is dismissed.
+
+#include "shell_probe.h"
+
+#include "banner_image.h"
+#include "runtime_error.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <stdexcept>
+
+using namespace lumora;
+using namespace probe;
+
+namespace {
+
+// Dismisses the next message box and remembers what it said and what had happened by then.
+class ReportReader : public QObject {
+public:
+    explicit ReportReader(const ProgramEndRecorder &ends) : m_ends(ends)
+    {
+        connect(&m_poll, &QTimer::timeout, this, [this] { look(); });
+        m_poll.start(10);
+    }
+
+    QString text, title;
+    bool seen = false;
+    bool endedBeforeDismissal = false;
+
+private:
+    void look()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        m_poll.stop();
+        seen = true;
+        text = box->text();
+        title = box->windowTitle();
+        endedBeforeDismissal = !m_ends.codes.isEmpty();
+        box->button(QMessageBox::Ok)->click();
+    }
+
+    const ProgramEndRecorder &m_ends;
+    QTimer m_poll;
+};
+
+void failAt(Shell &shell, NavigationStep failing, Page page, int number, const QString &text)
+{
+    shell.pages.setStepHook([=](NavigationStep step, Page p) {
+        if (step == failing && p == page)
+            throw RuntimeError(number, text);
+    });
+}
+
+} // namespace
+
+class ErrorReport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void failedShowIsReportedThenTheProgramEnds();
+    void failedHideLeavesBothPagesShown();
+    void menuItemAndShortcutFailuresAreReported();
+    void unreadablePictureIsReported();
+    void otherExceptionsAreReportedToo();
+};
+
+void ErrorReport::failedShowIsReportedThenTheProgramEnds()
+{
+    Shell shell;
+    failAt(shell, NavigationStep::ShowTarget, Page::Form2, 481, QStringLiteral("Invalid picture"));
+    ReportReader report(shell.ends);
+    click(windowOf(shell.pages, Page::Form1), 2); // returns once the report is dismissed
+
+    QVERIFY(report.seen);
+    QCOMPARE(report.text, QStringLiteral("Run-time error '481':\n\nInvalid picture"));
+    QCOMPARE(report.title, QStringLiteral("Lumora"));
+    QVERIFY(!report.endedBeforeDismissal);
+    QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    // The click ended at the failing step: the target was created, never opened; the source
+    // was not hidden.
+    QVERIFY(shell.pages.slot(Page::Form2));
+    QVERIFY(!shell.pages.slot(Page::Form2)->isOpen());
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    // Nothing more runs while the program ends.
+    QVERIFY(shell.pages.dispatcher().stopped());
+    click(windowOf(shell.pages, Page::Form1), 1);
+    QVERIFY(!shell.pages.slot(Page::Form3));
+    QCOMPARE(shell.ends.codes.size(), 1);
+}
+
+void ErrorReport::failedHideLeavesBothPagesShown()
+{
+    Shell shell;
+    failAt(shell, NavigationStep::HideSource, Page::Form1, 5, QStringLiteral("Invalid procedure call or argument"));
+    ReportReader report(shell.ends);
+    click(windowOf(shell.pages, Page::Form1), 17);
+    QCOMPARE(report.text, QStringLiteral("Run-time error '5':\n\nInvalid procedure call or argument"));
+    QCOMPARE(visiblePages(shell.pages), (QList<Page>{Page::Form1, Page::Form18}));
+    QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+}
+
+void ErrorReport::menuItemAndShortcutFailuresAreReported()
+{
+    {
+        Shell shell;
+        click(windowOf(shell.pages, Page::Form1), 2);
+        failAt(shell, NavigationStep::ShowTarget, Page::Form3, 91, QStringLiteral("Object variable not set"));
+        ReportReader report(shell.ends);
+        menuItem(windowOf(shell.pages, Page::Form2), "to", QStringLiteral("ن"))->trigger();
+        QCOMPARE(report.text, QStringLiteral("Run-time error '91':\n\nObject variable not set"));
+        QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+        QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    }
+    {
+        Shell shell;
+        click(windowOf(shell.pages, Page::Form1), 2);
+        PageWindow *egypt = windowOf(shell.pages, Page::Form2);
+        QVERIFY(QTest::qWaitForWindowActive(egypt));
+        failAt(shell, NavigationStep::ShowTarget, Page::Form1, 7, QStringLiteral("Out of memory"));
+        ReportReader report(shell.ends);
+        QTest::keyClick(egypt, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(report.text, QStringLiteral("Run-time error '7':\n\nOut of memory"));
+        QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    }
+}
+
+void ErrorReport::unreadablePictureIsReported()
+{
+    // A real failure from building a window: a picture that cannot be read.
+    ProgramEndRecorder ends;
+    ClickDispatcher dispatcher(ends.endProgram());
+    ReportReader report(ends);
+    bool built = false;
+    dispatcher.dispatch(QStringLiteral("Form2.Command1"), [&] {
+        BannerImage banner(QStringLiteral(":/lumora/banners/missing.jpg"));
+        built = true;
+    });
+    QVERIFY(!built);
+    QVERIFY(report.text.startsWith(QStringLiteral("Run-time error '481':\n\nInvalid picture")));
+    QCOMPARE(ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+}
+
+void ErrorReport::otherExceptionsAreReportedToo()
+{
+    Shell shell;
+    shell.pages.dispatcher().setClickHook([](const QString &control) {
+        if (control == QStringLiteral("Form1.Command4"))
+            throw std::runtime_error("stream table damaged");
+    });
+    ReportReader report(shell.ends);
+    click(windowOf(shell.pages, Page::Form1), 4);
+    QCOMPARE(report.text, QStringLiteral("Run-time error '51':\n\nInternal error: stream table damaged"));
+    QVERIFY(!shell.pages.slot(Page::Form4));
+    QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+}
+
+QTEST_MAIN(ErrorReport)
+#include "tst_error_report.moc"

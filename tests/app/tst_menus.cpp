@@ -1,0 +1,258 @@
+// The menus of all 18 pages: names, captions, order, shortcuts and where every item leads.
+
+#include "shell_probe.h"
+
+#include "page_directory.h"
+#include "page_menus.h"
+
+using namespace lumora;
+using namespace probe;
+
+namespace {
+
+const QStringList kItemNames{
+    QStringLiteral("ن"), QStringLiteral("م"), QStringLiteral("ك"), QStringLiteral("ط"),
+    QStringLiteral("ض"), QStringLiteral("ص"), QStringLiteral("ث"), QStringLiteral("ق"),
+    QStringLiteral("ف"), QStringLiteral("غ"), QStringLiteral("ع"), QStringLiteral("ه"),
+    QStringLiteral("خ"), QStringLiteral("ح"), QStringLiteral("ج"), QStringLiteral("د"),
+};
+
+QList<QMenu *> menusOf(PageWindow *window)
+{
+    QList<QMenu *> menus;
+    for (QAction *a : window->menuBar()->actions())
+        menus << a->menu();
+    return menus;
+}
+
+void checkPlainItem(QAction *a)
+{
+    QVERIFY(a->isEnabled() && a->isVisible() && !a->isChecked() && !a->isSeparator());
+    QVERIFY(!a->menu());
+    QVERIFY(!a->text().contains(QLatin1Char('&')));
+}
+
+// Brings `page` to the front the way the user can: through the menus or the main page.
+void bringToFront(Shell &shell, Page page)
+{
+    const Page current = visiblePages(shell.pages).first();
+    if (current != page)
+        shell.pages.showPage(page, current);
+}
+
+} // namespace
+
+class Menus : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mainPageHasOnlyFileExit();
+    void stationPageMenus_data();
+    void stationPageMenus();
+    void everyPageItemLeadsToItsPage_data();
+    void everyPageItemLeadsToItsPage();
+    void kuwaitiPageToMenu();
+    void menuBarReadsRightToLeft();
+    void choosingAnItemWithTheMouse();
+    void ctrlWEndsFromEveryPage_data();
+    void ctrlWEndsFromEveryPage();
+    void ctrlZReturnsFromStationPages();
+    void ctrlZOnTheMainPageDoesNothing();
+};
+
+void Menus::mainPageHasOnlyFileExit()
+{
+    Shell shell;
+    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    const QList<QMenu *> menus = menusOf(main);
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus[0]->objectName(), QStringLiteral("file"));
+    QCOMPARE(menus[0]->title(), QStringLiteral("ملف"));
+    QCOMPARE(menus[0]->actions().size(), 1);
+    QAction *exit = menus[0]->actions().first();
+    QCOMPARE(exit->objectName(), QStringLiteral("exit"));
+    QCOMPARE(exit->text(), QStringLiteral("إنهاء"));
+    QCOMPARE(exit->shortcut(), QKeySequence(QStringLiteral("Ctrl+W")));
+    checkPlainItem(exit);
+    QVERIFY(!main->menuBar()->isNativeMenuBar());
+}
+
+void Menus::stationPageMenus_data()
+{
+    QTest::addColumn<int>("page");
+    for (const PageEntry &e : PageDirectory::entries())
+        QTest::newRow(qPrintable(pageName(e.page))) << pageNumber(e.page);
+}
+
+void Menus::stationPageMenus()
+{
+    QFETCH(int, page);
+    const Page self = Page(page);
+    Shell shell;
+    bringToFront(shell, self);
+    PageWindow *window = windowOf(shell.pages, self);
+    const QList<QMenu *> menus = menusOf(window);
+    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus[0]->objectName(), QStringLiteral("file"));
+    QCOMPARE(menus[0]->title(), QStringLiteral("فتح"));
+    QCOMPARE(menus[1]->objectName(), QStringLiteral("to"));
+    QCOMPARE(menus[1]->title(), QStringLiteral("الذهاب إلى"));
+
+    QCOMPARE(menus[0]->actions().size(), 1);
+    QCOMPARE(menus[0]->actions()[0]->objectName(), QStringLiteral("exit"));
+    QCOMPARE(menus[0]->actions()[0]->text(), QStringLiteral("إنهاء"));
+    QCOMPARE(menus[0]->actions()[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+W")));
+
+    const QList<QAction *> items = menus[1]->actions();
+    QCOMPARE(items.size(), 17);
+    QCOMPARE(items[0]->objectName(), QStringLiteral("back"));
+    QCOMPARE(items[0]->text(), QStringLiteral("الصفحة الرئيسية"));
+    QCOMPARE(items[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
+    // Then every other station page in page order, under the fixed names.
+    QStringList names, captions, expectedCaptions;
+    for (int k = 1; k < items.size(); ++k) {
+        names << items[k]->objectName();
+        captions << items[k]->text();
+        QVERIFY(items[k]->shortcut().isEmpty());
+        checkPlainItem(items[k]);
+    }
+    for (const PageEntry &e : PageDirectory::entries())
+        if (e.page != self)
+            expectedCaptions << e.title();
+    QCOMPARE(names, kItemNames);
+    QCOMPARE(captions, expectedCaptions);
+    QVERIFY(!captions.contains(window->windowTitle())); // never its own title
+    QCOMPARE(pageMenuItems(self).size(), 16);
+}
+
+void Menus::everyPageItemLeadsToItsPage_data()
+{
+    stationPageMenus_data();
+}
+
+void Menus::everyPageItemLeadsToItsPage()
+{
+    QFETCH(int, page);
+    const Page self = Page(page);
+    Shell shell;
+    QList<Page> targets;
+    for (const PageEntry &e : PageDirectory::entries())
+        if (e.page != self)
+            targets << e.page;
+    for (int k = 0; k < 16; ++k) {
+        bringToFront(shell, self);
+        const bool targetExisted = shell.pages.slot(targets[k]) != nullptr;
+        PageInstance *before = shell.pages.slot(targets[k]);
+        QAction *item = menuItem(windowOf(shell.pages, self), "to", kItemNames[k]);
+        QVERIFY(item);
+        item->trigger();
+        QCOMPARE(visiblePages(shell.pages), QList<Page>{targets[k]});
+        QVERIFY(shell.pages.slot(self)->isOpen()); // hidden, not closed
+        if (targetExisted)
+            QCOMPARE(shell.pages.slot(targets[k]), before);
+        QCOMPARE(windowOf(shell.pages, targets[k])->windowTitle(), item->text());
+    }
+    // back leads to the main page the program started with.
+    PageWindow *mainWindow = windowOf(shell.pages, Page::Form1);
+    bringToFront(shell, self);
+    menuItem(windowOf(shell.pages, self), "to", "back")->trigger();
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    QCOMPARE(windowOf(shell.pages, Page::Form1), mainWindow);
+}
+
+void Menus::kuwaitiPageToMenu()
+{
+    // The to menu of Form9 as a reader would list it.
+    const QList<PageMenuItem> items = pageMenuItems(Page::Form9);
+    QCOMPARE(items[0].target, Page::Form2);
+    QCOMPARE(items[6].target, Page::Form8);
+    QCOMPARE(items[7].name, QStringLiteral("ق"));
+    QCOMPARE(items[7].target, Page::Form10);
+    QCOMPARE(items[7].caption, QStringLiteral("إذاعات تونسية"));
+    QCOMPARE(items[15].name, QStringLiteral("د"));
+    QCOMPARE(items[15].target, Page::Form18);
+    QCOMPARE(pageMenuItems(Page::Form2)[0].target, Page::Form3);
+    QCOMPARE(pageMenuItems(Page::Form2)[1].target, Page::Form4);
+}
+
+void Menus::menuBarReadsRightToLeft()
+{
+    Shell shell;
+    bringToFront(shell, Page::Form2);
+    PageWindow *window = windowOf(shell.pages, Page::Form2);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QMenuBar *bar = window->menuBar();
+    const QList<QAction *> menus = bar->actions();
+    QCOMPARE(bar->layoutDirection(), Qt::RightToLeft);
+    // The first menu stands at the right edge, the second to its left.
+    QVERIFY(bar->actionGeometry(menus[0]).x() > bar->actionGeometry(menus[1]).x());
+    QVERIFY(bar->actionGeometry(menus[0]).right() >= bar->width() - 12);
+    for (QAction *m : menus)
+        QCOMPARE(m->menu()->layoutDirection(), Qt::RightToLeft);
+}
+
+void Menus::choosingAnItemWithTheMouse()
+{
+    Shell shell;
+    bringToFront(shell, Page::Form4);
+    PageWindow *window = windowOf(shell.pages, Page::Form4);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
+    QMenuBar *bar = window->menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(to->menuAction()).center());
+    QTRY_VERIFY(to->isVisible());
+    QAction *item = menuItem(window, "to", QStringLiteral("ن")); // Form2
+    QTest::mouseClick(to, Qt::LeftButton, {}, to->actionGeometry(item).center());
+    QTRY_COMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+}
+
+void Menus::ctrlWEndsFromEveryPage_data()
+{
+    QTest::addColumn<int>("page");
+    for (int n = 1; n <= kPageCount; ++n)
+        QTest::newRow(qPrintable(pageName(Page(n)))) << n;
+}
+
+void Menus::ctrlWEndsFromEveryPage()
+{
+    QFETCH(int, page);
+    Shell shell;
+    bringToFront(shell, Page(page));
+    PageWindow *window = windowOf(shell.pages, Page(page));
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+    QCOMPARE(shell.ends.codes, QList<int>{0});
+    QVERIFY(!QApplication::activeModalWidget()); // nothing is asked
+}
+
+void Menus::ctrlZReturnsFromStationPages()
+{
+    Shell shell;
+    for (const PageEntry &e : PageDirectory::entries()) {
+        bringToFront(shell, e.page);
+        PageWindow *window = windowOf(shell.pages, e.page);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    }
+    QVERIFY(shell.ends.codes.isEmpty());
+}
+
+void Menus::ctrlZOnTheMainPageDoesNothing()
+{
+    Shell shell;
+    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    QVERIFY(QTest::qWaitForWindowActive(main));
+    QStringList clicks;
+    shell.pages.dispatcher().setClickHook([&](const QString &c) { clicks << c; });
+    QTest::keyClick(main, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    QCOMPARE(createdPages(shell.pages), QList<Page>{Page::Form1});
+    QVERIFY(clicks.isEmpty());
+    // The same window does answer its own shortcut.
+    QTest::keyClick(main, Qt::Key_W, Qt::ControlModifier);
+    QCOMPARE(clicks, QStringList{QStringLiteral("Form1.exit")});
+}
+
+QTEST_MAIN(Menus)
+#include "tst_menus.moc"

@@ -1,0 +1,186 @@
+// Start-up, the page set and the navigation step as the user drives them with clicks.
+
+#include "shell_probe.h"
+
+#include "page_directory.h"
+#include "station.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+
+using namespace lumora;
+using namespace probe;
+
+namespace {
+
+// Main-page buttons and the pages they open.
+constexpr Page kCategoryTargets[] = {
+    Page::Form3,  Page::Form2,  Page::Form5,  Page::Form4,  Page::Form7,  Page::Form6,
+    Page::Form9,  Page::Form8,  Page::Form11, Page::Form10, Page::Form13, Page::Form12,
+    Page::Form15, Page::Form14, Page::Form17, Page::Form16, Page::Form18,
+};
+
+} // namespace
+
+class Navigation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startCreatesOnlyTheMainPage();
+    void categoryButtonOpensItsPage_data();
+    void categoryButtonOpensItsPage();
+    void targetIsShownBeforeSourceIsHidden();
+    void returningFindsTheSameInstance();
+    void oneVisiblePageAfterEveryStep();
+    void stationButtonsRunTheirOwnHandlers();
+};
+
+void Navigation::startCreatesOnlyTheMainPage()
+{
+    Shell shell;
+    QCOMPARE(createdPages(shell.pages), QList<Page>{Page::Form1});
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    QVERIFY(main);
+    QVERIFY(QTest::qWaitForWindowActive(main));
+    QCOMPARE(main->windowTitle(), QStringLiteral("Lumora"));
+    QVERIFY(dynamic_cast<MainPage *>(shell.pages.slot(Page::Form1)));
+    QVERIFY(shell.ends.codes.isEmpty());
+}
+
+void Navigation::categoryButtonOpensItsPage_data()
+{
+    QTest::addColumn<int>("button");
+    for (int n = 1; n <= 17; ++n)
+        QTest::newRow(qPrintable(QStringLiteral("Command%1").arg(n))) << n;
+}
+
+void Navigation::categoryButtonOpensItsPage()
+{
+    QFETCH(int, button);
+    const Page target = kCategoryTargets[button - 1];
+    Shell shell;
+    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    QCOMPARE(MainPage::targetOf(button), target);
+    QCOMPARE(main->button(button)->text(), PageDirectory::byPage(target)->title());
+
+    click(main, button);
+    QCOMPARE(createdPages(shell.pages), (QList<Page>{Page::Form1, target}));
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{target});
+    PageWindow *window = windowOf(shell.pages, target);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QCOMPARE(QApplication::activeWindow(), window);
+    QCOMPARE(window->windowTitle(), main->button(button)->text());
+    QCOMPARE(window->buttons().size(), int(stationsOf(target).size()));
+    // The main page is hidden, not closed.
+    QVERIFY(shell.pages.slot(Page::Form1)->isOpen());
+    QCOMPARE(windowOf(shell.pages, Page::Form1), main);
+}
+
+void Navigation::targetIsShownBeforeSourceIsHidden()
+{
+    Shell shell;
+    QList<NavigationStep> steps;
+    bool targetWasNewAndClosed = false;
+    QList<Page> visibleBeforeHide;
+    shell.pages.setStepHook([&](NavigationStep step, Page page) {
+        steps << step;
+        if (step == NavigationStep::ShowTarget)
+            targetWasNewAndClosed = shell.pages.slot(page) && !shell.pages.slot(page)->isOpen();
+        if (step == NavigationStep::HideSource)
+            visibleBeforeHide = visiblePages(shell.pages);
+    });
+    click(windowOf(shell.pages, Page::Form1), 2);
+    QCOMPARE(steps, (QList<NavigationStep>{NavigationStep::GetTarget, NavigationStep::ShowTarget,
+                                           NavigationStep::GetSource, NavigationStep::HideSource}));
+    QVERIFY(targetWasNewAndClosed); // created by getPage, opened by showing
+    QCOMPARE(visibleBeforeHide, (QList<Page>{Page::Form1, Page::Form2}));
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+}
+
+void Navigation::returningFindsTheSameInstance()
+{
+    Shell shell;
+    PageInstance *main = shell.pages.slot(Page::Form1);
+    PageWindow *mainWindow = main->window();
+    click(mainWindow, 2);
+    PageInstance *egypt = shell.pages.slot(Page::Form2);
+    PageWindow *egyptWindow = egypt->window();
+    QWidget *player = egyptWindow->player();
+    QVERIFY(player);
+
+    menuItem(egyptWindow, "to", "back")->trigger();
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    QCOMPARE(shell.pages.slot(Page::Form1), main);
+    QCOMPARE(main->window(), mainWindow);
+    QVERIFY(egypt->isOpen() && !egypt->isVisible()); // hidden, keeping everything
+
+    click(mainWindow, 2);
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+    QCOMPARE(shell.pages.slot(Page::Form2), egypt);
+    QCOMPARE(egypt->window(), egyptWindow);
+    QCOMPARE(egyptWindow->player(), player); // never rebuilt
+    QCOMPARE(createdPages(shell.pages), (QList<Page>{Page::Form1, Page::Form2}));
+}
+
+void Navigation::oneVisiblePageAfterEveryStep()
+{
+    Shell shell;
+    QRandomGenerator random(20240601);
+    Page current = Page::Form1;
+    QList<Page> created{Page::Form1};
+    for (int stepNo = 0; stepNo < 120; ++stepNo) {
+        PageWindow *window = windowOf(shell.pages, current);
+        Page expected;
+        if (current == Page::Form1) {
+            const int button = 1 + int(random.bounded(17));
+            expected = kCategoryTargets[button - 1];
+            click(window, button);
+        } else {
+            QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
+            const QList<QAction *> items = to->actions();
+            const int k = int(random.bounded(items.size()));
+            if (k == 0) {
+                expected = Page::Form1;
+            } else {
+                QList<Page> others;
+                for (const PageEntry &e : PageDirectory::entries())
+                    if (e.page != current)
+                        others << e.page;
+                expected = others[k - 1];
+            }
+            items[k]->trigger();
+        }
+        if (!created.contains(expected))
+            created << expected;
+        QCOMPARE(visiblePages(shell.pages), QList<Page>{expected});
+        QVERIFY(!shell.pages.slot(current)->isVisible() || current == expected);
+        current = expected;
+    }
+    std::sort(created.begin(), created.end());
+    QCOMPARE(createdPages(shell.pages), created); // only pages that were reached exist
+    QVERIFY(shell.ends.codes.isEmpty());
+}
+
+void Navigation::stationButtonsRunTheirOwnHandlers()
+{
+    Shell shell;
+    QStringList clicks;
+    shell.pages.dispatcher().setClickHook([&](const QString &control) { clicks << control; });
+    for (Page page : {Page::Form2, Page::Form16}) {
+        const Page source = visiblePages(shell.pages).first();
+        shell.pages.showPage(page, source);
+        clicks.clear();
+        PageWindow *window = windowOf(shell.pages, page);
+        QStringList expected;
+        for (const Station &s : stationsOf(page)) {
+            click(window, s.number);
+            expected << pageName(page) + "." + s.buttonName();
+        }
+        QCOMPARE(clicks, expected);
+        QCOMPARE(visiblePages(shell.pages), QList<Page>{page}); // a station click navigates nowhere
+    }
+}
+
+QTEST_MAIN(Navigation)
+#include "tst_navigation.moc"
