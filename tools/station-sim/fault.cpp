@@ -1,0 +1,52 @@
+#include "fault.h"
+
+namespace lumora::sim {
+namespace {
+
+struct FaultEntry {
+    Fault fault;
+    const char *name;
+};
+constexpr FaultEntry kFaults[] = {
+    {Fault::None, "none"},
+    {Fault::Refuse, "refuse"},
+    {Fault::NotFound, "404"},
+    {Fault::ServerError, "500"},
+    {Fault::NoAnswer, "no-answer"},
+    {Fault::HeadersThenStall, "stall"},
+    {Fault::Trickle, "trickle"},
+    {Fault::ResetMidStream, "reset"},
+    {Fault::RedirectLoop, "redirect-loop"},
+    {Fault::RedirectChain, "redirect-chain"},
+    {Fault::SelfPlaylist, "self-playlist"},
+    {Fault::HugePlaylist, "huge-playlist"},
+    {Fault::JunkAudio, "junk"},
+};
+
+} // namespace
+
+QString faultName(Fault f)
+{
+    for (const FaultEntry &e : kFaults)
+        if (e.fault == f)
+            return QString::fromLatin1(e.name);
+    return {};
+}
+
+std::optional<Fault> faultFromName(QStringView name)
+{
+    for (const FaultEntry &e : kFaults)
+        if (name == QLatin1StringView(e.name))
+            return e.fault;
+    return std::nullopt;
+}
+
+QStringList faultNames()
+{
+    QStringList names;
+    for (const FaultEntry &e : kFaults)
+        names.append(QString::fromLatin1(e.name));
+    return names;
+}
+
+} // namespace lumora::sim

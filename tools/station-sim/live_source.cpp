@@ -1,0 +1,125 @@
+#include "live_source.h"
+
+#include <QtEndian>
+
+namespace lumora::sim {
+namespace {
+constexpr quint16 kChunkHeader = 0x4824; // "$H"
+constexpr quint16 kChunkData = 0x4424;   // "$D"
+constexpr quint16 kHeaderFlags = 0x0C00;
+} // namespace
+
+IcyFramer::IcyFramer(int metaint, const QString &title)
+    : m_metaint(metaint), m_untilMeta(metaint), m_title(title.toUtf8())
+{
+}
+
+QByteArray IcyFramer::metadataBlock()
+{
+    // The title goes in the first block and in every 8th after it; the others are empty,
+    // as a server does when the title has not changed.
+    const bool withTitle = (m_blocks++ % 8) == 0;
+    if (!withTitle)
+        return QByteArray(1, '\0');
+    QByteArray text = "StreamTitle='" + m_title + "';";
+    const int units = int((text.size() + 15) / 16);
+    text.resize(units * 16, '\0');
+    return char(units) + text;
+}
+
+QByteArray IcyFramer::frame(const QByteArray &audio)
+{
+    QByteArray out;
+    qsizetype pos = 0;
+    while (pos < audio.size()) {
+        const qsizetype take = std::min<qsizetype>(m_untilMeta, audio.size() - pos);
+        out += audio.mid(pos, take);
+        pos += take;
+        m_untilMeta -= int(take);
+        if (m_untilMeta == 0) {
+            out += metadataBlock();
+            m_untilMeta = m_metaint;
+        }
+    }
+    return out;
+}
+
+LiveSource::LiveSource(Framing framing, ToneEncoder::Format format, int toneHz,
+                       const QString &title, int metaint)
+    : m_framing(framing)
+{
+    if (framing != Framing::Junk)
+        m_encoder = std::make_unique<ToneEncoder>(format, toneHz);
+    if (framing == Framing::Mp3Icy)
+        m_icy = std::make_unique<IcyFramer>(metaint, title);
+}
+
+LiveSource::~LiveSource() = default;
+
+bool LiveSource::ok() const
+{
+    return !m_encoder || m_encoder->ok();
+}
+
+QString LiveSource::errorString() const
+{
+    return m_encoder ? m_encoder->errorString() : QString();
+}
+
+QByteArray LiveSource::chunk(quint16 type, quint32 sequence, quint16 flags, const QByteArray &data)
+{
+    QByteArray c(12, '\0');
+    const auto length = quint16(data.size() + 8);
+    qToLittleEndian<quint16>(type, c.data());
+    qToLittleEndian<quint16>(length, c.data() + 2);
+    qToLittleEndian<quint32>(sequence, c.data() + 4);
+    qToLittleEndian<quint16>(flags, c.data() + 8);
+    qToLittleEndian<quint16>(length, c.data() + 10);
+    return c + data;
+}
+
+QByteArray LiveSource::next(qint64 ms)
+{
+    if (m_finished)
+        return {};
+    QByteArray out;
+    switch (m_framing) {
+    case Framing::Mp3:
+        return m_encoder->encode(ms);
+    case Framing::Mp3Icy:
+        return m_icy->frame(m_encoder->encode(ms));
+    case Framing::Real:
+        if (!m_started)
+            out = m_encoder->header();
+        m_started = true;
+        return out + m_encoder->encode(ms);
+    case Framing::MmshDescribe:
+        m_finished = true;
+        return chunk(kChunkHeader, 0, kHeaderFlags, m_encoder->header());
+    case Framing::MmshPlay: {
+        if (!m_started)
+            out = chunk(kChunkHeader, m_sequence++, kHeaderFlags, m_encoder->header());
+        m_started = true;
+        const QByteArray packets = m_encoder->encode(ms);
+        const int size = m_encoder->packetSize();
+        for (qsizetype pos = 0; pos + size <= packets.size(); pos += size)
+            out += chunk(kChunkData, m_sequence++, 0, packets.mid(pos, size));
+        return out;
+    }
+    case Framing::Junk: {
+        // xorshift bytes with 0xFF left out, so no MPEG frame sync can appear.
+        const qint64 n = ms * kJunkBytesPerSecond / 1000;
+        out.reserve(n);
+        while (out.size() < n) {
+            m_junkState ^= m_junkState << 13;
+            m_junkState ^= m_junkState >> 17;
+            m_junkState ^= m_junkState << 5;
+            out.append(char(m_junkState % 255));
+        }
+        return out;
+    }
+    }
+    return out;
+}
+
+} // namespace lumora::sim

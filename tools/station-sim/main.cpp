@@ -1,0 +1,209 @@
+// lumora-station-sim: the catalogue's radio stations on loopback, for the demo and for tests.
+
+#include "page.h"
+#include "station_simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace lumora;
+using namespace lumora::sim;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Quits the event loop on SIGINT or SIGTERM, so the simulator closes its ports cleanly.
+void quitOnSignals()
+{
+    if (::pipe(g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+bool isLoopbackHost(const QString &host)
+{
+    return host == QLatin1StringView("localhost") || host.startsWith(QLatin1StringView("127."))
+        || host == QLatin1StringView("[::1]");
+}
+
+// "18003", "Form2.Command1" or a full station address.
+bool applyFault(StationSimulator &sim, const QString &spec, QString *error)
+{
+    const qsizetype eq = spec.lastIndexOf(u'=');
+    if (eq <= 0) {
+        *error = QStringLiteral("--fault wants TARGET=MODE, got \"%1\"").arg(spec);
+        return false;
+    }
+    const QString target = spec.left(eq);
+    const auto fault = faultFromName(spec.mid(eq + 1));
+    if (!fault) {
+        *error = QStringLiteral("unknown fault mode \"%1\"; known: %2")
+                     .arg(spec.mid(eq + 1), faultNames().join(QStringLiteral(", ")));
+        return false;
+    }
+    bool isPort = false;
+    const uint port = target.toUInt(&isPort);
+    if (isPort) {
+        if (!sim.ports().contains(quint16(port))) {
+            *error = QStringLiteral("no station is served on port %1").arg(port);
+            return false;
+        }
+        sim.setPortFault(quint16(port), *fault);
+        return true;
+    }
+    if (sim.servedFor(target)) {
+        sim.setFault(target, *fault);
+        return true;
+    }
+    const qsizetype dot = target.indexOf(u'.');
+    const auto page = pageFromName(QStringView(target).left(dot));
+    const QString button = target.mid(dot + 1);
+    if (dot > 0 && page && button.startsWith(QLatin1StringView("Command"))) {
+        if (const Station *st = findStation(*page, button.mid(7).toInt())) {
+            sim.setFault(*st, *fault);
+            return true;
+        }
+    }
+    *error = QStringLiteral("\"%1\" is neither a served port, a station (Form2.Command1) nor a served address")
+                 .arg(target);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lumora-station-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves every station address of the Lumora catalogue on loopback, each as a server "
+        "of its kind would, with a sine tone of its own (300 + 10 x n Hz)."));
+    parser.addHelpOption();
+    const QCommandLineOption configOpt(QStringLiteral("config"),
+        QStringLiteral("Endpoint configuration to serve (every endpoint on 127.0.0.1)."), QStringLiteral("file"));
+    const QCommandLineOption faultOpt(QStringLiteral("fault"),
+        QStringLiteral("Make a port, a station (Form2.Command1) or an address misbehave; MODE is one of: %1. "
+                       "May be given more than once.").arg(faultNames().join(QStringLiteral(", "))),
+        QStringLiteral("target=mode"));
+    const QCommandLineOption logOpt(QStringLiteral("log"),
+        QStringLiteral("Append one line per request to this file ('-' for standard output)."), QStringLiteral("file"));
+    const QCommandLineOption mp3Opt(QStringLiteral("mp3-seconds"),
+        QStringLiteral("Length of the MP3 files (default 30)."), QStringLiteral("seconds"));
+    const QCommandLineOption realOpt(QStringLiteral("real-seconds"),
+        QStringLiteral("Length of the RealMedia file (default 300)."), QStringLiteral("seconds"));
+    const QCommandLineOption listOpt(QStringLiteral("list"),
+        QStringLiteral("Print every served address with its kind, answer and tone, and exit."));
+    const QCommandLineOption writeOpt(QStringLiteral("write-config"),
+        QStringLiteral("Print a configuration with E01..E65 on 127.0.0.1, ports from this one up, and exit."),
+        QStringLiteral("first-port"));
+    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, listOpt, writeOpt});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    QTextStream out(stdout);
+
+    if (parser.isSet(writeOpt)) {
+        bool ok = false;
+        const uint first = parser.value(writeOpt).toUInt(&ok);
+        if (!ok || first < 1 || first + 64 > 65535) {
+            err << "lumora-station-sim: --write-config wants a first port from 1 to 65471\n";
+            return 2;
+        }
+        QList<quint16> ports;
+        for (uint p = first; p < first + 65; ++p)
+            ports.append(quint16(p));
+        out << QString::fromUtf8(loopbackConfig(ports));
+        return 0;
+    }
+
+    if (!parser.isSet(configOpt)) {
+        err << "lumora-station-sim: give the configuration to serve with --config FILE "
+               "(for the demo: demo/endpoints.conf)\n";
+        return 2;
+    }
+    QList<ConfigMessage> messages;
+    const EndpointTable table = EndpointTable::load(parser.value(configOpt), &messages);
+    for (const ConfigMessage &m : messages)
+        err << "lumora-station-sim: " << m.toString() << '\n';
+
+    StationSimulator sim(table);
+    if (!sim.unserved().isEmpty())
+        err << "lumora-station-sim: no address for " << sim.unserved().join(QStringLiteral(", "))
+            << " (missing values in " << parser.value(configOpt) << ")\n";
+    if (sim.served().isEmpty()) {
+        err << "lumora-station-sim: nothing to serve\n";
+        return 1;
+    }
+    for (const ServedStation &s : sim.served()) {
+        if (!isLoopbackHost(s.host) || s.port == 0) {
+            err << "lumora-station-sim: " << s.label() << " is at " << s.address
+                << "; every endpoint must be 127.0.0.1 with a port\n";
+            return 1;
+        }
+    }
+
+    if (parser.isSet(listOpt)) {
+        for (const ServedStation &s : sim.served())
+            out << s.label() << '\t' << kindName(s.kind) << '\t' << answerName(s.answer) << '\t'
+                << s.toneHz() << " Hz\t" << s.address << '\n';
+        return 0;
+    }
+
+    if (parser.isSet(mp3Opt))
+        sim.setMp3FileSeconds(std::max(1, parser.value(mp3Opt).toInt()));
+    if (parser.isSet(realOpt))
+        sim.setRealFileSeconds(std::max(1, parser.value(realOpt).toInt()));
+
+    for (const QString &spec : parser.values(faultOpt)) {
+        QString error;
+        if (!applyFault(sim, spec, &error)) {
+            err << "lumora-station-sim: " << error << '\n';
+            return 2;
+        }
+    }
+
+    QFile logFile;
+    if (parser.isSet(logOpt)) {
+        const QString path = parser.value(logOpt);
+        const bool opened = path == QLatin1StringView("-")
+            ? logFile.open(stdout, QIODevice::WriteOnly)
+            : (logFile.setFileName(path), logFile.open(QIODevice::WriteOnly | QIODevice::Append));
+        if (!opened) {
+            err << "lumora-station-sim: cannot write the log " << path << ": " << logFile.errorString() << '\n';
+            return 1;
+        }
+        sim.setLogDevice(&logFile);
+    }
+
+    QString error;
+    if (!sim.start(&error)) {
+        err << "lumora-station-sim: " << error
+            << " (is another simulator or the demo already running?)\n";
+        return 1;
+    }
+    quitOnSignals();
+    err << "lumora-station-sim: serving " << sim.served().size() << " addresses on "
+        << sim.ports().size() << " ports (" << sim.ports().first() << "-" << sim.ports().last() << ")\n";
+    err.flush();
+    const int rc = app.exec();
+    sim.stop();
+    return rc;
+}

@@ -1,0 +1,475 @@
+#include "station_connection.h"
+
+#include "playlist_writer.h"
+#include "station_simulator.h"
+
+#include <QRegularExpression>
+#include <QTcpSocket>
+
+#include <sys/socket.h>
+
+namespace lumora::sim {
+namespace {
+
+constexpr int kMaxRequestBytes = 64 * 1024;
+constexpr int kTickMs = 100;
+constexpr qint64 kMaxQueuedBytes = 512 * 1024; // a client that stops reading gets no more
+constexpr int kIcyMetaint = 8192;
+constexpr qint64 kHugePlaylistBytes = 10 * 1024 * 1024 + 1024;
+constexpr int kResetAfterMs = 300;
+
+
+QByteArray statusLine(const QByteArray &version, int status, const QByteArray &reason)
+{
+    return version + ' ' + QByteArray::number(status) + ' ' + reason + "\r\n";
+}
+
+// "/sim-stream/12.mp3?x" -> 12 ; -1 when the path does not have this form.
+int indexAfter(const QByteArray &target, const char *prefix, const char *suffix, QByteArray *rest = nullptr)
+{
+    if (!target.startsWith(prefix))
+        return -1;
+    QByteArray path = target.mid(qstrlen(prefix));
+    if (const qsizetype q = path.indexOf('?'); q >= 0)
+        path.truncate(q);
+    qsizetype end = 0;
+    while (end < path.size() && path[end] >= '0' && path[end] <= '9')
+        ++end;
+    if (end == 0)
+        return -1;
+    const QByteArray tail = path.mid(end);
+    if (rest) {
+        *rest = tail;
+    } else if (tail != suffix) {
+        return -1;
+    }
+    return path.left(end).toInt();
+}
+
+} // namespace
+
+StationConnection::StationConnection(QTcpSocket *socket, StationSimulator *simulator)
+    : QObject(simulator), m_socket(socket), m_sim(simulator)
+{
+    m_socket->setParent(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &StationConnection::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            deleteLater();
+    });
+    connect(&m_timer, &QTimer::timeout, this, &StationConnection::tick);
+}
+
+StationConnection::~StationConnection() = default;
+
+void StationConnection::abortNow()
+{
+    m_timer.stop();
+    m_socket->abort();
+}
+
+QByteArray StationConnection::requestHeader(const QByteArray &name) const
+{
+    for (const auto &[k, v] : m_headers)
+        if (k.compare(name, Qt::CaseInsensitive) == 0)
+            return v;
+    return {};
+}
+
+void StationConnection::onReadyRead()
+{
+    if (m_handled) {
+        m_socket->readAll(); // nothing more is expected from a client
+        return;
+    }
+    m_buffer += m_socket->readAll();
+    if (m_buffer.isEmpty())
+        return;
+
+    // MMST and other binary protocols: not HTTP, close at once so the client moves on.
+    if (!(m_buffer[0] >= 'A' && m_buffer[0] <= 'Z')) {
+        m_handled = true;
+        m_record.time = QDateTime::currentDateTimeUtc();
+        m_record.port = m_socket->localPort();
+        m_record.method = "-";
+        m_sim->record(m_record);
+        m_socket->abort();
+        deleteLater();
+        return;
+    }
+    qsizetype end = m_buffer.indexOf("\r\n\r\n");
+    if (end < 0)
+        end = m_buffer.indexOf("\n\n");
+    if (end < 0) {
+        if (m_buffer.size() > kMaxRequestBytes) {
+            m_handled = true;
+            deliver(document(400, "Bad Request", "text/plain", "request too large\n"), Delivery::Normal);
+        }
+        return;
+    }
+    m_handled = true;
+    handle(m_buffer.left(end));
+}
+
+void StationConnection::handle(const QByteArray &head)
+{
+    QList<QByteArray> lines = head.split('\n');
+    for (QByteArray &l : lines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    const QByteArray requestLine = lines.value(0);
+    const qsizetype firstSpace = requestLine.indexOf(' ');
+    const qsizetype lastSpace = requestLine.lastIndexOf(' ');
+
+    m_record.time = QDateTime::currentDateTimeUtc();
+    m_record.port = m_socket->localPort();
+    m_record.method = requestLine.left(firstSpace);
+    m_record.target = (firstSpace >= 0 && lastSpace > firstSpace)
+        ? requestLine.mid(firstSpace + 1, lastSpace - firstSpace - 1)
+        : QByteArray();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = lines[i].left(colon).trimmed();
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        m_headers.append({name, value});
+        if (RequestRecord::isOfInterest(name))
+            m_record.headers.append({name, value});
+    }
+    m_headOnly = m_record.method == "HEAD";
+
+    const QByteArray &target = m_record.target;
+    const quint16 port = m_record.port;
+    Route route = Route::None;
+    const ServedStation *s = m_sim->match(port, target);
+    int hop = 0;
+    if (s) {
+        route = Route::Station;
+    } else if (int n = indexAfter(target, kHttpStreamPrefix, ".mp3"); n >= 0) {
+        s = m_sim->servedByIndex(n);
+        route = Route::HttpStream;
+    } else if (int n = indexAfter(target, kMmsStreamPrefix, ""); n >= 0) {
+        s = m_sim->servedByIndex(n);
+        route = Route::MmsStream;
+    } else {
+        QByteArray rest;
+        if (int n = indexAfter(target, kRedirectPrefix, nullptr, &rest); n >= 0 && rest.startsWith('/')) {
+            s = m_sim->servedByIndex(n);
+            hop = rest.mid(1).toInt();
+            route = Route::Redirect;
+        }
+    }
+    if (!s)
+        route = Route::None;
+
+    Fault fault = m_sim->portFault(port);
+    if (fault == Fault::None && s)
+        fault = m_sim->stationFault(*s);
+    if (s)
+        m_record.station = s->label();
+    if (fault != Fault::None)
+        m_record.fault = faultName(fault);
+
+    const bool fileKind = s && (s->answer == Answer::Mp3File || s->answer == Answer::RealMedia);
+    if (fileKind && route == Route::Station && !m_sim->mediaFileReady(*s)) {
+        // The file is still being encoded: ask again in a moment.
+        QTimer::singleShot(50, this, [this, head] {
+            m_record = {};
+            m_headers.clear();
+            handle(head);
+        });
+        return;
+    }
+
+    const bool methodOk = m_record.method == "GET" || m_record.method == "HEAD";
+    Reply reply = methodOk ? answer(route, s, fault, hop)
+                           : document(405, "Method Not Allowed", "text/plain", "GET only\n");
+
+    Delivery delivery = Delivery::Normal;
+    switch (fault) {
+    case Fault::NoAnswer: delivery = Delivery::Silent; break;
+    case Fault::HeadersThenStall: delivery = Delivery::Stall; break;
+    case Fault::Trickle: delivery = Delivery::Trickle; break;
+    case Fault::ResetMidStream: delivery = Delivery::Reset; break;
+    default: break;
+    }
+    m_record.status = delivery == Delivery::Silent ? 0 : reply.status;
+    m_sim->record(m_record);
+    deliver(std::move(reply), delivery);
+}
+
+StationConnection::Reply StationConnection::answer(Route route, const ServedStation *s, Fault fault, int hop)
+{
+    if (route == Route::None || fault == Fault::NotFound)
+        return document(404, "Not Found", "text/html",
+                        "<html><head><title>404 Not Found</title></head><body>"
+                        "<h1>Not Found</h1></body></html>\n");
+    if (fault == Fault::ServerError)
+        return document(500, "Internal Server Error", "text/html",
+                        "<html><head><title>500 Internal Server Error</title></head><body>"
+                        "<h1>Internal Server Error</h1></body></html>\n");
+
+    const QString base = QStringLiteral("http://") + s->host + u':' + QString::number(s->port);
+    const QString firstHop = base + QLatin1StringView(kRedirectPrefix) + QString::number(s->index)
+        + QStringLiteral("/1");
+    if (route == Route::Redirect) {
+        if (fault == Fault::RedirectLoop)
+            return redirect(base + QString::fromLatin1(s->target));
+        if (fault == Fault::RedirectChain && hop < m_sim->redirectChainLength())
+            return redirect(base + QLatin1StringView(kRedirectPrefix) + QString::number(s->index)
+                            + u'/' + QString::number(hop + 1));
+        return stationAnswer(*s); // end of the chain
+    }
+    if (fault == Fault::JunkAudio) {
+        Reply r = document(200, "OK", "audio/mpeg", {});
+        r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: audio/mpeg\r\n"
+                 "icy-name: " + s->caption.toUtf8() + "\r\nConnection: close\r\n\r\n";
+        r.live = std::make_unique<LiveSource>(LiveSource::Framing::Junk, ToneEncoder::Format::Mp3, 0);
+        return r;
+    }
+    if (route == Route::HttpStream)
+        return httpStream(*s);
+    if (route == Route::MmsStream)
+        return mmsh(*s, false);
+
+    switch (fault) {
+    case Fault::RedirectLoop:
+    case Fault::RedirectChain:
+        return redirect(firstHop);
+    case Fault::SelfPlaylist: {
+        const Document d = selfReferencingPlaylist(*s);
+        return document(200, "OK", d.contentType, d.body);
+    }
+    case Fault::HugePlaylist: {
+        const Document d = hugePlaylist(*s, kHugePlaylistBytes);
+        return document(200, "OK", d.contentType, d.body);
+    }
+    default:
+        return stationAnswer(*s);
+    }
+}
+
+StationConnection::Reply StationConnection::stationAnswer(const ServedStation &s)
+{
+    switch (s.answer) {
+    case Answer::Mp3File:
+        return mediaFile(m_sim->mediaFile(s), "audio/mpeg");
+    case Answer::IcecastMount:
+        return httpStream(s);
+    case Answer::Mmsh:
+        return mmsh(s, false);
+    case Answer::MmshPcm:
+        return mmsh(s, true);
+    case Answer::IcyServer: {
+        // A SHOUTcast v1 server: ICY status line whatever the client; metadata when asked.
+        const bool meta = requestHeader("Icy-MetaData").trimmed() == "1";
+        Reply r;
+        r.status = 200;
+        r.head = "ICY 200 OK\r\n"
+                 "icy-notice1:<BR>This stream requires <a href=\"http://www.winamp.com/\">Winamp</a><BR>\r\n"
+                 "icy-notice2:SHOUTcast Distributed Network Audio Server/Linux v1.9.8<BR>\r\n"
+                 "icy-name:" + s.caption.toUtf8() + "\r\n"
+                 "icy-genre:Arabic\r\n"
+                 "icy-url:http://" + s.host.toUtf8() + ':' + QByteArray::number(s.port) + "\r\n"
+                 "content-type:audio/mpeg\r\n"
+                 "icy-pub:1\r\n"
+                 + (meta ? "icy-metaint:" + QByteArray::number(kIcyMetaint) + "\r\n" : QByteArray())
+                 + "icy-br:32\r\n\r\n";
+        r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
+                                              ToneEncoder::Format::Mp3, s.toneHz(), s.caption, kIcyMetaint);
+        return r;
+    }
+    case Answer::RealMedia:
+        // RealMedia over HTTP is a file on a web server, read by the player at its own pace.
+        return mediaFile(m_sim->mediaFile(s), "audio/x-pn-realaudio");
+    default: {
+        const Document d = documentOf(s);
+        return document(200, "OK", d.contentType, d.body);
+    }
+    }
+}
+
+StationConnection::Reply StationConnection::httpStream(const ServedStation &s)
+{
+    const bool meta = requestHeader("Icy-MetaData").trimmed() == "1";
+    Reply r;
+    r.status = 200;
+    r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: audio/mpeg\r\n"
+             "icy-name: " + s.caption.toUtf8() + "\r\n"
+             "icy-genre: Arabic\r\n"
+             "icy-br: 32\r\n"
+             + (meta ? "icy-metaint: " + QByteArray::number(kIcyMetaint) + "\r\n" : QByteArray())
+             + "Cache-Control: no-cache\r\nServer: Icecast 2.4.4\r\nConnection: close\r\n\r\n";
+    r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
+                                          ToneEncoder::Format::Mp3, s.toneHz(), s.caption, kIcyMetaint);
+    return r;
+}
+
+StationConnection::Reply StationConnection::mmsh(const ServedStation &s, bool pcm)
+{
+    // Windows Media Services over HTTP: a request without xPlayStrm=1 asks for the header
+    // only ("describe"); with it, for the stream.
+    QByteArray pragmas;
+    for (const auto &[k, v] : m_headers)
+        if (k.compare("Pragma", Qt::CaseInsensitive) == 0)
+            pragmas += v + ',';
+    const bool play = pragmas.contains("xPlayStrm=1");
+    Reply r;
+    r.status = 200;
+    r.head = statusLine("HTTP/1.0", 200, "OK")
+             + "Content-Type: " + (play ? "application/x-mms-framed" : "application/vnd.ms.wms-hdr.asfv1")
+             + "\r\nServer: Cougar/9.01.01.3814\r\n"
+               "Cache-Control: no-cache\r\n"
+               "Pragma: no-cache,client-id=3320437311,xResetStrm=1,features=\"broadcast\",timeout=60000\r\n"
+               "Pragma: xPlayStrm=" + (play ? "1" : "0") + "\r\n"
+               "Connection: close\r\n\r\n";
+    r.live = std::make_unique<LiveSource>(play ? LiveSource::Framing::MmshPlay : LiveSource::Framing::MmshDescribe,
+                                          pcm ? ToneEncoder::Format::AsfPcm : ToneEncoder::Format::AsfWma,
+                                          s.toneHz());
+    return r;
+}
+
+StationConnection::Reply StationConnection::document(int status, const QByteArray &reason,
+                                                     const QByteArray &type, const QByteArray &body,
+                                                     const QByteArray &extraHeaders)
+{
+    Reply r;
+    r.status = status;
+    r.head = statusLine("HTTP/1.1", status, reason) + "Content-Type: " + type + "\r\n"
+             "Content-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders
+             + "Server: lumora-station-sim\r\nConnection: close\r\n\r\n";
+    r.body = body;
+    return r;
+}
+
+StationConnection::Reply StationConnection::redirect(const QString &location)
+{
+    return document(302, "Found", "text/html",
+                    "<html><body><a href=\"" + location.toUtf8() + "\">moved</a></body></html>\n",
+                    "Location: " + location.toUtf8() + "\r\n");
+}
+
+StationConnection::Reply StationConnection::mediaFile(const QByteArray &file, const QByteArray &type)
+{
+    // Byte ranges as a file server offers them: "bytes=a-" and "bytes=a-b".
+    static const QRegularExpression range(QStringLiteral("^bytes=(\\d+)-(\\d*)$"));
+    const auto m = range.match(QString::fromLatin1(requestHeader("Range")));
+    if (m.hasMatch()) {
+        const qint64 from = m.captured(1).toLongLong();
+        qint64 to = m.captured(2).isEmpty() ? file.size() - 1 : m.captured(2).toLongLong();
+        to = std::min<qint64>(to, file.size() - 1);
+        if (from >= file.size() || from > to)
+            return document(416, "Range Not Satisfiable", "text/plain", {},
+                            "Content-Range: bytes */" + QByteArray::number(file.size()) + "\r\n");
+        return document(206, "Partial Content", type, file.mid(from, to - from + 1),
+                        "Accept-Ranges: bytes\r\nContent-Range: bytes " + QByteArray::number(from) + '-'
+                            + QByteArray::number(to) + '/' + QByteArray::number(file.size()) + "\r\n");
+    }
+    return document(200, "OK", type, file, "Accept-Ranges: bytes\r\n");
+}
+
+void StationConnection::deliver(Reply reply, Delivery delivery)
+{
+    if (m_headOnly) {
+        reply.body.clear();
+        reply.live.reset();
+    }
+    if (reply.live && !reply.live->ok()) {
+        qCWarning(lcStationSim).noquote() << "cannot encode:" << reply.live->errorString();
+        reply = document(500, "Internal Server Error", "text/plain", "encoder failed\n");
+    }
+    switch (delivery) {
+    case Delivery::Silent:
+        return; // keep the connection open, say nothing
+    case Delivery::Stall:
+        m_socket->write(reply.head);
+        return;
+    case Delivery::Trickle:
+        m_pending = reply.head + reply.body;
+        m_live = std::move(reply.live);
+        disconnect(&m_timer, nullptr, this, nullptr);
+        connect(&m_timer, &QTimer::timeout, this, &StationConnection::trickleTick);
+        m_timer.start(1000);
+        trickleTick();
+        return;
+    case Delivery::Reset:
+        m_socket->write(reply.head);
+        if (reply.live)
+            m_socket->write(reply.live->next(m_sim->burstMs()));
+        else
+            m_socket->write(reply.body.left(reply.body.size() / 2));
+        m_socket->flush();
+        QTimer::singleShot(kResetAfterMs, this, &StationConnection::resetConnection);
+        return;
+    case Delivery::Normal:
+        break;
+    }
+    m_socket->write(reply.head);
+    if (!reply.live) {
+        m_socket->write(reply.body);
+        finishWhenWritten();
+        return;
+    }
+    m_live = std::move(reply.live);
+    m_socket->write(m_live->next(m_sim->burstMs()));
+    if (m_live->finished()) {
+        finishWhenWritten();
+        return;
+    }
+    m_producedMs = m_sim->burstMs();
+    m_clock.start();
+    m_timer.start(kTickMs);
+}
+
+void StationConnection::tick()
+{
+    if (!m_live)
+        return;
+    const qint64 due = m_sim->burstMs() + m_clock.elapsed() - m_producedMs;
+    if (due < kTickMs / 2 || m_socket->bytesToWrite() > kMaxQueuedBytes)
+        return;
+    m_socket->write(m_live->next(due));
+    m_producedMs += due;
+}
+
+void StationConnection::trickleTick()
+{
+    if (m_pending.size() < 64 && m_live)
+        m_pending += m_live->next(1000);
+    if (m_pending.isEmpty()) {
+        m_timer.stop();
+        finishWhenWritten();
+        return;
+    }
+    m_socket->write(m_pending.left(1));
+    m_pending.remove(0, 1);
+}
+
+void StationConnection::resetConnection()
+{
+    // SO_LINGER with a zero timeout turns close() into a TCP reset.
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd >= 0) {
+        linger l{1, 0};
+        ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    m_timer.stop();
+    m_socket->abort();
+    deleteLater();
+}
+
+void StationConnection::finishWhenWritten()
+{
+    if (m_socket->bytesToWrite() == 0) {
+        m_socket->disconnectFromHost();
+        return;
+    }
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_socket->bytesToWrite() == 0)
+            m_socket->disconnectFromHost();
+    });
+}
+
+} // namespace lumora::sim

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "fault.h"
+#include "live_source.h"
+#include "request_log.h"
+#include "served_station.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+class QTcpSocket;
+
+namespace lumora::sim {
+
+class StationSimulator;
+
+// One client connection: reads one request, answers it as the matching station (or with the
+// fault in force), paces live streams in real time, and deletes itself when done.
+class StationConnection : public QObject {
+    Q_OBJECT
+public:
+    StationConnection(QTcpSocket *socket, StationSimulator *simulator);
+    ~StationConnection() override;
+
+    void abortNow();
+
+private:
+    // What the client asked for, once the path is resolved.
+    enum class Route { None, Station, HttpStream, MmsStream, Redirect };
+    // How the answer goes out.
+    enum class Delivery { Normal, Silent, Stall, Trickle, Reset };
+
+    struct Reply {
+        int status = 0;
+        QByteArray head;
+        QByteArray body;
+        std::unique_ptr<LiveSource> live;
+    };
+
+    void onReadyRead();
+    void handle(const QByteArray &head);
+    Reply answer(Route route, const ServedStation *s, Fault fault, int hop);
+    Reply stationAnswer(const ServedStation &s);
+    Reply httpStream(const ServedStation &s);
+    Reply mmsh(const ServedStation &s, bool pcm);
+    Reply document(int status, const QByteArray &reason, const QByteArray &type,
+                   const QByteArray &body, const QByteArray &extraHeaders = {});
+    Reply redirect(const QString &location);
+    Reply mediaFile(const QByteArray &file, const QByteArray &type);
+    void deliver(Reply reply, Delivery delivery);
+    void tick();
+    void trickleTick();
+    void resetConnection();
+    void finishWhenWritten();
+    QByteArray requestHeader(const QByteArray &name) const;
+
+    QTcpSocket *m_socket;
+    StationSimulator *m_sim;
+    QByteArray m_buffer;
+    bool m_handled = false;
+    bool m_headOnly = false;
+    QList<QPair<QByteArray, QByteArray>> m_headers;
+    RequestRecord m_record;
+
+    std::unique_ptr<LiveSource> m_live;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_producedMs = 0;
+    QByteArray m_pending; // trickle: bytes still to send
+};
+
+} // namespace lumora::sim

@@ -1,0 +1,312 @@
+#include "station_simulator.h"
+
+#include "address.h"
+#include "station_connection.h"
+#include "tone_encoder.h"
+
+#include <QHostAddress>
+#include <QFileDevice>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+Q_LOGGING_CATEGORY(lcStationSim, "lumora.stationsim", QtInfoMsg)
+
+namespace lumora::sim {
+namespace {
+
+// Values of the eleven address pieces in the demo configuration: any valid value will do,
+// the simulator serves whatever the table composes.
+struct PieceValue {
+    const char *key;
+    const char *value;
+};
+constexpr PieceValue kDemoPieces[] = {
+    {"Form2.Command5.account", "radioparty"},
+    {"Form2.Command5.domain", "stream_lumora_test"},
+    {"Form2.Command10.domain", "NogoumFM.Com"},
+    {"Form4.Command12.id", "4f3c2a1b0e9d8c7b6a5f4e3d2c1b0a99"},
+    {"Form11.Command1.stream", "0c1d2e3f-4a5b-4c6d-8e7f-901a2b3c4d5e"},
+    {"Form16.Command4.account", "alburaq"},
+    {"Form16.Command5.site", "baladjenin"},
+    {"Form16.Command19.id", "a1b2c3d4e5f60718293a4b5c6d7e8f90"},
+    {"Form16.Command21.domain", "almanar-example-ps"},
+    {"Form17.Command9.stream", "5b6c7d8e-9f01-4a2b-8c3d-4e5f60718293"},
+    {"Form17.Command14.stream", "e1f2a3b4-c5d6-4e7f-8091-a2b3c4d5e6f7"},
+};
+constexpr int kEndpointCount = 65;
+
+} // namespace
+
+StationSimulator::StationSimulator(const EndpointTable &table, QObject *parent)
+    : QObject(parent), m_served(servedStations(table, &m_unserved))
+{
+    for (qsizetype i = 0; i < m_served.size(); ++i) {
+        const ServedStation &s = m_served[i];
+        if (s.port == 0) {
+            qCWarning(lcStationSim).noquote() << s.label() << "has no port; not served:" << s.address;
+            continue;
+        }
+        auto &targets = m_byTarget[s.port];
+        if (targets.contains(s.target))
+            qCWarning(lcStationSim).noquote() << s.label() << "has the same address as another station:" << s.address;
+        else
+            targets.insert(s.target, i);
+    }
+}
+
+StationSimulator::~StationSimulator()
+{
+    stop();
+}
+
+bool StationSimulator::listen(quint16 port, QString *error)
+{
+    auto *server = new QTcpServer(this);
+    if (!server->listen(QHostAddress::LocalHost, port)) {
+        if (error)
+            *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(server->errorString());
+        delete server;
+        return false;
+    }
+    connect(server, &QTcpServer::newConnection, this, [this, server] { onNewConnection(server); });
+    m_servers.insert(port, server);
+    return true;
+}
+
+bool StationSimulator::start(QString *error)
+{
+    if (m_running)
+        return true;
+    for (auto it = m_byTarget.cbegin(); it != m_byTarget.cend(); ++it) {
+        if (!listen(it.key(), error)) {
+            stop();
+            return false;
+        }
+    }
+    m_running = true;
+    prepareFiles();
+    applyRefusals();
+    qCInfo(lcStationSim).noquote() << "serving" << m_served.size() << "addresses on"
+                                   << m_byTarget.size() << "ports";
+    return true;
+}
+
+void StationSimulator::stop()
+{
+    for (const auto &c : std::as_const(m_connections))
+        if (c) {
+            c->abortNow();
+            delete c.data();
+        }
+    m_connections.clear();
+    qDeleteAll(m_servers);
+    m_servers.clear();
+    m_running = false;
+}
+
+QList<quint16> StationSimulator::ports() const
+{
+    QList<quint16> p = m_byTarget.keys();
+    std::sort(p.begin(), p.end());
+    return p;
+}
+
+const ServedStation *StationSimulator::servedFor(const Station &station) const
+{
+    for (const ServedStation &s : m_served)
+        if (s.stations.contains(&station))
+            return &s;
+    return nullptr;
+}
+
+const ServedStation *StationSimulator::servedFor(const QString &address) const
+{
+    for (const ServedStation &s : m_served)
+        if (s.address == address)
+            return &s;
+    return nullptr;
+}
+
+const ServedStation *StationSimulator::servedByIndex(int index) const
+{
+    for (const ServedStation &s : m_served)
+        if (s.index == index)
+            return &s;
+    return nullptr;
+}
+
+int StationSimulator::toneHz(const QString &address) const
+{
+    const ServedStation *s = servedFor(address);
+    return s ? s->toneHz() : -1;
+}
+
+void StationSimulator::setFault(const Station &station, Fault fault)
+{
+    if (const ServedStation *s = servedFor(station)) {
+        if (fault == Fault::None)
+            m_stationFaults.remove(s->index);
+        else
+            m_stationFaults.insert(s->index, fault);
+    }
+    applyRefusals();
+}
+
+void StationSimulator::setFault(const QString &address, Fault fault)
+{
+    if (const ServedStation *s = servedFor(address)) {
+        if (fault == Fault::None)
+            m_stationFaults.remove(s->index);
+        else
+            m_stationFaults.insert(s->index, fault);
+    }
+    applyRefusals();
+}
+
+void StationSimulator::setPortFault(quint16 port, Fault fault)
+{
+    if (fault == Fault::None)
+        m_portFaults.remove(port);
+    else
+        m_portFaults.insert(port, fault);
+    applyRefusals();
+}
+
+void StationSimulator::clearFaults()
+{
+    m_stationFaults.clear();
+    m_portFaults.clear();
+    applyRefusals();
+}
+
+// Closes the ports that refuse connections and opens again those that no longer do.
+void StationSimulator::applyRefusals()
+{
+    if (!m_running)
+        return;
+    QSet<quint16> refused;
+    for (auto it = m_portFaults.cbegin(); it != m_portFaults.cend(); ++it)
+        if (it.value() == Fault::Refuse)
+            refused.insert(it.key());
+    for (auto it = m_stationFaults.cbegin(); it != m_stationFaults.cend(); ++it)
+        if (it.value() == Fault::Refuse)
+            if (const ServedStation *s = servedByIndex(it.key()))
+                refused.insert(s->port);
+    for (const quint16 port : m_byTarget.keys()) {
+        const bool open = m_servers.contains(port);
+        if (refused.contains(port) && open) {
+            delete m_servers.take(port);
+        } else if (!refused.contains(port) && !open) {
+            QString error;
+            if (!listen(port, &error))
+                qCWarning(lcStationSim).noquote() << error;
+        }
+    }
+}
+
+void StationSimulator::onNewConnection(QTcpServer *server)
+{
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
+        auto *c = new StationConnection(socket, this);
+        m_connections.removeIf([](const QPointer<StationConnection> &p) { return p.isNull(); });
+        m_connections.append(c);
+    }
+}
+
+const ServedStation *StationSimulator::match(quint16 port, const QByteArray &target) const
+{
+    const auto it = m_byTarget.constFind(port);
+    if (it == m_byTarget.constEnd())
+        return nullptr;
+    const auto found = it->constFind(target);
+    return found == it->constEnd() ? nullptr : &m_served[*found];
+}
+
+void StationSimulator::prepareFiles()
+{
+    for (const ServedStation &s : std::as_const(m_served)) {
+        if (m_files.contains(s.index) || (s.answer != Answer::Mp3File && s.answer != Answer::RealMedia))
+            continue;
+        const bool real = s.answer == Answer::RealMedia;
+        const qint64 ms = qint64(real ? m_realFileSeconds : m_mp3FileSeconds) * 1000;
+        const int hz = s.toneHz();
+        m_files.insert(s.index, std::async(std::launch::async, [real, ms, hz] {
+                                    ToneEncoder encoder(real ? ToneEncoder::Format::RealAudio
+                                                             : ToneEncoder::Format::Mp3, hz);
+                                    const QByteArray body = encoder.encode(ms);
+                                    return encoder.header() + body + encoder.finish();
+                                }).share());
+    }
+}
+
+bool StationSimulator::mediaFileReady(const ServedStation &s) const
+{
+    const auto it = m_files.constFind(s.index);
+    return it == m_files.constEnd()
+        || it->wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+QByteArray StationSimulator::mediaFile(const ServedStation &s)
+{
+    if (!m_files.contains(s.index))
+        prepareFiles();
+    return m_files.value(s.index).get();
+}
+
+void StationSimulator::record(const RequestRecord &r)
+{
+    m_log.append(r);
+    const QString line = r.toLine();
+    qCDebug(lcStationSim).noquote() << line;
+    if (m_logDevice) {
+        m_logDevice->write(line.toUtf8() + '\n');
+        if (auto *file = qobject_cast<QFileDevice *>(m_logDevice))
+            file->flush();
+    }
+    emit requestLogged(r);
+}
+
+EndpointTable loopbackTable(const QList<quint16> &ports)
+{
+    EndpointTable table;
+    for (int i = 0; i < kEndpointCount && i < ports.size(); ++i)
+        table.set(QStringLiteral("E%1").arg(i + 1, 2, 10, QLatin1Char('0')),
+                  QStringLiteral("127.0.0.1:%1").arg(ports[i]));
+    for (const PieceValue &p : kDemoPieces)
+        table.set(QString::fromLatin1(p.key), QString::fromLatin1(p.value));
+    return table;
+}
+
+QByteArray loopbackConfig(const QList<quint16> &ports)
+{
+    QByteArray text =
+        "# Lumora demo configuration: every station on the loopback station simulator\n"
+        "# (lumora-station-sim). scripts/demo starts the simulator with this file and runs\n"
+        "# Lumora with it as lumora/endpoints.conf.\n"
+        "#\n"
+        "# Generated by: lumora-station-sim --write-config "
+        + QByteArray::number(ports.value(0)) + "\n\n";
+    for (int i = 0; i < kEndpointCount && i < ports.size(); ++i)
+        text += QStringLiteral("E%1 = 127.0.0.1:%2\n").arg(i + 1, 2, 10, QLatin1Char('0')).arg(ports[i]).toLatin1();
+    text += "\n# address pieces\n";
+    for (const PieceValue &p : kDemoPieces)
+        text += QByteArray(p.key) + " = " + p.value + "\n";
+    return text;
+}
+
+QList<quint16> freeLoopbackPorts(int n)
+{
+    QList<quint16> ports;
+    std::vector<std::unique_ptr<QTcpServer>> holders;
+    while (int(ports.size()) < n) {
+        auto server = std::make_unique<QTcpServer>();
+        if (!server->listen(QHostAddress::LocalHost, 0))
+            break;
+        ports.append(server->serverPort());
+        holders.push_back(std::move(server));
+    }
+    return ports;
+}
+
+} // namespace lumora::sim

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "endpoint_table.h"
+#include "fault.h"
+#include "request_log.h"
+#include "served_station.h"
+
+#include <QHash>
+#include <QList>
+#include <QLoggingCategory>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+
+#include <future>
+
+class QIODevice;
+class QTcpServer;
+
+Q_DECLARE_LOGGING_CATEGORY(lcStationSim)
+
+namespace lumora::sim {
+
+class StationConnection;
+
+// Stands in for the radio servers of the catalogue on loopback. Given an endpoint table whose
+// endpoints are all on this machine, it listens on every endpoint's port and answers each
+// station address the catalogue composes there, exactly as clients request it on the wire,
+// the way a server of that kind would. Lives in the thread that creates it; the event loop
+// must run for it to answer.
+class StationSimulator : public QObject {
+    Q_OBJECT
+public:
+    explicit StationSimulator(const EndpointTable &table, QObject *parent = nullptr);
+    ~StationSimulator() override;
+
+    // Listens on every port. False, with the reason, if any port cannot be bound; then none is.
+    bool start(QString *error = nullptr);
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    const QList<ServedStation> &served() const { return m_served; }
+    // Stations the table lacks a value for (left unserved).
+    const QStringList &unserved() const { return m_unserved; }
+    QList<quint16> ports() const;
+    const ServedStation *servedFor(const Station &station) const;
+    const ServedStation *servedFor(const QString &address) const;
+    const ServedStation *servedByIndex(int index) const;
+
+    // The tone of an address this simulator serves, or -1.
+    int toneHz(const QString &address) const;
+    // The tone of a station's address, whatever the endpoint values.
+    static int toneHz(const Station &station) { return toneHzOf(station); }
+
+    // Faults. A port fault covers every request on the port and wins over a station fault.
+    // Refuse closes the port (for a station: the station's port).
+    void setFault(const Station &station, Fault fault);
+    void setFault(const QString &address, Fault fault);
+    void setPortFault(quint16 port, Fault fault);
+    void clearFaults();
+    Fault stationFault(const ServedStation &s) const { return m_stationFaults.value(s.index, Fault::None); }
+    Fault portFault(quint16 port) const { return m_portFaults.value(port, Fault::None); }
+
+    // Length of the MP3 files of the "MP3" kind (default 30 s) and of the RealMedia file
+    // (default 300 s). Set before the first request for the file.
+    void setMp3FileSeconds(int seconds) { m_mp3FileSeconds = seconds; }
+    int mp3FileSeconds() const { return m_mp3FileSeconds; }
+    void setRealFileSeconds(int seconds) { m_realFileSeconds = seconds; }
+    int realFileSeconds() const { return m_realFileSeconds; }
+    // Audio a live stream sends at once before pacing in real time (default 2000 ms).
+    void setBurstMs(int ms) { m_burstMs = ms; }
+    int burstMs() const { return m_burstMs; }
+    // Number of redirects of the redirect-chain fault before the real answer (default 3).
+    void setRedirectChainLength(int hops) { m_chainLength = hops; }
+    int redirectChainLength() const { return m_chainLength; }
+
+    QList<RequestRecord> requestLog() const { return m_log; }
+    void clearRequestLog() { m_log.clear(); }
+    // Also writes each log line to this device (not owned), e.g. a file or stdout.
+    void setLogDevice(QIODevice *device) { m_logDevice = device; }
+
+    // Used by connections.
+    const ServedStation *match(quint16 port, const QByteArray &target) const;
+    // The file a file-kind station (MP3 file, RealMedia) serves. start() encodes them on a
+    // worker thread; mediaFile() waits for the encoding when it is not ready yet.
+    bool mediaFileReady(const ServedStation &s) const;
+    QByteArray mediaFile(const ServedStation &s);
+    void record(const RequestRecord &r);
+
+signals:
+    void requestLogged(const lumora::sim::RequestRecord &record);
+
+private:
+    void onNewConnection(QTcpServer *server);
+    void applyRefusals();
+    bool listen(quint16 port, QString *error);
+
+    QList<ServedStation> m_served;
+    QStringList m_unserved;
+    QHash<quint16, QHash<QByteArray, qsizetype>> m_byTarget; // port -> wire target -> served
+    QMap<quint16, QTcpServer *> m_servers;
+    QList<QPointer<StationConnection>> m_connections;
+    QHash<int, Fault> m_stationFaults;
+    QHash<quint16, Fault> m_portFaults;
+    QHash<int, std::shared_future<QByteArray>> m_files;
+    void prepareFiles();
+    QList<RequestRecord> m_log;
+    QIODevice *m_logDevice = nullptr;
+    int m_mp3FileSeconds = 30;
+    int m_realFileSeconds = 300;
+    int m_burstMs = 2000;
+    int m_chainLength = 3;
+    bool m_running = false;
+};
+
+// An endpoint table pointing every endpoint at 127.0.0.1, E01 on ports[0] up to E65 on
+// ports[64], with valid values for the eleven address pieces: the demo configuration.
+EndpointTable loopbackTable(const QList<quint16> &ports);
+// The same as configuration file text.
+QByteArray loopbackConfig(const QList<quint16> &ports);
+// n distinct loopback ports that are free right now.
+QList<quint16> freeLoopbackPorts(int n);
+
+} // namespace lumora::sim

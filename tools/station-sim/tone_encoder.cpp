@@ -1,0 +1,251 @@
+#include "tone_encoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <cmath>
+#include <numbers>
+
+namespace lumora::sim {
+namespace {
+
+// How each format is made: container, codec, rate, bit rate, ASF packet size.
+struct FormatSpec {
+    const char *muxer;
+    const char *encoder;
+    int sampleRate;
+    int bitRate;
+    int packetSize; // ASF only
+};
+
+FormatSpec specOf(ToneEncoder::Format f)
+{
+    switch (f) {
+    case ToneEncoder::Format::Mp3: return {"mp3", "libmp3lame", 22050, 32000, 0};
+    case ToneEncoder::Format::AsfWma: return {"asf", "wmav2", 22050, 32000, 1500};
+    case ToneEncoder::Format::AsfPcm: return {"asf", "pcm_s16le", 8000, 128000, 3200};
+    case ToneEncoder::Format::RealAudio: return {"rm", "real_144", 8000, 8000, 0};
+    }
+    return {};
+}
+
+QString avError(int code)
+{
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return QString::fromLocal8Bit(buf);
+}
+
+constexpr double kAmplitude = 0.5;
+constexpr int kPcmFrameSamples = 400; // 50 ms at 8 kHz; PCM has no natural frame size
+
+} // namespace
+
+struct ToneEncoder::Av {
+    AVFormatContext *format = nullptr;
+    AVCodecContext *codec = nullptr;
+    AVStream *stream = nullptr;
+    AVFrame *frame = nullptr;
+    AVPacket *packet = nullptr;
+    AVIOContext *io = nullptr;
+    int64_t samples = 0;
+    double phase = 0.0;
+    bool headerWritten = false;
+
+    ~Av()
+    {
+        if (format && headerWritten) {
+            av_write_trailer(format); // flushes into the buffer; the bytes are dropped
+        }
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (format) {
+            format->pb = nullptr;
+            avformat_free_context(format);
+        }
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+    }
+};
+
+namespace {
+int collect(void *opaque, uint8_t *buf, int size)
+{
+    static_cast<QByteArray *>(opaque)->append(reinterpret_cast<const char *>(buf), size);
+    return size;
+}
+} // namespace
+
+ToneEncoder::ToneEncoder(Format format, int toneHz)
+    : m_format(format), m_toneHz(toneHz), m_av(std::make_unique<Av>())
+{
+    if (!open())
+        m_av.reset();
+}
+
+ToneEncoder::~ToneEncoder() = default;
+
+bool ToneEncoder::open()
+{
+    const FormatSpec spec = specOf(m_format);
+    Av &av = *m_av;
+
+    const AVCodec *codec = avcodec_find_encoder_by_name(spec.encoder);
+    if (!codec) {
+        m_error = QStringLiteral("libavcodec has no %1 encoder").arg(QLatin1StringView(spec.encoder));
+        return false;
+    }
+    if (avformat_alloc_output_context2(&av.format, nullptr, spec.muxer, nullptr) < 0) {
+        m_error = QStringLiteral("libavformat has no %1 muxer").arg(QLatin1StringView(spec.muxer));
+        return false;
+    }
+
+    av.codec = avcodec_alloc_context3(codec);
+    av.codec->sample_rate = spec.sampleRate;
+    av.codec->bit_rate = spec.bitRate;
+    av.codec->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+    av.codec->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    av.codec->time_base = AVRational{1, spec.sampleRate};
+    if (av.format->oformat->flags & AVFMT_GLOBALHEADER)
+        av.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (int rc = avcodec_open2(av.codec, codec, nullptr); rc < 0) {
+        m_error = QStringLiteral("cannot open the %1 encoder: %2")
+                      .arg(QLatin1StringView(spec.encoder), avError(rc));
+        return false;
+    }
+
+    av.stream = avformat_new_stream(av.format, nullptr);
+    avcodec_parameters_from_context(av.stream->codecpar, av.codec);
+    av.stream->time_base = av.codec->time_base;
+
+    constexpr int kIoBufferSize = 4096;
+    auto *ioBuffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+    av.io = avio_alloc_context(ioBuffer, kIoBufferSize, 1, &m_out, nullptr, collect, nullptr);
+    av.format->pb = av.io;
+    av.format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+
+    AVDictionary *options = nullptr;
+    if (m_format == Format::Mp3) {
+        av_dict_set(&options, "id3v2_version", "0", 0); // a live stream: no tag, no Xing frame
+        av_dict_set(&options, "write_xing", "0", 0);
+    }
+    if (spec.packetSize > 0) {
+        m_packetSize = spec.packetSize;
+        av_dict_set_int(&options, "packet_size", spec.packetSize, 0);
+    }
+    const int rc = avformat_write_header(av.format, &options);
+    av_dict_free(&options);
+    if (rc < 0) {
+        m_error = QStringLiteral("cannot start the %1 stream: %2")
+                      .arg(QLatin1StringView(spec.muxer), avError(rc));
+        return false;
+    }
+    av.headerWritten = true;
+    avio_flush(av.io);
+    m_header = m_out;
+    m_out.clear();
+
+    av.frame = av_frame_alloc();
+    av.frame->format = av.codec->sample_fmt;
+    av.frame->sample_rate = av.codec->sample_rate;
+    av_channel_layout_copy(&av.frame->ch_layout, &av.codec->ch_layout);
+    av.frame->nb_samples = av.codec->frame_size > 0 ? av.codec->frame_size : kPcmFrameSamples;
+    if (av_frame_get_buffer(av.frame, 0) < 0) {
+        m_error = QStringLiteral("out of memory for an audio frame");
+        return false;
+    }
+    av.packet = av_packet_alloc();
+    return true;
+}
+
+bool ToneEncoder::pushFrame()
+{
+    Av &av = *m_av;
+    if (av_frame_make_writable(av.frame) < 0)
+        return false;
+    const double step = 2.0 * std::numbers::pi * m_toneHz / av.codec->sample_rate;
+    const int n = av.frame->nb_samples;
+    for (int i = 0; i < n; ++i) {
+        const double v = kAmplitude * std::sin(av.phase);
+        av.phase += step;
+        if (av.phase > 2.0 * std::numbers::pi)
+            av.phase -= 2.0 * std::numbers::pi;
+        switch (av.codec->sample_fmt) {
+        case AV_SAMPLE_FMT_FLT:
+        case AV_SAMPLE_FMT_FLTP:
+            reinterpret_cast<float *>(av.frame->data[0])[i] = float(v);
+            break;
+        case AV_SAMPLE_FMT_S32:
+        case AV_SAMPLE_FMT_S32P:
+            reinterpret_cast<int32_t *>(av.frame->data[0])[i] = int32_t(v * 2147483647.0);
+            break;
+        default: // S16, S16P
+            reinterpret_cast<int16_t *>(av.frame->data[0])[i] = int16_t(v * 32767.0);
+            break;
+        }
+    }
+    av.frame->pts = av.samples;
+    av.samples += n;
+    if (avcodec_send_frame(av.codec, av.frame) < 0)
+        return false;
+    drainPackets();
+    return true;
+}
+
+void ToneEncoder::drainPackets()
+{
+    Av &av = *m_av;
+    while (avcodec_receive_packet(av.codec, av.packet) == 0) {
+        av_packet_rescale_ts(av.packet, av.codec->time_base, av.stream->time_base);
+        av.packet->stream_index = av.stream->index;
+        av_write_frame(av.format, av.packet); // takes the packet's data
+        av_packet_unref(av.packet);
+    }
+}
+
+QByteArray ToneEncoder::encode(qint64 ms)
+{
+    if (!m_av || !m_av->headerWritten)
+        return {};
+    Av &av = *m_av;
+    const int64_t target = av.samples + ms * av.codec->sample_rate / 1000;
+    while (av.samples < target) {
+        if (!pushFrame()) {
+            m_error = QStringLiteral("encoding failed");
+            break;
+        }
+    }
+    avio_flush(av.io);
+    QByteArray out;
+    out.swap(m_out);
+    return out;
+}
+
+QByteArray ToneEncoder::finish()
+{
+    if (!m_av || !m_av->headerWritten)
+        return {};
+    Av &av = *m_av;
+    avcodec_send_frame(av.codec, nullptr);
+    drainPackets();
+    av_write_trailer(av.format);
+    av.headerWritten = false;
+    avio_flush(av.io);
+    QByteArray out;
+    out.swap(m_out);
+    return out;
+}
+
+qint64 ToneEncoder::encodedMs() const
+{
+    return m_av ? m_av->samples * 1000 / m_av->codec->sample_rate : 0;
+}
+
+} // namespace lumora::sim

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace lumora::sim {
+
+// Encodes an endless sine tone into the container a station of some kind serves:
+// MP3 frames, ASF (WMA or PCM, for MMSH) or RealMedia (RealAudio 14.4). The encoder keeps
+// its phase and timestamps across calls, so consecutive chunks form one continuous stream.
+class ToneEncoder {
+public:
+    enum class Format { Mp3, AsfWma, AsfPcm, RealAudio };
+
+    ToneEncoder(Format format, int toneHz);
+    ~ToneEncoder();
+    ToneEncoder(const ToneEncoder &) = delete;
+    ToneEncoder &operator=(const ToneEncoder &) = delete;
+
+    bool ok() const { return m_error.isEmpty(); }
+    QString errorString() const { return m_error; }
+    Format format() const { return m_format; }
+
+    // What the muxer wrote before the first audio packet: the ASF header objects with the
+    // data object header, or the RealMedia header. Empty for MP3.
+    QByteArray header() const { return m_header; }
+    // ASF data packet size; every chunk of encode() is a whole number of packets for ASF.
+    int packetSize() const { return m_packetSize; }
+
+    // Encodes the next `ms` milliseconds of tone and returns the bytes the muxer produced.
+    QByteArray encode(qint64 ms);
+    // Ends the stream: flushes the encoder's delayed frames and writes the container's
+    // trailer. For files; encode() gives nothing after it.
+    QByteArray finish();
+    // Milliseconds of audio encoded so far.
+    qint64 encodedMs() const;
+
+private:
+    struct Av;
+    bool open();
+    bool pushFrame();
+    void drainPackets();
+
+    Format m_format;
+    int m_toneHz;
+    int m_packetSize = 0;
+    QString m_error;
+    QByteArray m_header;
+    QByteArray m_out;
+    std::unique_ptr<Av> m_av;
+};
+
+} // namespace lumora::sim
