@@ -5,6 +5,9 @@
 #include "page_directory.h"
 #include "page_menus.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+
 using namespace lumora;
 using namespace probe;
 
@@ -58,6 +61,7 @@ private slots:
     void ctrlWEndsFromEveryPage();
     void ctrlZReturnsFromStationPages();
     void ctrlZOnTheMainPageDoesNothing();
+    void everyTextIsOneByteACharacterInWindows1256();
 };
 
 void Menus::mainPageHasOnlyFileExit()
@@ -252,6 +256,35 @@ void Menus::ctrlZOnTheMainPageDoesNothing()
     // The same window does answer its own shortcut.
     QTest::keyClick(main, Qt::Key_W, Qt::ControlModifier);
     QCOMPARE(clicks, QStringList{QStringLiteral("Form1.exit")});
+}
+
+// The program's texts are Arabic code page text: every window title, menu and item caption and
+// button caption must survive Windows-1256 with one byte per character.
+void Menus::everyTextIsOneByteACharacterInWindows1256()
+{
+    Shell shell;
+    QStringList texts;
+    for (int n = 1; n <= kPageCount; ++n) {
+        bringToFront(shell, Page(n));
+        PageWindow *window = windowOf(shell.pages, Page(n));
+        if (n > 1)
+            texts << window->windowTitle();
+        for (QMenu *menu : menusOf(window)) {
+            texts << menu->title();
+            for (QAction *a : menu->actions())
+                texts << a->text();
+        }
+        for (StationButton *b : window->buttons())
+            texts << b->text();
+    }
+    QCOMPARE(texts.size(), 17 + (1 + 1) + 17 * (1 + 1 + 1 + 17) + 17 + 158);
+    for (const QString &text : std::as_const(texts)) {
+        QStringEncoder encoder("windows-1256");
+        const QByteArray bytes = encoder(text);
+        QVERIFY2(!encoder.hasError(), qPrintable(text));
+        QCOMPARE(bytes.size(), text.size());
+        QCOMPARE(QStringDecoder("windows-1256")(bytes).operator QString(), text);
+    }
 }
 
 QTEST_MAIN(Menus)
