@@ -1,0 +1,46 @@
+#pragma once
+
+#include "player_settings.h"
+#include "player_status.h"
+
+#include <QObject>
+#include <QString>
+#include <QWidget>
+
+namespace lumora {
+
+// What a PlayerControl needs of a media engine: libVLC in the program (VlcBackend), a
+// recording stand-in in tests. All calls and all signals are on the GUI thread.
+class MediaBackend : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~MediaBackend() override = default;
+
+    // Applied once, when the player is created.
+    virtual void configure(const PlayerSettings &settings) = 0;
+    // Ends whatever plays, opens or buffers. false: the engine failed (see lastError).
+    virtual bool stop() = 0;
+    // Drops what it had and starts opening address (exactly as written) and playing it;
+    // returns at once. false: the engine failed (see lastError).
+    virtual bool open(const QString &address) = 0;
+
+    // The player's own controls.
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    virtual void setVolume(int volume) = 0; // 0 to 100
+    virtual void setMuted(bool muted) = 0;
+    virtual void seek(double fraction) = 0; // 0 to 1, where the stream allows it
+    // The native window the picture is drawn into; 0: none (no picture is shown).
+    virtual void setVideoWindow(WId window) = 0;
+
+    virtual QString lastError() const = 0;
+
+signals:
+    void statusChanged(const lumora::PlayerStatus &status);
+    void positionChanged(double fraction);
+    void seekableChanged(bool seekable);
+    void videoChanged(bool hasVideo);
+};
+
+} // namespace lumora

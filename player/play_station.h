@@ -1,0 +1,19 @@
+#pragma once
+
+#include "address.h"
+#include "endpoint_table.h"
+#include "station.h"
+
+namespace lumora {
+
+class PlayerControl;
+
+// What a station button does: stop the page's player, then write the station's address to
+// its URL. Returns at once; the player opens and plays the address by itself. A station
+// whose configuration is incomplete has no address: the player is stopped and shows which
+// keys are missing; that is no error. A failure of stop or of writing URL is raised as
+// lumora::RuntimeError, and after a failed stop no address is written.
+void playStation(PlayerControl &player, const StationAddress &address);
+void playStation(PlayerControl &player, const Station &station, const EndpointTable &table);
+
+} // namespace lumora

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "media_backend.h"
+#include "player_settings.h"
+#include "player_status.h"
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+class QSlider;
+class QToolButton;
+
+namespace lumora {
+
+class StatusLine;
+class VideoSurface;
+
+// A station page's player, `WindowsMediaPlayer1`: what the page uses of it is stop() and
+// writing URL, which starts playback by itself. Everything else, opening playlists and
+// streams, buffering, the picture, the transport controls and the status line, is the
+// player's own business and runs without the page waiting for it.
+//
+// Settings that have no effect here, by design:
+// - invokeURLs: streams (ASF script commands, for instance) can carry addresses to be opened
+//   in the web browser. They are never acted on: a radio stream must not drive the browser.
+// - enableErrorDialogs is false and the player has no dialogs anyway: a stream that cannot
+//   be opened only shows in the status line.
+// - balance, currentPosition, defaultFrame, currentMarker, baseURL and the caption settings
+//   are the neutral values the engine starts with.
+class PlayerControl : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QString URL READ URL WRITE setURL)
+public:
+    // With the stored PlayerSettings and libVLC. Throws lumora::RuntimeError when libVLC is
+    // missing or broken, saying what to install.
+    explicit PlayerControl(QWidget *parent = nullptr);
+    PlayerControl(const PlayerSettings &settings, std::unique_ptr<MediaBackend> backend,
+                  QWidget *parent = nullptr);
+    ~PlayerControl() override;
+
+    // Stops whatever plays, opens or buffers; on an idle player it does nothing.
+    // Throws lumora::RuntimeError when the engine fails.
+    void stop();
+    // Keeps url exactly as given and starts opening it (autoStart); returns at once.
+    // Throws lumora::RuntimeError when the engine fails.
+    void setURL(const QString &url);
+    QString URL() const { return m_url; }
+
+    // The status line for a station whose address is incomplete: names the missing keys.
+    void showNoAddress(const QStringList &missingKeys);
+
+    const PlayerSettings &settings() const { return m_settings; }
+    PlayerStatus status() const { return m_status; }
+    QString statusText() const;
+    static QString statusText(const PlayerStatus &status);
+
+    QSize sizeHint() const override;
+
+signals:
+    void statusChanged(const lumora::PlayerStatus &status);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void build();
+    void applySettings();
+    void setStatus(const PlayerStatus &status);
+    void refreshStatusLine();
+    void togglePlay();
+    void ownStop();
+    void toggleMute();
+    void updateMuteButton();
+
+    PlayerSettings m_settings;
+    std::unique_ptr<MediaBackend> m_backend;
+    QString m_url;
+    PlayerStatus m_status;
+    bool m_muted = false;
+
+    VideoSurface *m_picture = nullptr;
+    QSlider *m_position = nullptr;
+    QToolButton *m_playPause = nullptr;
+    QToolButton *m_stop = nullptr;
+    QToolButton *m_mute = nullptr;
+    QSlider *m_volume = nullptr;
+    StatusLine *m_statusLine = nullptr;
+    QWidget *m_controls = nullptr;
+};
+
+} // namespace lumora

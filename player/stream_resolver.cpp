@@ -1,0 +1,196 @@
+#include "stream_resolver.h"
+
+#include "wire_url.h"
+
+#include <QLoggingCategory>
+#include <QUrl>
+
+Q_LOGGING_CATEGORY(lcResolver, "lumora.player.resolver", QtWarningMsg)
+
+namespace lumora {
+
+StreamResolver::StreamResolver(QObject *parent) : QObject(parent)
+{
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        giveUp(QStringLiteral("nothing answered within %1 ms").arg(m_limits.totalTimeoutMs));
+    });
+}
+
+StreamResolver::~StreamResolver() = default;
+
+void StreamResolver::resolve(const QString &address)
+{
+    cancel();
+    ++m_run;
+    m_pending.push_back({toWireUrl(address.trimmed()), 0, 0});
+    m_budgetMs = m_limits.totalTimeoutMs;
+    m_requests = 0;
+    qCInfo(lcResolver) << "resolving" << address;
+    scheduleStep();
+}
+
+void StreamResolver::next()
+{
+    if (!m_awaitingVerdict)
+        return;
+    m_awaitingVerdict = false;
+    qCInfo(lcResolver) << "could not play" << m_current.address << "- trying the next entry";
+    m_problems << QStringLiteral("%1: not playable").arg(m_current.address);
+    scheduleStep();
+}
+
+void StreamResolver::cancel()
+{
+    ++m_run; // a step already queued belongs to the old run and is dropped
+    if (m_fetch) {
+        m_fetch->abort();
+        m_fetch.release()->deleteLater(); // may be inside its own signal
+    }
+    m_pending.clear();
+    m_seen.clear();
+    m_problems.clear();
+    m_deadline.stop();
+    m_busy = false;
+    m_awaitingVerdict = false;
+}
+
+void StreamResolver::scheduleStep()
+{
+    m_busy = true;
+    startClock();
+    const quint64 run = m_run;
+    QMetaObject::invokeMethod(this, [this, run] {
+        if (run == m_run && m_busy)
+            step();
+    }, Qt::QueuedConnection);
+}
+
+void StreamResolver::step()
+{
+    while (!m_pending.empty()) {
+        const Candidate c = m_pending.front();
+        m_pending.pop_front();
+        const QString scheme = schemeOf(c.address);
+        if (!isNetworkScheme(scheme)) {
+            m_problems << QStringLiteral("%1: not a network address, ignored").arg(c.address);
+            qCWarning(lcResolver) << "ignoring non-network address" << c.address;
+            continue;
+        }
+        if (m_seen.contains(c.address)) {
+            m_problems << QStringLiteral("%1: seen before (loop)").arg(c.address);
+            continue;
+        }
+        m_seen.insert(c.address);
+        m_current = c;
+        if (scheme != u"http" && scheme != u"https") {
+            emitFound(c.address);
+            return;
+        }
+        if (m_requests >= m_limits.maxRequests) {
+            giveUp(QStringLiteral("more than %1 requests").arg(m_limits.maxRequests));
+            return;
+        }
+        ++m_requests;
+        m_fetch = std::make_unique<HttpFetch>();
+        connect(m_fetch.get(), &HttpFetch::finished, this, &StreamResolver::onFetched);
+        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, 16 * 1024});
+        return;
+    }
+    giveUp(QStringLiteral("no entry could be opened"));
+}
+
+void StreamResolver::onFetched(const FetchResult &result)
+{
+    if (m_fetch)
+        m_fetch.release()->deleteLater(); // we are inside its signal
+    const Candidate c = m_current;
+    switch (result.outcome) {
+    case FetchResult::Outcome::Stream:
+        if (result.kind == ContentKind::MmshStream)
+            emitFound(QStringLiteral("mmsh") + c.address.mid(schemeOf(c.address).size()));
+        else
+            emitFound(c.address);
+        return;
+    case FetchResult::Outcome::Redirect:
+        if (c.redirects >= m_limits.maxRedirects) {
+            m_problems << QStringLiteral("%1: more than %2 redirects").arg(c.address).arg(m_limits.maxRedirects);
+        } else {
+            m_pending.push_front({toWireUrl(result.location), c.depth, c.redirects + 1});
+        }
+        break;
+    case FetchResult::Outcome::Playlist:
+        pushEntries(result, c);
+        break;
+    case FetchResult::Outcome::Failed:
+        m_problems << QStringLiteral("%1: %2").arg(c.address, result.error);
+        qCInfo(lcResolver) << c.address << result.error;
+        break;
+    }
+    step();
+}
+
+void StreamResolver::pushEntries(const FetchResult &result, const Candidate &from)
+{
+    if (from.depth >= m_limits.maxDepth) {
+        m_problems << QStringLiteral("%1: playlists nested more than %2 deep").arg(from.address).arg(m_limits.maxDepth);
+        return;
+    }
+    QStringList entries = playlistEntries(result.kind, result.body);
+    qCInfo(lcResolver) << from.address << "is" << contentKindName(result.kind) << "with"
+                       << entries.size() << "entries";
+    if (entries.isEmpty()) {
+        m_problems << QStringLiteral("%1: %2 without entries").arg(from.address, contentKindName(result.kind));
+        return;
+    }
+    if (entries.size() > m_limits.maxEntriesPerPlaylist)
+        entries = entries.mid(0, m_limits.maxEntriesPerPlaylist);
+
+    std::deque<Candidate> resolved;
+    for (const QString &entry : entries) {
+        QString address = entry;
+        if (schemeOf(entry).isEmpty()) // relative to the playlist
+            address = QUrl(from.address).resolved(QUrl(entry)).toString(QUrl::FullyEncoded);
+        // Reference files name Windows Media servers; their http entries mean MMS over HTTP,
+        // as Windows Media Player and VLC read them.
+        if (result.kind == ContentKind::Reference && schemeOf(address) == u"http")
+            address = QStringLiteral("mmsh") + address.mid(4);
+        resolved.push_back({toWireUrl(address), from.depth + 1, 0});
+    }
+    m_pending.insert(m_pending.begin(), resolved.begin(), resolved.end());
+}
+
+void StreamResolver::emitFound(const QString &address)
+{
+    stopClock();
+    m_busy = false;
+    m_awaitingVerdict = true;
+    qCInfo(lcResolver) << "stream" << address;
+    emit found(address);
+}
+
+void StreamResolver::giveUp(const QString &reason)
+{
+    const QString why = m_problems.isEmpty() ? reason : reason + QStringLiteral("; ") + m_problems.join(QStringLiteral("; "));
+    cancel();
+    qCInfo(lcResolver) << "cannot open:" << why;
+    emit failed(why);
+}
+
+void StreamResolver::startClock()
+{
+    if (m_deadline.isActive())
+        return;
+    m_clock.start();
+    m_deadline.start(int(qMax<qint64>(m_budgetMs, 0)));
+}
+
+void StreamResolver::stopClock()
+{
+    if (!m_deadline.isActive())
+        return;
+    m_budgetMs -= m_clock.elapsed();
+    m_deadline.stop();
+}
+
+} // namespace lumora

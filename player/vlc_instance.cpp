@@ -1,0 +1,120 @@
+#include "vlc_instance.h"
+
+#include "player_errors.h"
+#include "runtime_error.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QThread>
+#include <vlc/vlc.h>
+
+#include <cstdio>
+
+Q_LOGGING_CATEGORY(lcVlc, "lumora.player.vlc", QtWarningMsg)
+
+namespace lumora {
+
+namespace {
+
+const char *const kInstallHint =
+    "Install the Debian packages libvlc5, vlc-plugin-base and libvlc-bin "
+    "(apt-get install libvlc5 vlc-plugin-base libvlc-bin).";
+
+// libVLC's log, on whichever libVLC thread logs, into Qt's logging (which is thread-safe).
+// Nothing here calls back into libVLC.
+void logToQt(void *, int level, const libvlc_log_t *, const char *format, va_list args)
+{
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    switch (level) {
+    case LIBVLC_ERROR:
+        qCInfo(lcVlc, "%s", text); // stream errors are expected and shown in the status line
+        break;
+    case LIBVLC_WARNING:
+    case LIBVLC_NOTICE:
+    case LIBVLC_DEBUG:
+    default:
+        qCDebug(lcVlc, "%s", text);
+        break;
+    }
+}
+
+[[noreturn]] void refuse(const QString &what)
+{
+    throw RuntimeError(PlayerError::CannotCreate,
+                       what + u' ' + QCoreApplication::translate("lumora::VlcInstance", kInstallHint));
+}
+
+} // namespace
+
+QStringList VlcInstance::defaultArguments()
+{
+    return {
+        // No Lua: playlist and extension scripts would fetch and run remote content of their own.
+        QStringLiteral("--no-lua"),
+        // Subtitles are never looked for next to a stream, and no title is drawn over video.
+        QStringLiteral("--no-sub-autodetect-file"),
+        QStringLiteral("--no-video-title-show"),
+        QStringLiteral("--no-stats"),
+        QStringLiteral("--no-snapshot-preview"),
+    };
+}
+
+std::shared_ptr<VlcInstance> VlcInstance::create(const QStringList &arguments)
+{
+    QList<QByteArray> storage;
+    std::vector<const char *> argv;
+    for (const QString &a : arguments) {
+        storage.append(a.toUtf8());
+        argv.push_back(storage.last().constData());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    libvlc_instance_t *instance = libvlc_new(int(argv.size()), argv.data());
+    if (!instance) {
+        const char *why = libvlc_errmsg();
+        refuse(QCoreApplication::translate("lumora::VlcInstance", "libVLC could not be started%1.")
+                   .arg(why ? QStringLiteral(" (%1)").arg(QString::fromUtf8(why)) : QString()));
+    }
+    auto owner = std::shared_ptr<VlcInstance>(new VlcInstance(instance));
+    libvlc_log_set(instance, logToQt, nullptr);
+
+    // Without plugins libVLC starts but cannot play anything.
+    libvlc_audio_output_t *outputs = libvlc_audio_output_list_get(instance);
+    if (!outputs)
+        refuse(QCoreApplication::translate("lumora::VlcInstance", "libVLC has no plugins."));
+    libvlc_audio_output_list_release(outputs);
+
+#ifdef LUMORA_VLC_PLUGIN_CACHE
+    if (!QFile::exists(QStringLiteral(LUMORA_VLC_PLUGIN_CACHE)))
+        qCWarning(lcVlc) << "libVLC's plugin cache" << LUMORA_VLC_PLUGIN_CACHE
+                         << "is missing; players start slowly. Install libvlc-bin.";
+#endif
+    libvlc_set_user_agent(instance, "Lumora", "Lumora/0.1");
+    qCDebug(lcVlc) << "libVLC" << libvlc_get_version() << "started in" << clock.elapsed() << "ms";
+    return owner;
+}
+
+std::shared_ptr<VlcInstance> VlcInstance::shared()
+{
+    Q_ASSERT(!QCoreApplication::instance()
+             || QThread::currentThread() == QCoreApplication::instance()->thread());
+    // Not an owner: the players own the instance, this only finds it while one exists.
+    static std::weak_ptr<VlcInstance> current;
+    std::shared_ptr<VlcInstance> instance = current.lock();
+    if (!instance) {
+        instance = create(defaultArguments());
+        current = instance;
+    }
+    return instance;
+}
+
+VlcInstance::~VlcInstance()
+{
+    libvlc_log_unset(m_instance);
+    libvlc_release(m_instance);
+}
+
+} // namespace lumora

@@ -1,0 +1,215 @@
+#include "vlc_media_player.h"
+
+#include "player_errors.h"
+#include "runtime_error.h"
+#include "vlc_instance.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <vlc/vlc.h>
+
+Q_DECLARE_LOGGING_CATEGORY(lcVlc)
+
+namespace lumora {
+
+namespace {
+
+const libvlc_event_type_t kPlayerEvents[] = {
+    libvlc_MediaPlayerOpening,        libvlc_MediaPlayerBuffering,
+    libvlc_MediaPlayerPlaying,        libvlc_MediaPlayerPaused,
+    libvlc_MediaPlayerEndReached,     libvlc_MediaPlayerEncounteredError,
+    libvlc_MediaPlayerPositionChanged, libvlc_MediaPlayerSeekableChanged,
+    libvlc_MediaPlayerVout,           libvlc_MediaPlayerAudioVolume,
+    libvlc_MediaPlayerMuted,          libvlc_MediaPlayerUnmuted,
+};
+
+const libvlc_event_type_t kMediaEvents[] = {
+    libvlc_MediaMetaChanged,
+};
+
+} // namespace
+
+VlcMediaPlayer::VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *parent)
+    : QObject(parent), m_instance(std::move(instance))
+{
+    m_player = libvlc_media_player_new(m_instance->native());
+    if (!m_player) {
+        const char *why = libvlc_errmsg();
+        throw RuntimeError(PlayerError::CannotCreate,
+                           QCoreApplication::translate("lumora::VlcInstance",
+                                                       "libVLC could not create a media player (%1). "
+                                                       "Install the Debian package vlc-plugin-base.")
+                               .arg(QString::fromUtf8(why ? why : "no reason given")));
+    }
+    // The picture area belongs to Qt: mouse and keys over it go to the player's own controls.
+    libvlc_video_set_mouse_input(m_player, false);
+    libvlc_video_set_key_input(m_player, false);
+    attachPlayerEvents(true);
+}
+
+VlcMediaPlayer::~VlcMediaPlayer()
+{
+    attachPlayerEvents(false);
+    attachMediaEvents(false);
+    libvlc_media_player_stop(m_player);
+    if (m_media)
+        libvlc_media_release(m_media);
+    libvlc_media_player_release(m_player);
+}
+
+void VlcMediaPlayer::attachPlayerEvents(bool attach)
+{
+    libvlc_event_manager_t *em = libvlc_media_player_event_manager(m_player);
+    for (libvlc_event_type_t type : kPlayerEvents) {
+        if (attach)
+            libvlc_event_attach(em, type, &VlcMediaPlayer::onEvent, this);
+        else
+            libvlc_event_detach(em, type, &VlcMediaPlayer::onEvent, this);
+    }
+}
+
+void VlcMediaPlayer::attachMediaEvents(bool attach)
+{
+    if (!m_media)
+        return;
+    libvlc_event_manager_t *em = libvlc_media_event_manager(m_media);
+    for (libvlc_event_type_t type : kMediaEvents) {
+        if (attach)
+            libvlc_event_attach(em, type, &VlcMediaPlayer::onEvent, this);
+        else
+            libvlc_event_detach(em, type, &VlcMediaPlayer::onEvent, this);
+    }
+}
+
+void VlcMediaPlayer::onEvent(const libvlc_event_t *e, void *data)
+{
+    // A libVLC thread (or the GUI thread inside a libVLC call): copy, queue, return.
+    auto *self = static_cast<VlcMediaPlayer *>(data);
+    Event event;
+    event.type = e->type;
+    switch (e->type) {
+    case libvlc_MediaPlayerBuffering: event.number = e->u.media_player_buffering.new_cache; break;
+    case libvlc_MediaPlayerPositionChanged: event.number = e->u.media_player_position_changed.new_position; break;
+    case libvlc_MediaPlayerSeekableChanged: event.integer = e->u.media_player_seekable_changed.new_seekable; break;
+    case libvlc_MediaPlayerVout: event.integer = e->u.media_player_vout.new_count; break;
+    case libvlc_MediaMetaChanged: event.integer = e->u.media_meta_changed.meta_type; break;
+    case libvlc_MediaPlayerAudioVolume: event.number = e->u.media_player_audio_volume.volume; break;
+    default: break;
+    }
+    const quint64 generation = self->m_generation.load();
+    QMetaObject::invokeMethod(self, [self, generation, event] { self->deliver(generation, event); },
+                              Qt::QueuedConnection);
+}
+
+void VlcMediaPlayer::deliver(quint64 generation, const Event &event)
+{
+    if (generation != m_generation.load())
+        return; // belongs to a media that was stopped since
+    switch (event.type) {
+    case libvlc_MediaPlayerOpening: emit opening(); break;
+    case libvlc_MediaPlayerBuffering: emit buffering(event.number); break;
+    case libvlc_MediaPlayerPlaying: emit playing(); break;
+    case libvlc_MediaPlayerPaused: emit paused(); break;
+    case libvlc_MediaPlayerEndReached: emit endReached(); break;
+    case libvlc_MediaPlayerEncounteredError: emit encounteredError(); break;
+    case libvlc_MediaPlayerPositionChanged: emit positionChanged(event.number); break;
+    case libvlc_MediaPlayerSeekableChanged: emit seekableChanged(event.integer != 0); break;
+    case libvlc_MediaPlayerVout: emit voutChanged(int(event.integer)); break;
+    case libvlc_MediaPlayerAudioVolume: emit audioVolumeChanged(event.number); break;
+    case libvlc_MediaPlayerMuted: emit audioMutedChanged(true); break;
+    case libvlc_MediaPlayerUnmuted: emit audioMutedChanged(false); break;
+    case libvlc_MediaMetaChanged:
+        if (event.integer == libvlc_meta_NowPlaying || event.integer == libvlc_meta_Title)
+            emit metaChanged();
+        break;
+    default: break;
+    }
+}
+
+bool VlcMediaPlayer::play(const QString &mrl, const QStringList &options)
+{
+    stop();
+    m_media = libvlc_media_new_location(m_instance->native(), mrl.toUtf8().constData());
+    if (!m_media)
+        return false;
+    for (const QString &option : options)
+        libvlc_media_add_option(m_media, option.toUtf8().constData());
+    attachMediaEvents(true);
+    libvlc_media_player_set_media(m_player, m_media);
+    qCDebug(lcVlc) << "play" << mrl << options;
+    return libvlc_media_player_play(m_player) == 0;
+}
+
+void VlcMediaPlayer::stop()
+{
+    // Returns once the input thread has ended: no event of the old media comes later, and
+    // the ones it raised on the way carry the old number.
+    libvlc_media_player_stop(m_player);
+    ++m_generation;
+    releaseMedia();
+}
+
+void VlcMediaPlayer::releaseMedia()
+{
+    if (!m_media)
+        return;
+    attachMediaEvents(false);
+    libvlc_media_release(m_media);
+    m_media = nullptr;
+}
+
+void VlcMediaPlayer::setPause(bool pause) { libvlc_media_player_set_pause(m_player, pause ? 1 : 0); }
+void VlcMediaPlayer::setPosition(double fraction) { libvlc_media_player_set_position(m_player, float(fraction)); }
+void VlcMediaPlayer::setVolume(int volume) { libvlc_audio_set_volume(m_player, qBound(0, volume, 100)); }
+void VlcMediaPlayer::setMuted(bool muted) { libvlc_audio_set_mute(m_player, muted ? 1 : 0); }
+void VlcMediaPlayer::setRate(double rate) { libvlc_media_player_set_rate(m_player, float(rate)); }
+void VlcMediaPlayer::setVideoWindow(quint32 xid) { libvlc_media_player_set_xwindow(m_player, xid); }
+
+void VlcMediaPlayer::setKeepAspect(bool keep)
+{
+    // Scale 0 fits the picture into the window keeping its aspect; without an aspect ratio
+    // of our own the source's ratio is used. Stretching would force the window's ratio.
+    libvlc_video_set_scale(m_player, 0);
+    if (keep)
+        libvlc_video_set_aspect_ratio(m_player, nullptr);
+}
+
+bool VlcMediaPlayer::isSeekable() const { return libvlc_media_player_is_seekable(m_player) != 0; }
+bool VlcMediaPlayer::canPause() const { return libvlc_media_player_can_pause(m_player) != 0; }
+
+QString VlcMediaPlayer::nowPlaying() const
+{
+    if (!m_media)
+        return {};
+    char *text = libvlc_media_get_meta(m_media, libvlc_meta_NowPlaying);
+    const QString result = QString::fromUtf8(text).trimmed();
+    libvlc_free(text);
+    return result;
+}
+
+QStringList VlcMediaPlayer::subItemAddresses() const
+{
+    QStringList out;
+    if (!m_media)
+        return out;
+    libvlc_media_list_t *list = libvlc_media_subitems(m_media);
+    if (!list)
+        return out;
+    libvlc_media_list_lock(list);
+    const int count = libvlc_media_list_count(list);
+    for (int i = 0; i < count; ++i) {
+        libvlc_media_t *item = libvlc_media_list_item_at_index(list, i);
+        if (!item)
+            continue;
+        char *mrl = libvlc_media_get_mrl(item);
+        if (mrl)
+            out += QString::fromUtf8(mrl);
+        libvlc_free(mrl);
+        libvlc_media_release(item);
+    }
+    libvlc_media_list_unlock(list);
+    libvlc_media_list_release(list);
+    return out;
+}
+
+} // namespace lumora

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+
+struct libvlc_media_player_t;
+struct libvlc_media_t;
+struct libvlc_event_t;
+
+namespace lumora {
+
+class VlcInstance;
+
+// One libVLC media player and the media it plays, with libVLC's events delivered as Qt
+// signals on the GUI thread.
+//
+// libVLC raises events on its own threads. The callback only copies the event and queues it
+// to this object; it never calls libVLC. Each event carries the number of the media it
+// belongs to, so an event of a media that was stopped meanwhile is dropped on arrival. The
+// destructor detaches every callback first; libVLC detaches under the same lock it calls
+// callbacks under, so none can be running or start afterwards, and Qt drops events queued to
+// a destroyed object.
+class VlcMediaPlayer : public QObject {
+    Q_OBJECT
+public:
+    // Throws lumora::RuntimeError when libVLC cannot make a media player.
+    explicit VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *parent = nullptr);
+    ~VlcMediaPlayer() override;
+
+    libvlc_media_player_t *native() const { return m_player; }
+
+    // Starts playing mrl (wire form) with the given media options (":name=value").
+    bool play(const QString &mrl, const QStringList &options);
+    void stop();
+    void setPause(bool pause);
+    void setPosition(double fraction);
+    void setVolume(int volume);
+    void setMuted(bool muted);
+    void setRate(double rate);
+    void setKeepAspect(bool keep);
+    void setVideoWindow(quint32 xid);
+
+    bool isSeekable() const;
+    bool canPause() const;
+    QString nowPlaying() const;          // the current media's "now playing" text
+    QStringList subItemAddresses() const; // entries libVLC found inside the current media
+
+signals:
+    void opening();
+    void buffering(float percent);
+    void playing();
+    void paused();
+    void endReached();
+    void encounteredError();
+    void positionChanged(float fraction);
+    void seekableChanged(bool seekable);
+    void voutChanged(int count);
+    void metaChanged();
+    void audioVolumeChanged(float volume); // 1.0: full
+    void audioMutedChanged(bool muted);
+
+private:
+    struct Event {
+        int type = 0;
+        float number = 0;
+        qint64 integer = 0;
+    };
+    static void onEvent(const libvlc_event_t *event, void *self);
+    void deliver(quint64 generation, const Event &event);
+    void attachPlayerEvents(bool attach);
+    void attachMediaEvents(bool attach);
+    void releaseMedia();
+
+    std::shared_ptr<VlcInstance> m_instance;
+    libvlc_media_player_t *m_player = nullptr;
+    libvlc_media_t *m_media = nullptr;
+    std::atomic<quint64> m_generation{0};
+};
+
+} // namespace lumora

@@ -1,0 +1,127 @@
+#include "wire_url.h"
+
+#include <QUrl>
+
+namespace lumora {
+
+namespace {
+
+bool isHex(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// ASCII characters that may stand in a URI as they are (RFC 3986 reserved and unreserved).
+bool isUriChar(char16_t c)
+{
+    if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))
+        return true;
+    return QStringView(u"-._~:/?#[]@!$&'()*+,;=").contains(QChar(c));
+}
+
+void appendEncoded(QString &out, QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'%') {
+            if (i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2]))
+                out += c;
+            else
+                out += u"%25";
+            continue;
+        }
+        if (c.unicode() < 0x80 && isUriChar(c.unicode())) {
+            out += c;
+            continue;
+        }
+        // Encode one code point (a surrogate pair counts as one) as its UTF-8 bytes.
+        qsizetype len = 1;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            len = 2;
+        const QByteArray utf8 = text.mid(i, len).toUtf8();
+        for (unsigned char b : utf8)
+            out += QStringLiteral("%%1").arg(uint(b), 2, 16, QLatin1Char('0')).toUpper();
+        i += len - 1;
+    }
+}
+
+bool isAscii(QStringView s)
+{
+    for (QChar c : s)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString schemeOf(const QString &address)
+{
+    const qsizetype colon = address.indexOf(u':');
+    if (colon <= 0)
+        return {};
+    for (qsizetype i = 0; i < colon; ++i) {
+        const QChar c = address[i];
+        const bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')
+            || (i > 0 && ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.'));
+        if (!ok)
+            return {};
+    }
+    return address.left(colon).toLower();
+}
+
+bool isNetworkScheme(const QString &scheme)
+{
+    static const QStringList allowed = {
+        QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mms"),
+        QStringLiteral("mmsh"), QStringLiteral("mmst"),  QStringLiteral("rtsp"),
+        QStringLiteral("pnm"),
+    };
+    return allowed.contains(scheme);
+}
+
+QString toWireUrl(const QString &address)
+{
+    QString out;
+    out.reserve(address.size() + 16);
+
+    // scheme://authority is split off so that a non-ASCII host gets its IDNA form instead of
+    // percent escapes, which no resolver would understand.
+    const qsizetype sep = address.indexOf(u"://");
+    qsizetype rest = 0;
+    if (sep > 0 && !schemeOf(address).isEmpty() && schemeOf(address).size() == sep) {
+        qsizetype end = sep + 3;
+        while (end < address.size() && address[end] != u'/' && address[end] != u'?'
+               && address[end] != u'#')
+            ++end;
+        out += address.left(sep + 3);
+        QStringView authority = QStringView(address).mid(sep + 3, end - sep - 3);
+        const qsizetype at = authority.lastIndexOf(u'@');
+        if (at >= 0) {
+            appendEncoded(out, authority.left(at + 1));
+            authority = authority.mid(at + 1);
+        }
+        qsizetype hostEnd = authority.size();
+        if (!authority.startsWith(u'[')) {
+            const qsizetype colon = authority.lastIndexOf(u':');
+            if (colon >= 0)
+                hostEnd = colon;
+        }
+        const QStringView host = authority.left(hostEnd);
+        if (!isAscii(host)) {
+            const QByteArray ace = QUrl::toAce(host.toString());
+            if (!ace.isEmpty())
+                out += QString::fromLatin1(ace);
+            else
+                appendEncoded(out, host);
+        } else {
+            appendEncoded(out, host);
+        }
+        appendEncoded(out, authority.mid(hostEnd));
+        rest = end;
+    }
+    appendEncoded(out, QStringView(address).mid(rest));
+    return out;
+}
+
+} // namespace lumora

@@ -1,0 +1,289 @@
+// Real libVLC: players open addresses from a loopback server and the audio each one plays
+// is captured and its tone measured.
+
+#include "audio_tap.h"
+#include "loopback_server.h"
+#include "player_control.h"
+#include "player_errors.h"
+#include "runtime_error.h"
+#include "tone.h"
+#include "vlc_backend.h"
+#include "vlc_instance.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QLabel>
+#include <QTest>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+constexpr double kToneA = 440, kToneB = 1000, kToneC = 660;
+
+// A player on real libVLC with its audio captured.
+struct TappedPlayer {
+    TappedPlayer()
+    {
+        auto backend = std::make_unique<VlcBackend>();
+        engine = backend.get();
+        tap = std::make_unique<AudioTap>(backend->nativePlayer());
+        player = std::make_unique<PlayerControl>(PlayerSettings::stored(), std::move(backend));
+        QObject::connect(player.get(), &PlayerControl::statusChanged, player.get(),
+                         [this](const PlayerStatus &s) { states << s.state; });
+    }
+    ~TappedPlayer() { player.reset(); } // the player goes before the tap it feeds
+
+    std::unique_ptr<AudioTap> tap;
+    std::unique_ptr<PlayerControl> player;
+    VlcBackend *engine = nullptr;
+    QList<PlaybackState> states;
+};
+
+QString describe(const QVector<qint16> &s)
+{
+    return QStringLiteral("%1 s, %2 Hz, level %3")
+        .arg(double(s.size()) / AudioTap::kRate).arg(AudioTap::frequency(s)).arg(AudioTap::level(s));
+}
+
+// The tone at hz, clearly above silence (at volume 50 libVLC's gain is 1/8).
+bool isTone(const QVector<qint16> &s, double hz)
+{
+    return qAbs(AudioTap::frequency(s) - hz) < hz * 0.02 && AudioTap::level(s) > 0.01;
+}
+
+} // namespace
+
+class TestPlayerPlayback : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void playsTheToneOfItsAddress();
+    void playlistsAndLiveStreamWithTitle();
+    void twoPlayersPlayAtOnce();
+    void clickWhileOpeningAbandonsTheEarlierAddress();
+    void fallsBackWhenLibvlcCannotPlayAnEntry();
+    void cannotOpenThenAnotherAddressPlays();
+    void repeatedWriteRestartsAndAFilePlaysOnce();
+    void closedPlayerGetsNoCallbacks();
+    void oneSharedInstance();
+    void brokenLibvlcSaysWhatToInstall();
+    void screenshots();
+
+private:
+    LoopbackServer m_server;
+    QByteArray m_a, m_b, m_c;
+};
+
+void TestPlayerPlayback::initTestCase()
+{
+    m_a = toneMp3(kToneA, 3);
+    m_b = toneMp3(kToneB, 3);
+    m_c = toneMp3(kToneC, 2);
+    QVERIFY2(!m_a.isEmpty() && !m_b.isEmpty() && !m_c.isEmpty(), "lame is needed to make test tones");
+
+    m_server.route("/a.mp3", LoopbackServer::ok("audio/mpeg", m_a));
+    m_server.route("/b.mp3", LoopbackServer::ok("audio/mpeg", m_b));
+    m_server.route("/short.mp3", LoopbackServer::ok("audio/mpeg", toneMp3(kToneA, 0.6)));
+    Route live;
+    live.head = "ICY 200 OK\r\nicy-name: Test FM\r\n";
+    live.contentType = "audio/mpeg";
+    live.body = m_c;
+    live.endless = true;
+    live.icyMetaInt = 8192;
+    live.icyTitle = QString::fromUtf8("نشرة الأخبار").toUtf8();
+    m_server.route("/", live);
+    Route slow = LoopbackServer::ok("audio/mpeg", m_a);
+    slow.delayMs = 1500;
+    m_server.route("/slow.mp3", slow);
+    // ASX from a script, sent as a web page: libVLC alone would not play it.
+    m_server.route("/list.php?id=3", LoopbackServer::ok("text/html",
+        "<ASX VERSION=\"3.0\"><ENTRY><REF HREF=\"" + m_server.url("/b.mp3").toUtf8() + "\"/></ENTRY></ASX>"));
+    m_server.route("/fallback.m3u", LoopbackServer::ok("audio/x-mpegurl",
+        "#EXTM3U\nmms://127.0.0.1:" + QByteArray::number(closedPort()) + "/gone\n/a.mp3\n"));
+    m_server.route("/dead.pls", LoopbackServer::ok("audio/x-scpls",
+        "[playlist]\nFile1=/missing.mp3\nFile2=http://127.0.0.1:" + QByteArray::number(closedPort()) + "/\n"));
+}
+
+void TestPlayerPlayback::playsTheToneOfItsAddress()
+{
+    TappedPlayer p;
+    QCOMPARE(p.player->status().state, PlaybackState::Idle);
+    p.player->stop(); // on an idle player: nothing happens
+    QCOMPARE(p.player->status().state, PlaybackState::Idle);
+
+    p.player->setURL(m_server.url("/a.mp3"));
+    QCOMPARE(p.player->URL(), m_server.url("/a.mp3"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 1.0, 10000);
+    const QVector<qint16> s = p.tap->samples();
+    QVERIFY2(isTone(s, kToneA), qPrintable(describe(s)));
+    QTRY_COMPARE(p.player->status().state, PlaybackState::Playing); // may rebuffer on a busy machine
+    QVERIFY(p.states.contains(PlaybackState::Opening));
+    // The position bar follows a file (it stays inactive: this server cannot seek).
+    auto *bar = p.player->findChild<QSlider *>("positionBar");
+    QTRY_VERIFY(bar->value() > 0);
+    QVERIFY(!bar->isEnabled());
+}
+
+void TestPlayerPlayback::playlistsAndLiveStreamWithTitle()
+{
+    TappedPlayer p;
+    p.player->setURL(m_server.url("/list.php?id=3"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 1.0, 10000);
+    QVector<qint16> s = p.tap->samples();
+    QVERIFY2(isTone(s, kToneB), qPrintable(describe(s)));
+
+    p.player->stop();
+    QCOMPARE(p.player->status().state, PlaybackState::Stopped);
+    p.tap->clear();
+    p.player->setURL(m_server.url("/"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 1.0, 10000);
+    s = p.tap->samples();
+    QVERIFY2(isTone(s, kToneC), qPrintable(describe(s)));
+    // The ICY title, in Arabic, reaches the status line; a live stream cannot seek.
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().title, QString::fromUtf8("نشرة الأخبار"), 5000);
+    QCOMPARE(p.player->statusText(), QString::fromUtf8("قيد التشغيل: نشرة الأخبار"));
+    QVERIFY(!p.player->findChild<QSlider *>("positionBar")->isEnabled());
+}
+
+void TestPlayerPlayback::twoPlayersPlayAtOnce()
+{
+    TappedPlayer one, two;
+    one.player->setURL(m_server.url("/"));
+    two.player->setURL(m_server.url("/list.php?id=3"));
+    QTRY_VERIFY_WITH_TIMEOUT(one.tap->seconds() > 1.0 && two.tap->seconds() > 1.0, 10000);
+    const QVector<qint16> a = one.tap->samples(), b = two.tap->samples();
+    QVERIFY2(isTone(a, kToneC), qPrintable(describe(a)));
+    QVERIFY2(isTone(b, kToneB), qPrintable(describe(b)));
+    // Each player's audio holds its own tone only.
+    QVERIFY(AudioTap::strength(a, kToneB) < 0.05 * AudioTap::strength(a, kToneC));
+    QVERIFY(AudioTap::strength(b, kToneC) < 0.05 * AudioTap::strength(b, kToneB));
+}
+
+void TestPlayerPlayback::clickWhileOpeningAbandonsTheEarlierAddress()
+{
+    TappedPlayer p;
+    const int slowHits = m_server.hits("/slow.mp3");
+    p.player->setURL(m_server.url("/slow.mp3")); // answers after 1.5 s
+    QTest::qWait(100);
+    QCOMPARE(p.player->status().state, PlaybackState::Opening);
+    p.player->stop();
+    p.player->setURL(m_server.url("/b.mp3"));
+    QTest::qWait(2500); // past the moment the slow server answers
+    const QVector<qint16> s = p.tap->samples();
+    QVERIFY2(isTone(s, kToneB), qPrintable(describe(s)));
+    QVERIFY(AudioTap::strength(s, kToneA) < 0.05 * AudioTap::strength(s, kToneB));
+    QCOMPARE(m_server.hits("/slow.mp3"), slowHits + 1); // asked once, then dropped
+    QCOMPARE(p.player->URL(), m_server.url("/b.mp3"));
+}
+
+void TestPlayerPlayback::fallsBackWhenLibvlcCannotPlayAnEntry()
+{
+    TappedPlayer p;
+    p.player->setURL(m_server.url("/fallback.m3u")); // an mms entry nobody serves, then a file
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 1.0, 15000);
+    const QVector<qint16> s = p.tap->samples();
+    QVERIFY2(isTone(s, kToneA), qPrintable(describe(s)));
+    QVERIFY(!p.states.contains(PlaybackState::CannotOpen));
+}
+
+void TestPlayerPlayback::cannotOpenThenAnotherAddressPlays()
+{
+    TappedPlayer p;
+    p.player->setURL(m_server.url("/dead.pls"));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::CannotOpen, 5000);
+    QCOMPARE(p.player->statusText(), QString::fromUtf8("تعذّر فتح العنوان"));
+    QCOMPARE(p.tap->seconds(), 0.0);
+
+    p.player->setURL(QStringLiteral("mms://127.0.0.1:%1/live").arg(closedPort()));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::CannotOpen, 10000);
+
+    p.player->stop();
+    p.player->setURL(m_server.url("/a.mp3"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 0.5, 10000);
+    QVERIFY(isTone(p.tap->samples(), kToneA));
+}
+
+void TestPlayerPlayback::repeatedWriteRestartsAndAFilePlaysOnce()
+{
+    TappedPlayer p;
+    const int before = m_server.hits("/short.mp3");
+    p.player->setURL(m_server.url("/short.mp3"));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Ended, 10000);
+    const double first = p.tap->seconds();
+    QVERIFY2(first > 0.4 && first < 0.9, qPrintable(QString::number(first))); // once, not repeated
+    QCOMPARE(p.player->statusText(), QString::fromUtf8("انتهى"));
+
+    // The same address again, after stop: opened and played afresh.
+    p.player->stop();
+    p.tap->clear();
+    p.player->setURL(m_server.url("/short.mp3"));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Ended, 10000);
+    QVERIFY(p.tap->seconds() > 0.4);
+    QVERIFY2(isTone(p.tap->samples(), kToneA), qPrintable(describe(p.tap->samples())));
+    QVERIFY(m_server.hits("/short.mp3") >= before + 2);
+}
+
+void TestPlayerPlayback::closedPlayerGetsNoCallbacks()
+{
+    // Players closed while libVLC is busy with them, in every phase; queued events and
+    // timers must not reach them.
+    for (int delayMs : {0, 30, 200, 1500}) {
+        auto p = std::make_unique<TappedPlayer>();
+        p->player->setURL(m_server.url("/"));
+        QTest::qWait(delayMs);
+        p.reset();
+    }
+    QTest::qWait(300);
+    TappedPlayer fresh;
+    QCOMPARE(fresh.player->status().state, PlaybackState::Idle);
+    QCOMPARE(fresh.player->URL(), QString());
+    QCOMPARE(fresh.player->statusText(), QString::fromUtf8("جاهز"));
+}
+
+void TestPlayerPlayback::oneSharedInstance()
+{
+    std::weak_ptr<VlcInstance> seen;
+    {
+        TappedPlayer one;
+        std::shared_ptr<VlcInstance> a = VlcInstance::shared();
+        TappedPlayer two;
+        QCOMPARE(VlcInstance::shared().get(), a.get());
+        seen = a;
+    }
+    QVERIFY(seen.expired()); // released with the last player
+}
+
+void TestPlayerPlayback::brokenLibvlcSaysWhatToInstall()
+{
+    try {
+        VlcInstance::create({QStringLiteral("--no-such-option-at-all")});
+        QFAIL("libVLC accepted a bad argument");
+    } catch (const RuntimeError &e) {
+        QCOMPARE(e.number(), PlayerError::CannotCreate);
+        QVERIFY2(e.description().contains("vlc-plugin-base") && e.description().contains("libvlc-bin"),
+                 qPrintable(e.description()));
+    }
+}
+
+void TestPlayerPlayback::screenshots()
+{
+    TappedPlayer p;
+    p.player->show();
+    QCOMPARE(p.player->size(), QSize(465, 97));
+    const QString dir = QDir::currentPath();
+    QVERIFY(p.player->grab().save(dir + "/player-idle.png"));
+    p.player->setURL(m_server.url("/"));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().title, QString::fromUtf8("نشرة الأخبار"), 10000);
+    QVERIFY(p.player->grab().save(dir + "/player-playing.png"));
+    p.player->showNoAddress({"E05", "Form2.Command5.domain"});
+    QVERIFY(p.player->grab().save(dir + "/player-no-address.png"));
+    qInfo() << "screenshots in" << dir;
+}
+
+QTEST_MAIN(TestPlayerPlayback)
+#include "tst_player_playback.moc"
