@@ -8,6 +8,9 @@
 
 int main(int argc, char **argv)
 {
+    // The player's picture area is a native window for libVLC to draw into; its siblings (the
+    // station buttons) need no native windows of their own.
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumora"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/lumora.png")));

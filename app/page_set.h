@@ -1,6 +1,7 @@
 #pragma once
 
 #include "click_dispatcher.h"
+#include "configured_endpoints.h"
 #include "page.h"
 #include "program_end.h"
 
@@ -8,9 +9,12 @@
 #include <functional>
 #include <memory>
 
+class QWidget;
+
 namespace lumora {
 
 class PageInstance;
+class PlayerControl;
 
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
@@ -22,6 +26,9 @@ class PageSet {
 public:
     // Runs before each step of showPage; may raise to make that step fail. For tests.
     using StepHook = std::function<void(NavigationStep step, Page page)>;
+    // Creates a station page's player inside its client area; the default creates a
+    // PlayerControl on libVLC. Tests give one on a recording engine.
+    using PlayerFactory = std::function<PlayerControl *(QWidget *clientArea)>;
 
     explicit PageSet(EndProgram endProgram = quitEventLoop());
     ~PageSet();
@@ -45,6 +52,12 @@ public:
     ClickDispatcher &dispatcher() { return m_dispatcher; }
     void setStepHook(StepHook hook) { m_stepHook = std::move(hook); }
 
+    // The endpoint configuration of the run, read at the first station click.
+    ConfiguredEndpoints &endpoints() { return m_endpoints; }
+
+    PlayerControl *createPlayer(QWidget *clientArea) const;
+    void setPlayerFactory(PlayerFactory factory) { m_playerFactory = std::move(factory); }
+
 private:
     friend class PageInstance;
     // A page's window was closed from its frame: when no page is visible any more, the
@@ -55,6 +68,8 @@ private:
     EndProgram m_endProgram;
     ClickDispatcher m_dispatcher;
     StepHook m_stepHook;
+    PlayerFactory m_playerFactory;
+    ConfiguredEndpoints m_endpoints;
     std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
 };
 

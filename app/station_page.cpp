@@ -4,12 +4,12 @@
 #include "page_menus.h"
 #include "page_set.h"
 #include "page_window.h"
+#include "play_station.h"
+#include "player_control.h"
 #include "station.h"
 #include "station_button.h"
 
 #include <QLoggingCategory>
-#include <QPalette>
-#include <QWidget>
 #include <stdexcept>
 
 Q_LOGGING_CATEGORY(lcStation, "lumora.station", QtInfoMsg)
@@ -18,29 +18,27 @@ namespace lumora {
 
 StationPage::StationPage(Page id, PageSet &pages) : PageInstance(id, pages) {}
 
-QWidget *StationPage::createPlayer(QWidget *clientArea)
+PlayerControl *StationPage::player() const
 {
-    // Until the player component arrives, a host that holds the player's place: its
-    // rectangle, its focus and a dark face.
-    auto *host = new QWidget(clientArea);
-    host->setFocusPolicy(Qt::StrongFocus);
-    host->setAutoFillBackground(true);
-    QPalette palette = host->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    host->setPalette(palette);
-    return host;
+    PageWindow *w = window();
+    return w ? qobject_cast<PlayerControl *>(w->player()) : nullptr;
 }
 
 void StationPage::stationClicked(const Station &station)
 {
-    // Playing the station belongs to the player component; until it is here the click is
-    // dispatched and logged only.
     qCDebug(lcStation) << pageName(id()) << station.buttonName() << station.caption();
+    // The button was clicked, so the page is open and its player exists.
+    playStation(*player(), station, pages().endpoints().table());
 }
 
 std::unique_ptr<PageWindow> StationPage::build()
 {
-    auto window = std::make_unique<PageWindow>(pageLayout(id()), &StationPage::createPlayer);
+    // The window places the player at its rectangle, names it and puts it first in the
+    // focus order.
+    auto window = std::make_unique<PageWindow>(
+        pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
+            return pages().createPlayer(clientArea);
+        });
     buildMenuBar(window->menuBar(), id(), pages());
     for (const Station &station : stationsOf(id())) {
         StationButton *button = window->button(station.number);

@@ -2,10 +2,9 @@
 
 #include "page_instance.h"
 
-class QWidget;
-
 namespace lumora {
 
+class PlayerControl;
 struct Station;
 
 // Form2 .. Form18: the banner, one button per station of the page, the page's player and the
@@ -14,16 +13,14 @@ class StationPage : public PageInstance {
 public:
     StationPage(Page id, PageSet &pages);
 
-    // The click of a station's button on this page.
+    // The click of a station's button on this page: plays the station on this page's player.
     void stationClicked(const Station &station);
+
+    // The page's player; nullptr while the page is not open.
+    PlayerControl *player() const;
 
 protected:
     std::unique_ptr<PageWindow> build() override;
-
-private:
-    // The page's player, created with the window inside its client area; the window gives it
-    // its rectangle, its name and the first place in the focus order.
-    static QWidget *createPlayer(QWidget *clientArea);
 };
 
 } // namespace lumora

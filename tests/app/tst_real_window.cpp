@@ -28,7 +28,7 @@ QString xdotool(const QStringList &args)
 
 QStringList visibleWindows()
 {
-    const QString ids = xdotool({"search", "--onlyvisible", "--classname", "lumora"});
+    const QString ids = xdotool({"search", "--maxdepth", "1", "--onlyvisible", "--classname", "lumora"});
     return ids.isEmpty() ? QStringList() : ids.split(QLatin1Char('\n'));
 }
 

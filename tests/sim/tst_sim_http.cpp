@@ -397,7 +397,14 @@ void TestSimHttp::liveStreamsArePacedInRealTime()
 void TestSimHttp::tonesIdentifyAddresses()
 {
     QSet<int> tones;
+    const ServedStation *script = m_sim->servedFor(*findStation(Page::Form6, 3));
     for (const ServedStation &s : m_sim->served()) {
+        // The mms stream that the Form6 Command3 script hands out plays that station's tone;
+        // every other address has a tone of its own.
+        if (s.address == script->embeddedAddress) {
+            QCOMPARE(s.toneHz(), script->toneHz());
+            continue;
+        }
         QVERIFY(!tones.contains(s.toneHz()));
         tones.insert(s.toneHz());
         QCOMPARE(m_sim->toneHz(s.address), s.toneHz());
@@ -405,7 +412,7 @@ void TestSimHttp::tonesIdentifyAddresses()
             QCOMPARE(StationSimulator::toneHz(*st), s.toneHz());
     }
     QCOMPARE(*std::min_element(tones.begin(), tones.end()), 300);
-    QCOMPARE(*std::max_element(tones.begin(), tones.end()), 300 + 10 * 156);
+    QCOMPARE(*std::max_element(tones.begin(), tones.end()), 300 + 10 * 155); // 156 addresses
     // Stations that share an address share its tone.
     QCOMPARE(StationSimulator::toneHz(*findStation(Page::Form5, 5)), StationSimulator::toneHz(*findStation(Page::Form5, 10)));
     QCOMPARE(StationSimulator::toneHz(*findStation(Page::Form4, 16)), StationSimulator::toneHz(*findStation(Page::Form10, 1)));

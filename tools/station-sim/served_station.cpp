@@ -246,7 +246,10 @@ QList<ServedStation> servedStations(const EndpointTable &table, QStringList *mis
     // The mms address carried inside the query of Form6 Command3 is served too.
     if (const auto e32 = table.value(QStringLiteral("E32"))) {
         ServedStation st;
-        st.index = int(addressNumbers().size());
+        // The script's own answer only hands out this address, so what the listener hears
+        // is this stream: it plays the station's tone.
+        const Station *owner = findStation(Page::Form6, 3);
+        st.index = addressNumbers().value(identityOf(*owner));
         st.address = QStringLiteral("mms://") + *e32 + QString::fromUtf16(kEmbeddedRemainder);
         const auto parts = splitAddress(st.address);
         st.host = parts->host;
@@ -256,8 +259,7 @@ QList<ServedStation> servedStations(const EndpointTable &table, QStringList *mis
         st.kind = Kind::NoExtension;
         st.answer = Answer::Mmsh;
         st.link = StreamLink::Mms;
-        if (const Station *owner = findStation(Page::Form6, 3))
-            st.caption = owner->caption();
+        st.caption = owner->caption();
         served.append(st);
     } else if (missing) {
         missing->append(QStringLiteral("E32"));
