@@ -1,0 +1,260 @@
+// Real players against the station simulator, through the real windows: the user clicks a
+// station and hears that station's tone. Each player's audio is captured (libVLC's audio
+// callbacks) and its frequency measured.
+
+#include "station_shell.h"
+
+#include "audio_tap.h"
+#include "station_simulator.h"
+#include "vlc_backend.h"
+
+#include <QMessageBox>
+#include <QThread>
+#include <map>
+#include <memory>
+#include <vector>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+// Real players whose audio goes to taps of the test's own instead of the sound card.
+struct TappedPlayers {
+    // Taps outlive the players that feed them: they are kept until the test ends.
+    std::vector<std::unique_ptr<AudioTap>> taps;
+    std::map<Page, AudioTap *> current;
+
+    PageSet::PlayerFactory factory()
+    {
+        return [this](QWidget *clientArea) {
+            auto engine = std::make_unique<VlcBackend>();
+            taps.push_back(std::make_unique<AudioTap>(engine->nativePlayer()));
+            const Page page = qobject_cast<PageWindow *>(clientArea->window())->layout().page;
+            current[page] = taps.back().get();
+            return new PlayerControl(PlayerSettings::stored(), std::move(engine), clientArea);
+        };
+    }
+    AudioTap *tap(Page page) { return current.at(page); }
+};
+
+// The simulator on free loopback ports, and a configuration pointing at it.
+struct Stations {
+    QList<quint16> ports = sim::freeLoopbackPorts(65);
+    sim::StationSimulator simulator{sim::loopbackTable(ports)};
+    ConfigHome config;
+
+    Stations()
+    {
+        simulator.setMp3FileSeconds(20);
+        simulator.setRealFileSeconds(30);
+        QString error;
+        if (!simulator.start(&error))
+            qFatal("simulator: %s", qPrintable(error));
+        config.write(sim::loopbackConfig(ports));
+    }
+};
+
+double heardHz(AudioTap *tap) { return AudioTap::frequency(tap->samples()); }
+
+bool hears(AudioTap *tap, int hz)
+{
+    const QVector<qint16> s = tap->samples();
+    return s.size() > AudioTap::kRate / 2 && qAbs(AudioTap::frequency(s) - hz) < hz * 0.02
+        && AudioTap::level(s) > 0.01;
+}
+
+QString label(const Station &s)
+{
+    return QStringLiteral("%1 %2 (%3)").arg(pageName(s.page), s.buttonName(), kindName(s.kind));
+}
+
+} // namespace
+
+class TestStationPlayback : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startUpReadsNothingAndTheFirstClickReadsTheConfiguration()
+    {
+        // The configuration appears only after start-up: it is read at the first click.
+        QList<quint16> ports = sim::freeLoopbackPorts(65);
+        sim::StationSimulator simulator(sim::loopbackTable(ports));
+        QVERIFY(simulator.start());
+        ConfigHome config;
+        TappedPlayers players;
+        StationShell shell(players.factory());
+        shell.goTo(Page::Form2);
+        QVERIFY(!shell.pages.endpoints().loaded());
+        config.write(sim::loopbackConfig(ports));
+        shell.click(station(Page::Form2, 1));
+        QVERIFY(shell.pages.endpoints().loaded());
+        QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form2),
+                                       sim::StationSimulator::toneHz(station(Page::Form2, 1))), 15000);
+    }
+
+    // One station of every kind of address, both schemes, each on its own page so that all
+    // play at once: the pages left behind are hidden and go on playing.
+    void everyKindPlaysItsOwnTone()
+    {
+        Stations stations;
+        TappedPlayers players;
+        StationShell shell(players.factory());
+        const QList<std::pair<Page, int>> rounds[] = {
+            {
+                {Page::Form3, 1},   // ASX on the shared portal
+                {Page::Form2, 2},   // M3U behind a query
+                {Page::Form16, 7},  // PLS
+                {Page::Form4, 12},  // WPL behind a bare query value
+                {Page::Form8, 2},   // WVX
+                {Page::Form5, 7},   // mms, .wm
+                {Page::Form18, 4},  // RealMedia
+                {Page::Form7, 1},   // HTML page (.htm) embedding the stream
+                {Page::Form6, 3},   // PHP script handing out an mms address
+                {Page::Form15, 5},  // ASP script
+                {Page::Form14, 6},  // bare server at "/"
+                {Page::Form9, 7},   // mms root, empty remainder
+                {Page::Form11, 1},  // "/?id=" root with a query
+                {Page::Form12, 2},  // no extension, spaces in the path
+                {Page::Form13, 1},  // PHP with a query
+                {Page::Form17, 8},  // ASX with a query
+                {Page::Form10, 6},  // ASX on the portal, caption with a doubled letter
+            },
+            {
+                {Page::Form5, 9},   // mms, .wav
+                {Page::Form2, 11},  // HTML page with Arabic letters in its path
+                {Page::Form4, 18},  // MP3 file
+                {Page::Form12, 1},  // HTML page with Arabic letters
+                {Page::Form16, 2},  // bare server, empty remainder
+                {Page::Form15, 1},  // root with a long query
+                {Page::Form17, 4},  // no extension, spaces
+                {Page::Form3, 3},   // ASX on another server
+                {Page::Form7, 8},   // "%20" in the path
+            },
+        };
+        for (const auto &round : rounds) {
+            QList<const Station *> played;
+            for (const auto &[page, number] : round) {
+                const Station &s = station(page, number);
+                shell.click(s);
+                players.tap(page)->clear();
+                played << &s;
+            }
+            shell.goTo(Page::Form1);
+            QElapsedTimer clock;
+            clock.start();
+            QStringList report;
+            bool all = false;
+            while (!all && clock.elapsed() < 30000) {
+                QTest::qWait(200);
+                all = true;
+                for (const Station *s : played)
+                    all = all && hears(players.tap(s->page), sim::StationSimulator::toneHz(*s));
+            }
+            for (const Station *s : played) {
+                AudioTap *tap = players.tap(s->page);
+                const int expected = sim::StationSimulator::toneHz(*s);
+                report << QStringLiteral("%1: want %2 Hz, heard %3 Hz over %4 s, status \"%5\"")
+                              .arg(label(*s)).arg(expected).arg(heardHz(tap), 0, 'f', 1)
+                              .arg(tap->seconds(), 0, 'f', 1).arg(shell.player(s->page)->statusText());
+            }
+            qInfo().noquote() << report.join(u'\n');
+            QVERIFY2(all, qPrintable(report.join(u'\n')));
+            QVERIFY(!QApplication::activeModalWidget());
+        }
+        // Every player plays on while the main page is in front.
+        QMap<Page, double> before;
+        for (auto &[page, tap] : players.current)
+            before[page] = tap->seconds();
+        QTest::qWait(1000);
+        for (auto &[page, tap] : players.current)
+            if (page != Page::Form4) // the MP3 file may be at its end
+                QVERIFY2(tap->seconds() > before[page] + 0.5, qPrintable(pageName(page)));
+    }
+
+    void theLastClickDecidesWhatPlays()
+    {
+        Stations stations;
+        TappedPlayers players;
+        StationShell shell(players.factory());
+        const Station &first = station(Page::Form2, 1), &second = station(Page::Form2, 3);
+        shell.click(first);
+        shell.click(second); // while the first is still opening
+        players.tap(Page::Form2)->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form2), sim::StationSimulator::toneHz(second)), 15000);
+        QTest::qWait(1500);
+        const QVector<qint16> s = players.tap(Page::Form2)->samples();
+        QVERIFY(AudioTap::strength(s, sim::StationSimulator::toneHz(first))
+                < 0.05 * AudioTap::strength(s, sim::StationSimulator::toneHz(second)));
+        // A repeated click joins the stream afresh and plays the same tone again.
+        shell.click(second);
+        players.tap(Page::Form2)->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form2), sim::StationSimulator::toneHz(second)), 15000);
+    }
+
+    void anUnreachableStationCannotOpenAndThePageGoesOn()
+    {
+        Stations stations;
+        TappedPlayers players;
+        StationShell shell(players.factory());
+        const Station &dead = station(Page::Form3, 2), &alive = station(Page::Form3, 5);
+        stations.simulator.setFault(dead, sim::Fault::NotFound);
+        shell.click(dead);
+        QTRY_COMPARE_WITH_TIMEOUT(shell.player(Page::Form3)->status().state, PlaybackState::CannotOpen, 15000);
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(shell.ends.isEmpty());
+        shell.click(alive);
+        players.tap(Page::Form3)->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form3), sim::StationSimulator::toneHz(alive)), 15000);
+    }
+
+    void aPageClosedFromItsFrameComesBackWithANewIdlePlayer()
+    {
+        Stations stations;
+        TappedPlayers players;
+        StationShell shell(players.factory());
+        const Station &s = station(Page::Form7, 2);
+        shell.click(s);
+        AudioTap *oldTap = players.tap(Page::Form7);
+        QTRY_VERIFY_WITH_TIMEOUT(hears(oldTap, sim::StationSimulator::toneHz(s)), 15000);
+        PlayerControl *oldPlayer = shell.player(Page::Form7);
+        QPointer<PlayerControl> watch(oldPlayer);
+
+        shell.window(Page::Form7)->close();
+        QTRY_VERIFY(watch.isNull()); // the window and its player are gone
+        QCOMPARE(shell.ends, QList<int>{0}); // no page was left visible
+        const double heard = oldTap->seconds();
+        QTest::qWait(700);
+        QCOMPARE(oldTap->seconds(), heard); // and its playback ended
+
+        shell.pages.showPage(Page::Form7, Page::Form1);
+        PlayerControl *fresh = shell.player(Page::Form7);
+        QVERIFY(fresh);
+        QCOMPARE(fresh->status().state, PlaybackState::Idle);
+        QVERIFY(fresh->URL().isEmpty());
+        QTest::qWait(700);
+        QCOMPARE(players.tap(Page::Form7)->seconds(), 0.0); // the old station does not resume
+    }
+
+    void endingTheProgramEndsEveryPlayer()
+    {
+        Stations stations;
+        TappedPlayers players;
+        {
+            StationShell shell(players.factory());
+            shell.click(station(Page::Form9, 2));
+            shell.click(station(Page::Form10, 3));
+            QTRY_VERIFY_WITH_TIMEOUT(players.tap(Page::Form9)->seconds() > 0.5
+                                         && players.tap(Page::Form10)->seconds() > 0.5, 15000);
+            StationShell::menuItem(shell.window(Page::Form10), QStringLiteral("exit"))->trigger();
+            QCOMPARE(shell.ends, QList<int>{0});
+        } // the program's page set goes with the end of the event loop, and its players with it
+        const double a = players.tap(Page::Form9)->seconds(), b = players.tap(Page::Form10)->seconds();
+        QTest::qWait(700);
+        QCOMPARE(players.tap(Page::Form9)->seconds(), a);
+        QCOMPARE(players.tap(Page::Form10)->seconds(), b);
+    }
+};
+
+QTEST_MAIN(TestStationPlayback)
+#include "tst_station_playback.moc"
