@@ -9,6 +9,7 @@
 #include "vlc_backend.h"
 
 #include <QMessageBox>
+#include <QElapsedTimer>
 #include <QThread>
 #include <map>
 #include <memory>
@@ -170,6 +171,45 @@ private slots:
         for (auto &[page, tap] : players.current)
             if (page != Page::Form4) // the MP3 file may be at its end
                 QVERIFY2(tap->seconds() > before[page] + 0.5, qPrintable(pageName(page)));
+    }
+
+    // All 158 stations, each by its own button: round k plays station k of every page that
+    // has one, all pages at once.
+    void everyStationPlaysItsOwnTone()
+    {
+        Stations stations;
+        TappedPlayers players;
+        StationShell shell(players.factory());
+        QStringList failures;
+        int heard = 0;
+        for (int k = 1; k <= 28; ++k) {
+            QList<const Station *> played;
+            for (const PageEntry &e : PageDirectory::entries()) {
+                if (k > e.stationCount)
+                    continue;
+                const Station &s = station(e.page, k);
+                shell.click(s);
+                players.tap(e.page)->clear();
+                played << &s;
+            }
+            QElapsedTimer clock;
+            clock.start();
+            QList<const Station *> waiting = played;
+            while (!waiting.isEmpty() && clock.elapsed() < 20000) {
+                QTest::qWait(100);
+                waiting.removeIf([&](const Station *s) {
+                    return hears(players.tap(s->page), sim::StationSimulator::toneHz(*s));
+                });
+            }
+            heard += int(played.size() - waiting.size());
+            for (const Station *s : waiting)
+                failures << QStringLiteral("%1: want %2 Hz, heard %3 Hz, status \"%4\"")
+                                .arg(label(*s)).arg(sim::StationSimulator::toneHz(*s))
+                                .arg(heardHz(players.tap(s->page)), 0, 'f', 1)
+                                .arg(shell.player(s->page)->statusText());
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+        QCOMPARE(heard, 158);
     }
 
     void theLastClickDecidesWhatPlays()
