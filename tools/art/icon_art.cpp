@@ -1,46 +1,58 @@
 #include "icon_art.h"
+#include "icon_shape.h"
 
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+#include <iterator>
+
 namespace lumora::art {
 
 QImage drawIcon()
 {
-    QImage image(kIconSize, kIconSize, QImage::Format_ARGB32_Premultiplied);
+    return drawIcon(kIconSize);
+}
+
+QImage drawIcon(int size)
+{
+    using namespace shape;
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    const double scale = double(size) / kGrid;
+    if (size != kGrid)
+        p.scale(scale, scale);
+    // At the small theme sizes thin strokes would fade to a blur: every stroke stays at
+    // least this wide on screen.
+    const auto stroke = [scale](double width, double leastPixels) {
+        return std::max(width, leastPixels / scale);
+    };
 
-    // The speaker: a magnet box and a cone opening to the right.
     QPainterPath speaker;
-    speaker.moveTo(5, 21);
-    speaker.lineTo(15, 21);
-    speaker.lineTo(29, 8);
-    speaker.lineTo(29, 49);
-    speaker.lineTo(15, 36);
-    speaker.lineTo(5, 36);
+    speaker.moveTo(kSpeaker[0]);
+    for (std::size_t i = 1; i < std::size(kSpeaker); ++i)
+        speaker.lineTo(kSpeaker[i]);
     speaker.closeSubpath();
-    QLinearGradient grey(0, 8, 0, 49);
-    grey.setColorAt(0.0, QColor(0xd4, 0xd6, 0xd8));
-    grey.setColorAt(0.5, QColor(0x9a, 0x9d, 0xa1));
-    grey.setColorAt(1.0, QColor(0x5f, 0x62, 0x66));
-    p.setPen(QPen(QColor(0x3c, 0x3e, 0x42), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QLinearGradient grey(kGradientFrom, kGradientTo);
+    for (const GradientStop &stop : kSpeakerGrey)
+        grey.setColorAt(stop.at, QColor::fromRgb(stop.colour));
+    p.setPen(QPen(QColor::fromRgb(kOutline), stroke(kOutlineWidth, 0.8), Qt::SolidLine,
+                  Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(grey);
     p.drawPath(speaker);
-    p.setPen(QPen(QColor(0x3c, 0x3e, 0x42), 1.2));
-    p.drawLine(QPointF(15, 21), QPointF(15, 36));
+    p.setPen(QPen(QColor::fromRgb(kOutline), stroke(kDividerWidth, 0.7)));
+    p.drawLine(kDivider[0], kDivider[1]);
 
-    // Three sound waves, growing and fading outwards.
-    const QColor blues[] = {QColor(0x1e, 0x6f, 0xe8), QColor(0x2a, 0x86, 0xf0),
-                            QColor(0x4a, 0xa0, 0xf5)};
-    for (int i = 0; i < 3; ++i) {
-        const qreal r = 8 + 8.5 * i;
-        const QRectF arc(29 - r, 28.5 - r, 2 * r, 2 * r);
-        p.setPen(QPen(blues[i], 3.4 - 0.4 * i, Qt::SolidLine, Qt::RoundCap));
-        p.setBrush(Qt::NoBrush);
-        p.drawArc(arc, -45 * 16, 90 * 16);
+    p.setBrush(Qt::NoBrush);
+    for (const Wave &wave : kWaves) {
+        const double r = wave.radius;
+        const QRectF arc(kWaveCentre.x() - r, kWaveCentre.y() - r, 2 * r, 2 * r);
+        p.setPen(QPen(QColor::fromRgb(wave.colour), stroke(wave.width, 1.3), Qt::SolidLine,
+                      Qt::RoundCap));
+        p.drawArc(arc, kWaveFromDegrees * 16, kWaveSpanDegrees * 16);
     }
     p.end();
     return image.convertToFormat(QImage::Format_ARGB32);

@@ -1,6 +1,9 @@
 // lumora-art OUTPUT_DIR
 // Draws the window icon (lumora.ico, lumora.png) and the banner of every station page
 // (banners/Form2.jpg .. banners/Form18.jpg) into OUTPUT_DIR.
+// lumora-art --icons ICON_DIR
+// Draws the desktop icon for the icon theme: ICON_DIR/hicolor/NxN/apps/org.lumora.Lumora.png
+// at every size of kThemeSizes and ICON_DIR/hicolor/scalable/apps/org.lumora.Lumora.svg.
 
 #include "banner_art.h"
 #include "ico_file.h"
@@ -19,6 +22,10 @@ namespace {
 
 constexpr int kLargestBanner = 10292;
 
+// The icon name is the desktop entry's id.
+constexpr auto kIconName = "org.lumora.Lumora";
+constexpr int kThemeSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -30,6 +37,37 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return true;
 }
 
+QByteArray pngBytes(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+bool writeThemeIcons(const QDir &out)
+{
+    using namespace lumora;
+    bool ok = true;
+    const auto writeInto = [&](const QString &folder, const QString &name,
+                               const QByteArray &bytes) {
+        if (!out.mkpath(folder)) {
+            qCCritical(lcArt) << "cannot create" << out.filePath(folder);
+            ok = false;
+            return;
+        }
+        ok = writeFile(out.filePath(folder + QLatin1Char('/') + name), bytes) && ok;
+    };
+    for (const int size : kThemeSizes)
+        writeInto(QStringLiteral("hicolor/%1x%1/apps").arg(size),
+                  QLatin1StringView(kIconName) + QStringLiteral(".png"),
+                  pngBytes(art::drawIcon(size)));
+    writeInto(QStringLiteral("hicolor/scalable/apps"),
+              QLatin1StringView(kIconName) + QStringLiteral(".svg"), art::iconSvg());
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -38,8 +76,10 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 2) {
-        qCCritical(lcArt) << "usage: lumora-art OUTPUT_DIR";
+    if (args.size() == 3 && args.at(1) == QLatin1StringView("--icons"))
+        return writeThemeIcons(QDir(args.at(2))) ? 0 : 1;
+    if (args.size() != 2 || args.at(1).startsWith(QLatin1Char('-'))) {
+        qCCritical(lcArt) << "usage: lumora-art OUTPUT_DIR | lumora-art --icons ICON_DIR";
         return 2;
     }
     const QDir out(args.at(1));
@@ -51,13 +91,8 @@ int main(int argc, char **argv)
     using namespace lumora;
     const QImage icon = art::drawIcon();
     bool ok = writeFile(out.filePath(QStringLiteral("lumora.ico")), art::icoFile(icon));
-    QByteArray png;
-    {
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        art::maskedImage(icon).save(&buffer, "PNG");
-    }
-    ok = writeFile(out.filePath(QStringLiteral("lumora.png")), png) && ok;
+    ok = writeFile(out.filePath(QStringLiteral("lumora.png")), pngBytes(art::maskedImage(icon)))
+        && ok;
 
     for (const PageEntry &entry : PageDirectory::entries()) {
         const QSize size = entry.page == Page::Form2 ? QSize(463, 80) : QSize(461, 81);

@@ -1,0 +1,29 @@
+# Run by CPack once the package's files are staged (CPACK_PRE_BUILD_SCRIPTS), to give them the
+# layout of a Debian package:
+# - the documentation folder is named after the package, /usr/share/doc/lumora, whatever
+#   CMAKE_INSTALL_DOCDIR a plain `cmake --install` uses;
+# - manual pages and the changelog are compressed with gzip -9n (-n leaves the name and time
+#   out of the header, so the same text always gives the same bytes).
+
+set(prefix "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
+if(NOT IS_DIRECTORY "${prefix}")
+  message(FATAL_ERROR "no staged files under ${prefix}")
+endif()
+
+set(docdir "${prefix}/share/doc/${CPACK_PACKAGE_NAME}")
+set(installed_docdir "${prefix}/${CPACK_LUMORA_DOCDIR}")
+if(NOT installed_docdir STREQUAL docdir AND IS_DIRECTORY "${installed_docdir}")
+  file(RENAME "${installed_docdir}" "${docdir}")
+endif()
+
+file(GLOB_RECURSE staged "${prefix}/share/man/*")
+list(APPEND staged "${docdir}/changelog")
+foreach(file IN LISTS staged)
+  if(NOT EXISTS "${file}" OR file MATCHES "\\.gz$")
+    continue()
+  endif()
+  execute_process(COMMAND gzip -9nf "${file}" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip could not compress ${file}")
+  endif()
+endforeach()
