@@ -1,6 +1,7 @@
 #include "station_page.h"
 
 #include "layout.h"
+#include "page_directory.h"
 #include "page_menus.h"
 #include "page_set.h"
 #include "page_window.h"
@@ -37,7 +38,10 @@ std::unique_ptr<PageWindow> StationPage::build()
     // focus order.
     auto window = std::make_unique<PageWindow>(
         pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
-            return pages().createPlayer(clientArea);
+            PlayerControl *player = pages().createPlayer(clientArea);
+            if (player) // known to the desktop's media keys by the page's name and title
+                player->setIdentity(pageName(id()), PageDirectory::byPage(id())->title());
+            return player;
         });
     buildMenuBar(window->menuBar(), id(), pages());
     for (const Station &station : stationsOf(id())) {

@@ -4,6 +4,7 @@
 
 #include <QLoggingCategory>
 #include <QSslSocket>
+#include <QStringDecoder>
 #include <QTcpSocket>
 #include <QUrl>
 
@@ -80,6 +81,30 @@ bool splitAddress(const QString &wire, Target &t, QString &error)
         path.prepend(u'/');
     t.path = path;
     return true;
+}
+
+// A header value as text: UTF-8 when it is valid UTF-8, else the Arabic code page that older
+// station software sends.
+QString headerText(const QByteArray &value)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(value);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder arabic("windows-1256");
+    return arabic.isValid() ? arabic.decode(value) : QString::fromLatin1(value);
+}
+
+FetchResult answer(FetchResult::Outcome outcome, ContentKind kind, const QString &address,
+                   const QString &location = {}, const QByteArray &body = {})
+{
+    FetchResult r;
+    r.outcome = outcome;
+    r.kind = kind;
+    r.address = address;
+    r.location = location;
+    r.body = body;
+    return r;
 }
 
 bool isRedirect(int status)
@@ -219,13 +244,12 @@ void HttpFetch::process()
     if (m_done)
         return;
     if (!m_headerDone) {
+        // SHOUTcast answers "ICY 200 OK": no HTTP, but its status line alone says this is a
+        // stream. Its headers are still read, for the station's name.
+        const bool icy = m_buffer.startsWith("ICY ");
         const qsizetype firstEol = m_buffer.indexOf('\n');
-        if (firstEol >= 0 && m_buffer.startsWith("ICY ")) {
-            // SHOUTcast: the status line alone says this is a stream.
-            if (m_buffer.left(firstEol).contains(" 200"))
-                finish({FetchResult::Outcome::Stream, ContentKind::Stream, m_address, {}, {}, {}});
-            else
-                fail(QString::fromLatin1(m_buffer.left(firstEol).trimmed()));
+        if (icy && firstEol >= 0 && !m_buffer.left(firstEol).contains(" 200")) {
+            fail(QString::fromLatin1(m_buffer.left(firstEol).trimmed()));
             return;
         }
         qsizetype end = m_buffer.indexOf("\r\n\r\n");
@@ -247,7 +271,7 @@ void HttpFetch::process()
         const QList<QByteArray> lines = m_buffer.left(end).split('\n');
         const QByteArray status = lines.first().trimmed();
         const QList<QByteArray> parts = status.split(' ');
-        if (!status.startsWith("HTTP/") || parts.size() < 2) {
+        if (!icy && (!status.startsWith("HTTP/") || parts.size() < 2)) {
             fail(QStringLiteral("not an HTTP answer"));
             return;
         }
@@ -268,6 +292,12 @@ void HttpFetch::process()
                 m_chunked = value.toLower().contains("chunked");
             else if (name == "location")
                 location = value;
+            else if (name == "icy-name")
+                m_icyName = headerText(value);
+        }
+        if (icy) {
+            finish(answer(FetchResult::Outcome::Stream, ContentKind::Stream, m_address));
+            return;
         }
         if (isRedirect(code)) {
             if (location.isEmpty()) {
@@ -278,7 +308,7 @@ void HttpFetch::process()
             QString absolute = target;
             if (schemeOf(target).isEmpty())
                 absolute = QUrl(m_address).resolved(QUrl(target)).toString(QUrl::FullyEncoded);
-            finish({FetchResult::Outcome::Redirect, ContentKind::NotPlayable, m_address, absolute, {}, {}});
+            finish(answer(FetchResult::Outcome::Redirect, ContentKind::NotPlayable, m_address, absolute));
             return;
         }
         if (code < 200 || code > 299) {
@@ -316,7 +346,7 @@ void HttpFetch::process()
     case ContentKind::Stream:
     case ContentKind::MmshStream:
     case ContentKind::Hls:
-        finish({FetchResult::Outcome::Stream, kind, m_address, {}, {}, {}});
+        finish(answer(FetchResult::Outcome::Stream, kind, m_address));
         return;
     case ContentKind::NotPlayable:
         fail(QStringLiteral("neither a stream nor a playlist (%1)")
@@ -324,7 +354,7 @@ void HttpFetch::process()
         return;
     default:
         if (complete)
-            finish({FetchResult::Outcome::Playlist, kind, m_address, {}, m_body, {}});
+            finish(answer(FetchResult::Outcome::Playlist, kind, m_address, {}, m_body));
         return;
     }
 }
@@ -336,6 +366,8 @@ void HttpFetch::finish(FetchResult result)
     m_done = true;
     m_timer.stop();
     dropSocket();
+    result.contentType = m_contentType;
+    result.icyName = m_icyName;
     qCDebug(lcFetch) << m_address << "->" << int(result.outcome) << contentKindName(result.kind)
                      << result.error;
     emit finished(result);

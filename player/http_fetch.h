@@ -27,6 +27,8 @@ struct FetchResult {
     QString location; // Redirect: the absolute target
     QByteArray body;  // Playlist: the whole body
     QString error;    // Failed: what went wrong
+    QByteArray contentType; // the Content-Type header as sent, when the answer had one
+    QString icyName;  // the icy-name header (the station's name), when the answer had one
 };
 
 // One GET of an http or https address, looking at the answer just far enough to tell a stream
@@ -69,6 +71,7 @@ private:
     QByteArray m_buffer;   // header bytes until the header ends, then raw (chunked) body
     QByteArray m_body;
     QByteArray m_contentType;
+    QString m_icyName;
     qint64 m_contentLength = -1;
     bool m_headerDone = false;
     bool m_chunked = false;

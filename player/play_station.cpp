@@ -4,9 +4,13 @@
 
 namespace lumora {
 
-void playStation(PlayerControl &player, const StationAddress &address)
+namespace {
+
+void stopAndWrite(PlayerControl &player, const StationAddress &address, const QString &caption)
 {
     player.stop();
+    // Once the old station is stopped: what the desktop shows as playing (MPRIS).
+    player.setStationCaption(caption);
     if (!address.ok()) {
         player.showNoAddress(address.missing);
         return;
@@ -14,9 +18,16 @@ void playStation(PlayerControl &player, const StationAddress &address)
     player.setURL(address.text);
 }
 
+} // namespace
+
+void playStation(PlayerControl &player, const StationAddress &address)
+{
+    stopAndWrite(player, address, QString());
+}
+
 void playStation(PlayerControl &player, const Station &station, const EndpointTable &table)
 {
-    playStation(player, addressOf(station, table));
+    stopAndWrite(player, addressOf(station, table), station.caption());
 }
 
 } // namespace lumora

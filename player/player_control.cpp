@@ -1,5 +1,6 @@
 #include "player_control.h"
 
+#include "mpris/mpris_presence.h"
 #include "player_errors.h"
 #include "runtime_error.h"
 #include "vlc_backend.h"
@@ -171,6 +172,7 @@ void PlayerControl::build()
     m_volume->setFixedWidth(72);
     m_volume->setToolTip(tr("مستوى الصوت"));
     connect(m_volume, &QSlider::valueChanged, this, [this](int v) { m_backend->setVolume(v); });
+    connect(m_volume, &QSlider::valueChanged, this, &PlayerControl::volumeChanged);
 
     buttons->addWidget(m_playPause);
     buttons->addWidget(m_stop);
@@ -242,11 +244,36 @@ void PlayerControl::showNoAddress(const QStringList &missingKeys)
     setStatus(s);
 }
 
+void PlayerControl::setIdentity(const QString &pageName, const QString &pageTitle)
+{
+    m_pageName = pageName;
+    m_pageTitle = pageTitle;
+    if (!m_mpris)
+        m_mpris = new MprisPresence(this);
+}
+
+void PlayerControl::setStationCaption(const QString &caption)
+{
+    m_stationCaption = caption;
+    emit stationCaptionChanged(caption);
+}
+
+int PlayerControl::volume() const
+{
+    return m_volume->value();
+}
+
+void PlayerControl::setVolume(int volume)
+{
+    m_volume->setValue(qBound(0, volume, 100)); // the slider tells the engine
+}
+
 void PlayerControl::setStatus(const PlayerStatus &status)
 {
     m_status = status;
     const bool active = status.state == PlaybackState::Playing
-        || status.state == PlaybackState::Buffering || status.state == PlaybackState::Opening;
+        || status.state == PlaybackState::Buffering || status.state == PlaybackState::Opening
+        || status.state == PlaybackState::Reconnecting;
     m_playPause->setIcon(style()->standardIcon(active ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     m_playPause->setToolTip(active ? tr("إيقاف مؤقت") : tr("تشغيل"));
     if (!active && status.state != PlaybackState::Paused) {
@@ -277,6 +304,8 @@ QString PlayerControl::statusText(const PlayerStatus &s)
     case PlaybackState::CannotOpen: return tr("تعذّر فتح العنوان");
     case PlaybackState::NoAddress:
         return tr("لا يوجد عنوان مُعَدّ (%1)").arg(s.missingKeys.join(QStringLiteral(", ")));
+    case PlaybackState::Reconnecting: return tr("انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(s.attempt);
+    case PlaybackState::Lost: return tr("انقطع البث وتعذّرت إعادة الاتصال");
     }
     return {};
 }
@@ -299,6 +328,7 @@ void PlayerControl::togglePlay()
         m_backend->pause();
         break;
     case PlaybackState::Opening:
+    case PlaybackState::Reconnecting:
         m_backend->stop();
         break;
     case PlaybackState::Paused:

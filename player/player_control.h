@@ -13,6 +13,7 @@ class QToolButton;
 
 namespace lumora {
 
+class MprisPresence;
 class StatusLine;
 class VideoSurface;
 
@@ -50,6 +51,22 @@ public:
     // The status line for a station whose address is incomplete: names the missing keys.
     void showNoAddress(const QStringList &missingKeys);
 
+    // Who the player is to the desktop: its page's name ("Form2") and title. A player with
+    // an identity shows on the session bus as a media player (MPRIS) from its first playback
+    // until it is destroyed, for media keys and sound menus; see MprisPresence.
+    void setIdentity(const QString &pageName, const QString &pageTitle);
+    QString pageName() const { return m_pageName; }
+    QString pageTitle() const { return m_pageTitle; }
+    // The caption of the station the page last played (playStation sets it).
+    void setStationCaption(const QString &caption);
+    QString stationCaption() const { return m_stationCaption; }
+
+    // The player's own controls, as its buttons and the desktop's media keys work them.
+    void togglePlay();
+    void ownStop();
+    int volume() const; // 0 to 100
+    void setVolume(int volume);
+
     const PlayerSettings &settings() const { return m_settings; }
     PlayerStatus status() const { return m_status; }
     QString statusText() const;
@@ -59,6 +76,8 @@ public:
 
 signals:
     void statusChanged(const lumora::PlayerStatus &status);
+    void stationCaptionChanged(const QString &caption);
+    void volumeChanged(int volume);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -68,8 +87,6 @@ private:
     void applySettings();
     void setStatus(const PlayerStatus &status);
     void refreshStatusLine();
-    void togglePlay();
-    void ownStop();
     void toggleMute();
     void updateMuteButton();
 
@@ -78,6 +95,10 @@ private:
     QString m_url;
     PlayerStatus m_status;
     bool m_muted = false;
+    QString m_pageName;
+    QString m_pageTitle;
+    QString m_stationCaption;
+    MprisPresence *m_mpris = nullptr; // a child; from setIdentity on
 
     VideoSurface *m_picture = nullptr;
     QSlider *m_position = nullptr;

@@ -14,6 +14,8 @@ QString playbackStateName(PlaybackState state)
     case PlaybackState::Ended: return QStringLiteral("ended");
     case PlaybackState::CannotOpen: return QStringLiteral("cannot open");
     case PlaybackState::NoAddress: return QStringLiteral("no address");
+    case PlaybackState::Reconnecting: return QStringLiteral("reconnecting");
+    case PlaybackState::Lost: return QStringLiteral("lost");
     }
     return {};
 }

@@ -17,6 +17,8 @@ enum class PlaybackState {
     Ended,      // a file played to its end
     CannotOpen, // every entry failed, or nothing answered in time
     NoAddress,  // the station has no complete address; missingKeys names the keys
+    Reconnecting, // a live stream broke off; attempt: the try under way (1, 2, 3)
+    Lost,       // a live stream broke off and every try to rejoin it failed
 };
 
 struct PlayerStatus {
@@ -24,6 +26,7 @@ struct PlayerStatus {
     int bufferPercent = 0;
     QString title;
     QStringList missingKeys;
+    int attempt = 0;
 
     bool operator==(const PlayerStatus &) const = default;
 };

@@ -23,6 +23,7 @@ void StreamResolver::resolve(const QString &address)
 {
     cancel();
     ++m_run;
+    m_streamInfo = {};
     m_pending.push_back({toWireUrl(address.trimmed()), 0, 0});
     m_budgetMs = m_limits.totalTimeoutMs;
     m_requests = 0;
@@ -84,6 +85,7 @@ void StreamResolver::step()
         m_seen.insert(c.address);
         m_current = c;
         if (scheme != u"http" && scheme != u"https") {
+            m_streamInfo = {};
             emitFound(c.address);
             return;
         }
@@ -107,6 +109,7 @@ void StreamResolver::onFetched(const FetchResult &result)
     const Candidate c = m_current;
     switch (result.outcome) {
     case FetchResult::Outcome::Stream:
+        m_streamInfo = {true, QString::fromLatin1(result.contentType), result.icyName};
         if (result.kind == ContentKind::MmshStream)
             emitFound(QStringLiteral("mmsh") + c.address.mid(schemeOf(c.address).size()));
         else

@@ -42,6 +42,14 @@ public:
         int maxRequests = 48;             // requests of one resolution
     };
 
+    // What the answer of the address last handed over by found() said of itself. Nothing for
+    // an address handed over without being fetched (mms and the like).
+    struct StreamInfo {
+        bool fetched = false; // the address was fetched here and answered as a stream
+        QString contentType;  // the Content-Type header, e.g. "audio/mpeg"
+        QString icyName;      // the icy-name header: the name a radio server gives its station
+    };
+
     explicit StreamResolver(QObject *parent = nullptr);
     ~StreamResolver() override;
 
@@ -57,6 +65,8 @@ public:
     void cancel();
 
     bool isBusy() const { return m_busy; }
+    // Valid from found() until the next resolve().
+    const StreamInfo &streamInfo() const { return m_streamInfo; }
 
 signals:
     // An address for libVLC, in wire form.
@@ -83,6 +93,7 @@ private:
     Limits m_limits;
     std::deque<Candidate> m_pending;
     Candidate m_current;
+    StreamInfo m_streamInfo;
     QSet<QString> m_seen;
     QStringList m_problems;
     std::unique_ptr<HttpFetch> m_fetch;

@@ -17,22 +17,32 @@ VlcBackend::VlcBackend(QObject *parent)
 {
     m_openWatchdog.setSingleShot(true);
     connect(&m_openWatchdog, &QTimer::timeout, this, [this] { candidateFailed("nothing played in time"); });
+    m_openBudget.setSingleShot(true);
+    connect(&m_openBudget, &QTimer::timeout, this, &VlcBackend::openBudgetSpent);
+    m_rejoinTimer.setSingleShot(true);
+    connect(&m_rejoinTimer, &QTimer::timeout, this, &VlcBackend::rejoin);
     connect(&m_resolver, &StreamResolver::found, this, &VlcBackend::onFound);
     connect(&m_resolver, &StreamResolver::failed, this, [this](const QString &reason) {
         qCInfo(lcPlayer) << "cannot open:" << reason;
+        m_openBudget.stop();
         setState(PlaybackState::CannotOpen);
     });
 
     VlcMediaPlayer *p = m_player.get();
     connect(p, &VlcMediaPlayer::opening, this, [this] {
-        if (!m_started)
+        if (!m_started && !m_rejoining)
             setState(PlaybackState::Opening);
     });
     connect(p, &VlcMediaPlayer::buffering, this, &VlcBackend::onBuffering);
     connect(p, &VlcMediaPlayer::playing, this, &VlcBackend::onPlaying);
     connect(p, &VlcMediaPlayer::paused, this, [this] { setState(PlaybackState::Paused); });
     connect(p, &VlcMediaPlayer::endReached, this, &VlcBackend::onEndReached);
-    connect(p, &VlcMediaPlayer::encounteredError, this, [this] { candidateFailed("libVLC reported an error"); });
+    connect(p, &VlcMediaPlayer::encounteredError, this, [this] {
+        if (m_started && isLiveStream())
+            streamBroke("libVLC reported an error while playing");
+        else
+            candidateFailed("libVLC reported an error");
+    });
     connect(p, &VlcMediaPlayer::positionChanged, this, [this](float f) { emit positionChanged(f); });
     connect(p, &VlcMediaPlayer::seekableChanged, this, &MediaBackend::seekableChanged);
     connect(p, &VlcMediaPlayer::voutChanged, this, [this](int count) { emit videoChanged(count > 0); });
@@ -87,10 +97,14 @@ bool VlcBackend::stop()
 {
     m_resolver.cancel();
     m_openWatchdog.stop();
+    m_openBudget.stop();
+    m_rejoinTimer.stop();
     m_player->stop();
     m_subItems.clear();
     m_candidate.clear();
-    m_started = m_libvlcPlaying = false;
+    m_rejoinAddress.clear();
+    m_rejoinTries = 0;
+    m_started = m_libvlcPlaying = m_rejoining = false;
     if (m_status.state != PlaybackState::Idle)
         setState(PlaybackState::Stopped);
     return true;
@@ -105,6 +119,7 @@ bool VlcBackend::open(const QString &address)
         return true;
     }
     setState(PlaybackState::Opening);
+    m_openBudget.start(m_openBudgetMs);
     m_resolver.resolve(address);
     return true;
 }
@@ -139,6 +154,10 @@ void VlcBackend::playCandidate(const QString &address)
 
 void VlcBackend::candidateFailed(const char *why)
 {
+    if (m_rejoining) {
+        streamBroke(why);
+        return;
+    }
     qCInfo(lcPlayer) << m_candidate << ":" << why;
     m_openWatchdog.stop();
     m_player->stop();
@@ -160,7 +179,10 @@ void VlcBackend::onBuffering(float percent)
     if (percent >= 100.0f) {
         if (!m_started) {
             m_started = true;
+            m_rejoining = false;
             m_openWatchdog.stop();
+            m_openBudget.stop();
+            m_playingFor.start();
             // libVLC keeps volume and mute with the audio output, which may be new.
             m_player->setVolume(m_volume);
             m_player->setMuted(m_muted);
@@ -169,6 +191,8 @@ void VlcBackend::onBuffering(float percent)
             setState(PlaybackState::Playing);
         return;
     }
+    if (m_rejoining)
+        return; // the status keeps saying which try this is
     setState(PlaybackState::Buffering, int(percent));
 }
 
@@ -194,9 +218,67 @@ void VlcBackend::onEndReached()
         candidateFailed("ended without playing");
         return;
     }
+    if (isLiveStream()) {
+        streamBroke("the stream broke off");
+        return;
+    }
     m_player->stop();
     m_candidate.clear();
     setState(PlaybackState::Ended);
+}
+
+bool VlcBackend::isLiveStream() const
+{
+    // A file has a length and a server that serves ranges; a broadcast has neither.
+    return m_player->lengthMs() <= 0 && !m_player->isSeekable();
+}
+
+void VlcBackend::streamBroke(const char *why)
+{
+    if (!m_candidate.isEmpty())
+        m_rejoinAddress = m_candidate;
+    qCInfo(lcPlayer) << m_rejoinAddress << ":" << why;
+    m_openWatchdog.stop();
+    m_openBudget.stop();
+    m_player->stop();
+    if (m_started && m_playingFor.elapsed() >= kSteadyPlayMs)
+        m_rejoinTries = 0;
+    m_started = m_libvlcPlaying = m_rejoining = false;
+    m_candidate.clear();
+    if (m_rejoinTries >= int(kRejoinPausesMs.size())) {
+        qCInfo(lcPlayer) << m_rejoinAddress << ": given up after" << m_rejoinTries << "tries";
+        m_rejoinAddress.clear();
+        setState(PlaybackState::Lost);
+        return;
+    }
+    m_rejoinTimer.start(kRejoinPausesMs[std::size_t(m_rejoinTries)]);
+    ++m_rejoinTries;
+    setState(PlaybackState::Reconnecting, 0, m_rejoinTries);
+}
+
+void VlcBackend::rejoin()
+{
+    qCInfo(lcPlayer) << "rejoining" << m_rejoinAddress << "try" << m_rejoinTries;
+    m_rejoining = true;
+    m_openBudget.start(m_openBudgetMs);
+    playCandidate(m_rejoinAddress);
+}
+
+void VlcBackend::openBudgetSpent()
+{
+    if (m_started)
+        return;
+    if (m_rejoining) {
+        streamBroke("nothing played in time");
+        return;
+    }
+    qCInfo(lcPlayer) << "cannot open: nothing played within" << m_openBudgetMs << "ms";
+    m_resolver.cancel();
+    m_openWatchdog.stop();
+    m_player->stop();
+    m_subItems.clear();
+    m_candidate.clear();
+    setState(PlaybackState::CannotOpen);
 }
 
 void VlcBackend::pause()
@@ -237,15 +319,16 @@ void VlcBackend::setVideoWindow(WId window)
     m_player->setVideoWindow(quint32(window));
 }
 
-void VlcBackend::setState(PlaybackState state, int percent)
+void VlcBackend::setState(PlaybackState state, int percent, int attempt)
 {
     if (state != PlaybackState::Playing && state != PlaybackState::Buffering
         && state != PlaybackState::Paused)
         m_status.title.clear();
-    if (m_status.state == state && m_status.bufferPercent == percent)
+    if (m_status.state == state && m_status.bufferPercent == percent && m_status.attempt == attempt)
         return;
     m_status.state = state;
     m_status.bufferPercent = percent;
+    m_status.attempt = attempt;
     m_status.missingKeys.clear();
     publish();
 }

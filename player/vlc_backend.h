@@ -3,8 +3,10 @@
 #include "media_backend.h"
 #include "stream_resolver.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
+#include <array>
 #include <memory>
 
 struct libvlc_media_player_t;
@@ -19,8 +21,15 @@ class VlcMediaPlayer;
 // open() resolves the address; each address found is handed to libVLC. If libVLC reports an
 // error, ends without having played, or has not started playing within the open time-out
 // (a silent mms server keeps libVLC opening for ever), the next entry is tried. When no
-// entry is left the status is CannotOpen. Nothing of this is an error of open(): it returns
-// at once, and a stream that cannot be played is only shown in the status line.
+// entry is left, or nothing has played within the open budget (all entries together), the
+// status is CannotOpen. Nothing of this is an error of open(): it returns at once, and a
+// stream that cannot be played is only shown in the status line.
+//
+// A live stream that breaks off after it has played is rejoined: the same stream address is
+// opened again after a pause, at most kRejoinPausesMs.size() times with growing pauses, and
+// the status says Reconnecting meanwhile; when the last try fails too the player stops and
+// the status is Lost. A rejoined stream that then plays for kSteadyPlayMs earns its tries
+// back. A file (it has a length or can seek) that ends is over: it plays once.
 class VlcBackend : public MediaBackend {
     Q_OBJECT
 public:
@@ -43,6 +52,15 @@ public:
     libvlc_media_player_t *nativePlayer() const;
     StreamResolver &resolver() { return m_resolver; }
     void setOpenTimeout(int ms) { m_openTimeoutMs = ms; }
+    void setOpenBudget(int ms) { m_openBudgetMs = ms; }
+
+    // Pauses before the tries to rejoin a live stream that broke off: a server that drops
+    // its listeners for a moment (a restart, a full relay) is back within seconds, and one
+    // that is not is given up on after seven seconds rather than hammered.
+    static constexpr std::array<int, 3> kRejoinPausesMs = {1000, 2000, 4000};
+    static constexpr int kSteadyPlayMs = 30000;
+    // From writing the address to the first audio, all entries of a playlist together.
+    static constexpr int kOpenBudgetMs = 12000;
 
     // Network caching for every stream, in milliseconds. Internet radio comes from distant
     // servers over paths with jitter; libVLC's default of one second rides that out without
@@ -56,14 +74,25 @@ private:
     void onBuffering(float percent);
     void onPlaying();
     void onEndReached();
-    void setState(PlaybackState state, int percent = 0);
+    bool isLiveStream() const;
+    void streamBroke(const char *why);
+    void rejoin();
+    void openBudgetSpent();
+    void setState(PlaybackState state, int percent = 0, int attempt = 0);
     void publish();
 
     std::shared_ptr<VlcInstance> m_instance;
     std::unique_ptr<VlcMediaPlayer> m_player;
     StreamResolver m_resolver;
     QTimer m_openWatchdog;
-    int m_openTimeoutMs = 15000;
+    int m_openTimeoutMs = 8000;
+    QTimer m_openBudget;         // the whole opening, or one try to rejoin
+    int m_openBudgetMs = kOpenBudgetMs;
+    QTimer m_rejoinTimer;
+    QElapsedTimer m_playingFor;  // since the current candidate started playing
+    QString m_rejoinAddress;     // the live stream that broke off
+    int m_rejoinTries = 0;       // tries to rejoin since it last played steadily
+    bool m_rejoining = false;    // the current candidate is a try to rejoin
     QStringList m_subItems;      // entries libVLC found in the current media, not yet tried
     int m_subItemRounds = 0;     // playlists libVLC expanded for one resolver address
     static constexpr int kMaxSubItemRounds = 3;

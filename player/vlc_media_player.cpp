@@ -176,6 +176,7 @@ void VlcMediaPlayer::setKeepAspect(bool keep)
 
 bool VlcMediaPlayer::isSeekable() const { return libvlc_media_player_is_seekable(m_player) != 0; }
 bool VlcMediaPlayer::canPause() const { return libvlc_media_player_can_pause(m_player) != 0; }
+qint64 VlcMediaPlayer::lengthMs() const { return qMax<qint64>(0, libvlc_media_player_get_length(m_player)); }
 
 QString VlcMediaPlayer::nowPlaying() const
 {

@@ -45,6 +45,7 @@ public:
 
     bool isSeekable() const;
     bool canPause() const;
+    qint64 lengthMs() const;             // 0 when unknown, as for a live stream
     QString nowPlaying() const;          // the current media's "now playing" text
     QStringList subItemAddresses() const; // entries libVLC found inside the current media
 

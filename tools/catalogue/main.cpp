@@ -1,11 +1,13 @@
 // lumora-catalogue: lists the catalogue with its composed addresses, writes a configuration
-// template and checks a configuration. For the person who fills in the endpoints; Lumora
-// itself takes no command line.
+// template, checks a configuration and checks which stations answer. For the person who fills
+// in the endpoints; Lumora itself takes no command line.
 
 #include "address.h"
 #include "endpoint_table.h"
 #include "page_directory.h"
+#include "probe_report.h"
 #include "station.h"
+#include "station_probe.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -20,6 +22,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: lumora-catalogue COMMAND [--config FILE]\n"
+    "       lumora-catalogue probe [--config FILE] [--timeout S] [--jobs N] [--json]\n"
     "\n"
     "Commands:\n"
     "  list      one line per station, tab-separated:\n"
@@ -30,11 +33,21 @@ const char kHelp[] =
     "  check     report every problem of the configuration and count the\n"
     "            stations with and without an address; exit status 0 only\n"
     "            when every key has a valid value and nothing is wrong\n"
+    "  probe     resolve every station's address as the player does (playlists,\n"
+    "            redirects, MMS over HTTP; no audio is played) and print, per\n"
+    "            station, tab-separated: page, button, caption, result (working,\n"
+    "            failing, no address), stream address, content type, icy-name,\n"
+    "            reason; then a summary line; exit status 0 only when every\n"
+    "            station works\n"
     "\n"
     "Options:\n"
     "  --config FILE  read FILE instead of searching lumora/endpoints.conf in\n"
     "                 $XDG_CONFIG_HOME (default ~/.config), then in each of\n"
     "                 $XDG_CONFIG_DIRS (default /etc/xdg)\n"
+    "  --timeout S    probe: seconds allowed per station (default 10)\n"
+    "  --jobs N       probe: stations checked at once (default 8)\n"
+    "  --json         probe: print a JSON array instead of the table (the\n"
+    "                 summary line goes to standard error)\n"
     "  --help         show this text\n"
     "\n"
     "Configuration lines are KEY = VALUE; '#' starts a comment line. Keys E01..E65\n"
@@ -44,15 +57,34 @@ const char kHelp[] =
 struct Options {
     QString command;
     QString config;
+    ProbeOptions probe;
+    bool probeOptionGiven = false;
+    bool json = false;
     bool help = false;
     QString error;
 };
+
+// "--name VALUE" or "--name=VALUE": true when args[i] is the option; value empty when missing.
+bool takeValue(const QStringList &args, qsizetype &i, QStringView name, QString *value)
+{
+    const QString &a = args[i];
+    if (a == name) {
+        *value = i + 1 < args.size() ? args[++i] : QString();
+        return true;
+    }
+    if (a.startsWith(name) && a.mid(name.size()).startsWith(u'=')) {
+        *value = a.mid(name.size() + 1);
+        return true;
+    }
+    return false;
+}
 
 Options parseArguments(const QStringList &args)
 {
     Options o;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString &a = args[i];
+        QString value;
         if (a == u"--help" || a == u"-h") {
             o.help = true;
         } else if (a == u"--config") {
@@ -63,6 +95,27 @@ Options parseArguments(const QStringList &args)
             o.config = args[++i];
         } else if (a.startsWith(u"--config=")) {
             o.config = a.mid(9);
+        } else if (takeValue(args, i, u"--timeout", &value)) {
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            if (!ok || !(seconds >= 0.1 && seconds <= 600)) {
+                o.error = QStringLiteral("--timeout takes a number of seconds from 0.1 to 600");
+                return o;
+            }
+            o.probe.timeoutMs = int(seconds * 1000);
+            o.probeOptionGiven = true;
+        } else if (takeValue(args, i, u"--jobs", &value)) {
+            bool ok = false;
+            const int jobs = value.toInt(&ok);
+            if (!ok || jobs < 1 || jobs > 64) {
+                o.error = QStringLiteral("--jobs takes a whole number from 1 to 64");
+                return o;
+            }
+            o.probe.jobs = jobs;
+            o.probeOptionGiven = true;
+        } else if (a == u"--json") {
+            o.json = true;
+            o.probeOptionGiven = true;
         } else if (a.startsWith(u'-')) {
             o.error = QStringLiteral("unknown option %1").arg(a);
             return o;
@@ -197,6 +250,24 @@ int check(QTextStream &out, const EndpointTable &table, const QList<ConfigMessag
     return (missing.isEmpty() && messages.isEmpty()) ? 0 : 1;
 }
 
+int probe(QTextStream &out, const EndpointTable &table, const QString &used, const Options &o)
+{
+    // The configuration's problems are on standard error already (the table logs them).
+    if (used.isEmpty())
+        std::fprintf(stderr, "lumora-catalogue: no configuration file found (lumora/endpoints.conf)\n");
+
+    const QList<ProbeResult> results = probeStations(allStations(), table, o.probe);
+    if (o.json) {
+        out << QString::fromUtf8(probeJson(results));
+        out.flush();
+        std::fprintf(stderr, "%s\n", qPrintable(probeSummary(results)));
+    } else {
+        writeProbeTable(out, results);
+        out << probeSummary(results) << '\n';
+    }
+    return allWorking(results) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -216,6 +287,11 @@ int main(int argc, char **argv)
                      o.error.isEmpty() ? "no command given" : qPrintable(o.error), kHelp);
         return 2;
     }
+    if (o.probeOptionGiven && o.command != u"probe") {
+        std::fprintf(stderr, "lumora-catalogue: --timeout, --jobs and --json go with probe only\n\n%s",
+                     kHelp);
+        return 2;
+    }
     if (o.command == u"template")
         return writeTemplate(out);
 
@@ -228,6 +304,10 @@ int main(int argc, char **argv)
     if (o.command == u"check") {
         const EndpointTable table = loadTable(o, &messages, &used);
         return check(out, table, messages, used);
+    }
+    if (o.command == u"probe") {
+        const EndpointTable table = loadTable(o, &messages, &used);
+        return probe(out, table, used, o);
     }
     std::fprintf(stderr, "lumora-catalogue: unknown command %s\n\n%s", qPrintable(o.command), kHelp);
     return 2;

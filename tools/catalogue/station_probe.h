@@ -1,0 +1,46 @@
+#pragma once
+
+#include "endpoint_table.h"
+#include "station.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <span>
+
+namespace lumora {
+
+// What the health check found out about one station.
+struct ProbeResult {
+    enum class Verdict { Working, Failing, NoAddress };
+
+    const Station *station = nullptr;
+    Verdict verdict = Verdict::NoAddress;
+    QString address;     // as composed from the configuration; empty without one
+    QStringList missing; // NoAddress: the keys the station lacks
+    QString stream;      // Working: the address the player would hand to libVLC (wire form)
+    QString contentType; // Working: what the stream's server said it sends
+    QString icyName;     // Working: the station name the server gives, if any
+    QString reason;      // Failing: why; Working: a note, if any
+    qint64 elapsedMs = 0;
+};
+
+QString verdictName(ProbeResult::Verdict verdict); // "working", "failing", "no address"
+
+struct ProbeOptions {
+    int timeoutMs = 10000; // per station, everything included
+    int jobs = 8;          // stations checked at once
+};
+
+// Resolves the address of every station as the player does, with the player's own
+// StreamResolver, and checks that what it arrives at answers as a stream; nothing is played.
+// http addresses are fetched (playlists followed, redirects and all) until a server answers
+// with audio. An mms address, which the player hands to libVLC as it is, is asked for its
+// stream header over HTTP (MMSH), the protocol libVLC falls back to; if that fails the
+// resolver goes on with the playlist's next entry, as the player does.
+//
+// Runs the event loop until every station has a verdict; results are in the stations' order.
+QList<ProbeResult> probeStations(std::span<const Station> stations, const EndpointTable &table,
+                                 const ProbeOptions &options);
+
+} // namespace lumora
