@@ -1,5 +1,7 @@
 #include "playlist_formats.h"
 
+#include <algorithm>
+
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
@@ -293,37 +295,34 @@ QStringList numberedEntries(QStringView text, QStringView key)
     return byNumber.values();
 }
 
-QStringList asxEntries(QStringView text)
+// The non-empty values of one attribute of the opening tags with the given names, in
+// document order.
+QStringList attributeOfTags(QStringView text, std::initializer_list<QStringView> names,
+                            const QString &attribute)
 {
-    // <ref href> and <entryref href> in document order; the refs of one <entry> are its
-    // alternatives, tried one after another like any later entry.
     QStringList out;
     TagScanner scanner(text);
     Tag tag;
     while (scanner.next(tag)) {
-        if (tag.closing || (tag.name != u"ref" && tag.name != u"entryref"))
+        if (tag.closing || std::find(names.begin(), names.end(), tag.name) == names.end())
             continue;
-        const QString href = tag.attributes.value(QStringLiteral("href"));
-        if (!href.isEmpty())
-            out += href;
+        const QString value = tag.attributes.value(attribute);
+        if (!value.isEmpty())
+            out += value;
     }
     return out;
 }
 
+QStringList asxEntries(QStringView text)
+{
+    // <ref href> and <entryref href> in document order; the refs of one <entry> are its
+    // alternatives, tried one after another like any later entry.
+    return attributeOfTags(text, {u"ref", u"entryref"}, QStringLiteral("href"));
+}
+
 QStringList smilEntries(QStringView text)
 {
-    QStringList out;
-    TagScanner scanner(text);
-    Tag tag;
-    while (scanner.next(tag)) {
-        if (!tag.closing && (tag.name == u"media" || tag.name == u"audio" || tag.name == u"video"
-                             || tag.name == u"ref")) {
-            const QString src = tag.attributes.value(QStringLiteral("src"));
-            if (!src.isEmpty())
-                out += src;
-        }
-    }
-    return out;
+    return attributeOfTags(text, {u"media", u"audio", u"video", u"ref"}, QStringLiteral("src"));
 }
 
 QStringList xspfEntries(QStringView text)
