@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
 
 namespace lumora {
@@ -33,8 +34,16 @@ QString decodeEntities(QStringView text)
             out += text[i];
             continue;
         }
-        const qsizetype semi = text.indexOf(u';', i + 1);
-        if (semi < 0 || semi - i > 10) {
+        // An entity ends within ten characters; looking no further keeps a text full of
+        // bare '&' linear.
+        qsizetype semi = -1;
+        for (qsizetype k = i + 1; k < qMin(text.size(), i + 11); ++k) {
+            if (text[k] == u';') {
+                semi = k;
+                break;
+            }
+        }
+        if (semi < 0) {
             out += u'&'; // a bare '&' in an address stays as it is
             continue;
         }
@@ -347,6 +356,7 @@ QStringList htmlEntries(QStringView text)
     static const QStringList paramNames = {QStringLiteral("url"), QStringLiteral("src"),
                                            QStringLiteral("filename")};
     QStringList out;
+    QSet<QString> seen; // a page may embed the same address many times
     TagScanner scanner(text);
     Tag tag;
     int objectDepth = 0;
@@ -364,8 +374,10 @@ QStringList htmlEntries(QStringView text)
         else if (tag.name == u"param" && objectDepth > 0
                  && paramNames.contains(tag.attributes.value(QStringLiteral("name")).toLower()))
             address = tag.attributes.value(QStringLiteral("value"));
-        if (!address.isEmpty() && !out.contains(address))
+        if (!address.isEmpty() && !seen.contains(address)) {
+            seen.insert(address);
             out += address;
+        }
     }
     return out;
 }

@@ -1,0 +1,245 @@
+// A live stream that breaks off is rejoined by the player itself, at most three times with
+// growing pauses, showing "reconnecting"; then it stops and says so. A stream that comes back
+// plays on; a file that ends stops; a click meanwhile ends the rejoining. Through the real
+// windows and real libVLC against the simulator, whose "reset" fault drops each connection
+// after its first two seconds of audio.
+
+#include "robust_shell.h"
+
+using namespace lumora;
+using namespace lumora::robust;
+
+namespace {
+
+struct Moment {
+    qint64 at; // ms since the epoch, as the simulator's request log has it
+    PlaybackState state;
+    int attempt;
+};
+
+// What a player said, with when.
+struct StatusLog {
+    QList<Moment> moments;
+    QMetaObject::Connection connection;
+
+    StatusLog(PlayerControl *player)
+    {
+        connection = QObject::connect(player, &PlayerControl::statusChanged, player, [this](const PlayerStatus &s) {
+            if (moments.isEmpty() || moments.last().state != s.state || moments.last().attempt != s.attempt)
+                moments.append({QDateTime::currentMSecsSinceEpoch(), s.state, s.attempt});
+        });
+    }
+    ~StatusLog() { QObject::disconnect(connection); }
+    const Moment *first(PlaybackState state, int attempt = -1) const
+    {
+        for (const Moment &m : moments)
+            if (m.state == state && (attempt < 0 || m.attempt == attempt))
+                return &m;
+        return nullptr;
+    }
+    QString text() const
+    {
+        QStringList out;
+        for (const Moment &m : moments)
+            out << playbackStateName(m.state) + (m.attempt ? QStringLiteral("(%1)").arg(m.attempt) : QString());
+        return out.join(u' ');
+    }
+};
+
+// The times libVLC (not the resolver) connected for a station.
+QList<qint64> libvlcConnections(SimulatorThread &sim, const Station &station)
+{
+    const QString label = pageName(station.page) + u'.' + station.buttonName();
+    QList<qint64> out;
+    for (const sim::RequestRecord &r : sim.requestLog())
+        if (r.station == label && r.header("User-Agent").contains("LibVLC"))
+            out << r.time.toMSecsSinceEpoch();
+    return out;
+}
+
+} // namespace
+
+class TestReconnect : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp();
+    void aStreamThatComesBackPlaysOn();
+    void aClickWhileReconnectingEndsTheRejoining();
+    void aFileThatEndsStops();
+
+private:
+    const Station &icyStation(Page page) const;
+
+    SimulatorThread m_sim;
+    std::unique_ptr<ConfigHome> m_config;
+    std::unique_ptr<Shell> m_shell;
+    StallMeter m_meter;
+};
+
+void TestReconnect::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_sim.begin(3, &error), qPrintable(error)); // "MP3" files of three seconds
+    m_config = std::make_unique<ConfigHome>(m_sim.config());
+    m_shell = std::make_unique<Shell>(tappedVlcPlayers());
+}
+
+void TestReconnect::cleanupTestCase()
+{
+    m_shell.reset();
+}
+
+void TestReconnect::init()
+{
+    m_sim.clearFaults();
+    m_sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
+    m_meter.start();
+}
+
+void TestReconnect::cleanup()
+{
+    m_meter.stop();
+    QVERIFY(!m_meter.dialogSeen());
+    QVERIFY(m_shell->ends.isEmpty());
+    QVERIFY2(m_meter.worstMs() <= kStallLimitMs, qPrintable(QStringLiteral("the event loop stalled %1 ms while %2")
+                                                      .arg(m_meter.worstMs()).arg(m_meter.worstAt())));
+}
+
+const Station &TestReconnect::icyStation(Page page) const
+{
+    for (const Station &s : stationsOf(page))
+        if (const_cast<SimulatorThread &>(m_sim).served(s).answer == sim::Answer::IcyServer)
+            return s;
+    qFatal("no ICY station on %s", qPrintable(pageName(page)));
+}
+
+void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
+{
+    Shell &shell = *m_shell;
+    const Station &station = icyStation(Page::Form2);
+    const int hz = m_sim.served(station).toneHz();
+    m_sim.setFault(station, sim::Fault::ResetMidStream);
+    shell.goTo(station.page);
+    StatusLog log(shell.player(station.page));
+    const qint64 clicked = QDateTime::currentMSecsSinceEpoch();
+    shell.click(station);
+    QTRY_VERIFY2_WITH_TIMEOUT(shell.tap(station.page)->hears(hz), qPrintable(shell.tap(station.page)->describe()), 10000);
+
+    m_meter.label(QStringLiteral("the stream breaks off and is rejoined"));
+    QTRY_VERIFY2_WITH_TIMEOUT(log.first(PlaybackState::Lost), qPrintable(log.text()), 25000);
+    const Moment lost = *log.first(PlaybackState::Lost);
+    QCOMPARE(shell.player(station.page)->statusText(), QString::fromUtf8("انقطع البث وتعذّرت إعادة الاتصال"));
+
+    // Three tries, each after its pause, each one joined the stream again (and heard it).
+    const QList<qint64> connections = libvlcConnections(m_sim, station);
+    const int pauses[] = {1000, 2000, 4000};
+    qint64 previousPause = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        const Moment *broke = log.first(PlaybackState::Reconnecting, attempt);
+        QVERIFY2(broke, qPrintable(QStringLiteral("no try %1: %2").arg(attempt).arg(log.text())));
+        QCOMPARE(shell.player(station.page)->statusText(PlayerStatus{PlaybackState::Reconnecting, 0, {}, {}, attempt}),
+                 QString::fromUtf8("انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(attempt));
+        qint64 rejoined = -1;
+        for (qint64 t : connections)
+            if (t >= broke->at) {
+                rejoined = t;
+                break;
+            }
+        QVERIFY2(rejoined > 0, qPrintable(QStringLiteral("try %1 never connected").arg(attempt)));
+        const qint64 pause = rejoined - broke->at;
+        qInfo("try %d connected %lld ms after the stream broke off", attempt, pause);
+        // A coarse timer, as Qt's are by default, may fire up to 5 % early.
+        QVERIFY2(pause >= pauses[attempt - 1] * 95 / 100 - 20 && pause < pauses[attempt - 1] + 1000,
+                 qPrintable(QString::number(pause)));
+        QVERIFY(pause > previousPause);
+        previousPause = pause;
+    }
+    QVERIFY2(!log.first(PlaybackState::Reconnecting, 4), qPrintable(log.text()));
+    QVERIFY2(lost.at - clicked < 20000, qPrintable(log.text()));
+    qInfo("statuses: %s", qPrintable(log.text()));
+
+    // And then it has stopped: no more connections, no more sound.
+    const qint64 heard = shell.tap(station.page)->totalSamples();
+    const int connected = libvlcConnections(m_sim, station).size();
+    m_meter.label(QStringLiteral("after giving up"));
+    QTest::qWait(5000);
+    QCOMPARE(libvlcConnections(m_sim, station).size(), connected);
+    QVERIFY(shell.tap(station.page)->totalSamples() - heard < ToneTap::kRate / 2); // what was buffered
+    QCOMPARE(shell.player(station.page)->status().state, PlaybackState::Lost);
+}
+
+void TestReconnect::aStreamThatComesBackPlaysOn()
+{
+    Shell &shell = *m_shell;
+    const Station &station = icyStation(Page::Form4);
+    const int hz = m_sim.served(station).toneHz();
+    m_sim.setFault(station, sim::Fault::ResetMidStream);
+    shell.goTo(station.page);
+    StatusLog log(shell.player(station.page));
+    shell.click(station);
+    QTRY_VERIFY_WITH_TIMEOUT(log.first(PlaybackState::Reconnecting, 1), 10000);
+    m_sim.clearFaults(); // the server is back before the first try
+    QTRY_VERIFY_WITH_TIMEOUT(log.moments.last().state == PlaybackState::Playing, 10000);
+    shell.tap(station.page)->clear();
+    QTest::qWait(3500); // longer than one burst of the broken stream
+    QVERIFY2(shell.tap(station.page)->hears(hz), qPrintable(shell.tap(station.page)->describe()));
+    QCOMPARE(shell.player(station.page)->status().state, PlaybackState::Playing);
+    QVERIFY2(!log.first(PlaybackState::Reconnecting, 2), qPrintable(log.text()));
+}
+
+void TestReconnect::aClickWhileReconnectingEndsTheRejoining()
+{
+    Shell &shell = *m_shell;
+    const Station &broken = icyStation(Page::Form16);
+    const Station *other = nullptr;
+    for (const Station &s : stationsOf(Page::Form16))
+        if (m_sim.served(s).port != m_sim.served(broken).port && m_sim.served(s).answer == sim::Answer::AsxTidy)
+            other = &s;
+    QVERIFY(other);
+    m_sim.setFault(broken, sim::Fault::ResetMidStream);
+    shell.goTo(broken.page);
+    StatusLog log(shell.player(broken.page));
+    shell.click(broken);
+    QTRY_VERIFY_WITH_TIMEOUT(log.first(PlaybackState::Reconnecting, 1), 10000);
+    const int connected = libvlcConnections(m_sim, broken).size();
+    shell.click(*other); // within the pause before the first try
+    shell.tap(broken.page)->clear();
+    QTRY_VERIFY2_WITH_TIMEOUT(shell.tap(broken.page)->hears(m_sim.served(*other).toneHz()),
+                              qPrintable(shell.tap(broken.page)->describe()), 10000);
+    QTest::qWait(2000); // past the pause of the first try
+    QCOMPARE(libvlcConnections(m_sim, broken).size(), connected);
+    QCOMPARE(shell.player(broken.page)->status().state, PlaybackState::Playing);
+}
+
+void TestReconnect::aFileThatEndsStops()
+{
+    Shell &shell = *m_shell;
+    const Station *file = nullptr;
+    for (const Station &s : stationsOf(Page::Form5))
+        if (m_sim.served(s).answer == sim::Answer::Mp3File && !file)
+            file = &s;
+    QVERIFY(file);
+    shell.goTo(file->page);
+    StatusLog log(shell.player(file->page));
+    shell.tap(file->page)->clear();
+    const qint64 before = shell.tap(file->page)->totalSamples();
+    shell.click(*file);
+    QTRY_COMPARE_WITH_TIMEOUT(shell.player(file->page)->status().state, PlaybackState::Ended, 10000);
+    QCOMPARE(shell.player(file->page)->statusText(), QString::fromUtf8("انتهى"));
+    const int connected = libvlcConnections(m_sim, *file).size();
+    QTest::qWait(3000);
+    // Once: about three seconds of it, not rejoined, not repeated.
+    const double played = double(shell.tap(file->page)->totalSamples() - before) / ToneTap::kRate;
+    QVERIFY2(played > 2.5 && played < 4, qPrintable(QString::number(played)));
+    QCOMPARE(libvlcConnections(m_sim, *file).size(), connected);
+    QCOMPARE(shell.player(file->page)->status().state, PlaybackState::Ended);
+    QVERIFY2(!log.first(PlaybackState::Reconnecting), qPrintable(log.text()));
+}
+
+QTEST_MAIN(TestReconnect)
+#include "tst_reconnect.moc"
