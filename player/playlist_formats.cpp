@@ -12,8 +12,9 @@ namespace lumora {
 
 namespace {
 
-// Bytes looked at before a partial body is judged.
+// Bytes looked at before a partial body is judged; a stream's signature needs fewer.
 constexpr qsizetype kSniffBytes = 512;
+constexpr qsizetype kMagicBytes = 16;
 
 // One tag of a loosely written SGML/XML document. Real ASX files are often not XML at all:
 // upper-case names, unquoted values, bare '&' in addresses. The scanner takes them as they come.
@@ -435,15 +436,19 @@ QString decodeBodyText(QByteArrayView body)
 
 ContentKind recogniseContent(QByteArrayView contentType, QByteArrayView body, bool complete)
 {
-    if (!complete && body.size() < kSniffBytes)
-        return ContentKind::NeedMore;
     const QByteArray mime = mimeOf(contentType);
 
-    if (body.startsWith("$H") || mime == "application/x-mms-framed"
-        || mime == "application/vnd.ms.wms-hdr.asfv1")
-        return ContentKind::MmshStream;
-    if (hasAsfHeader(body) || hasMediaMagic(body))
-        return ContentKind::Stream;
+    // A stream shows what it is in its first bytes, and no playlist starts like one: judged
+    // as soon as they are here. A stream paced in real time takes a while to send more.
+    if (complete || body.size() >= kMagicBytes) {
+        if (body.startsWith("$H") || mime == "application/x-mms-framed"
+            || mime == "application/vnd.ms.wms-hdr.asfv1")
+            return ContentKind::MmshStream;
+        if (hasAsfHeader(body) || hasMediaMagic(body))
+            return ContentKind::Stream;
+    }
+    if (!complete && body.size() < kSniffBytes)
+        return ContentKind::NeedMore;
 
     const bool binary = looksBinary(body);
     const bool mediaType = mime.startsWith("audio/") || mime.startsWith("video/")

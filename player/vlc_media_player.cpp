@@ -21,6 +21,7 @@ const libvlc_event_type_t kPlayerEvents[] = {
     libvlc_MediaPlayerPositionChanged, libvlc_MediaPlayerSeekableChanged,
     libvlc_MediaPlayerVout,           libvlc_MediaPlayerAudioVolume,
     libvlc_MediaPlayerMuted,          libvlc_MediaPlayerUnmuted,
+    libvlc_MediaPlayerLengthChanged,
 };
 
 const libvlc_event_type_t kMediaEvents[] = {
@@ -89,8 +90,18 @@ void VlcMediaPlayer::onEvent(const libvlc_event_t *e, void *data)
     event.type = e->type;
     switch (e->type) {
     case libvlc_MediaPlayerBuffering: event.number = e->u.media_player_buffering.new_cache; break;
-    case libvlc_MediaPlayerPositionChanged: event.number = e->u.media_player_position_changed.new_position; break;
-    case libvlc_MediaPlayerSeekableChanged: event.integer = e->u.media_player_seekable_changed.new_seekable; break;
+    case libvlc_MediaPlayerLengthChanged:
+        self->m_hasLength = e->u.media_player_length_changed.new_length > 0;
+        return; // only kept for the position events
+    case libvlc_MediaPlayerPositionChanged:
+        if (!self->m_seekable && !self->m_hasLength)
+            return;
+        event.number = e->u.media_player_position_changed.new_position;
+        break;
+    case libvlc_MediaPlayerSeekableChanged:
+        event.integer = e->u.media_player_seekable_changed.new_seekable;
+        self->m_seekable = event.integer != 0;
+        break;
     case libvlc_MediaPlayerVout: event.integer = e->u.media_player_vout.new_count; break;
     case libvlc_MediaMetaChanged: event.integer = e->u.media_meta_changed.meta_type; break;
     case libvlc_MediaPlayerAudioVolume: event.number = e->u.media_player_audio_volume.volume; break;
@@ -129,6 +140,8 @@ void VlcMediaPlayer::deliver(quint64 generation, const Event &event)
 bool VlcMediaPlayer::play(const QString &mrl, const QStringList &options)
 {
     stop();
+    m_seekable = false;
+    m_hasLength = false;
     m_media = libvlc_media_new_location(m_instance->native(), mrl.toUtf8().constData());
     if (!m_media)
         return false;

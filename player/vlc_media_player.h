@@ -79,6 +79,11 @@ private:
     libvlc_media_player_t *m_player = nullptr;
     libvlc_media_t *m_media = nullptr;
     std::atomic<quint64> m_generation{0};
+    // Whether the current media can seek or has a length. A live stream has neither: its
+    // position means nothing, and its position events are not passed on, which spares the
+    // GUI thread a wake-up for each of them (several a second for every playing page).
+    std::atomic<bool> m_seekable{false};
+    std::atomic<bool> m_hasLength{false};
 };
 
 } // namespace lumora

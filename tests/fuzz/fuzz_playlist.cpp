@@ -47,9 +47,13 @@ void checkRecognition(QByteArrayView input)
     const ContentKind whole = lumora::recogniseContent(type, body, true);
     if (whole == ContentKind::NeedMore)
         broken("a whole body judged as needing more");
-    // Fewer than 512 bytes of a body still coming are never judged.
-    if (lumora::recogniseContent(type, body.first(qMin<qsizetype>(body.size(), 511)), false) != ContentKind::NeedMore)
-        broken("a short partial body judged");
+    // Fewer than 512 bytes of a body still coming are judged only when they are a stream's
+    // first bytes, and the whole body is then the same stream.
+    const ContentKind early = lumora::recogniseContent(type, body.first(qMin<qsizetype>(body.size(), 511)), false);
+    if (early != ContentKind::NeedMore && early != ContentKind::Stream && early != ContentKind::MmshStream)
+        broken("a short partial body judged as something else than a stream");
+    if (early != ContentKind::NeedMore && early != whole)
+        broken("a stream's first bytes judged otherwise than its whole body");
     if (lumora::isPlaylistKind(whole))
         checkEntries(whole, body);
 }

@@ -140,10 +140,17 @@ public:
 protected:
     void run() override
     {
-        auto simulator = std::make_unique<sim::StationSimulator>(sim::loopbackTable(m_ports));
-        simulator->setMp3FileSeconds(m_mp3Seconds);
-        simulator->setRealFileSeconds(m_mp3Seconds);
-        m_started = simulator->start(&m_error);
+        std::unique_ptr<sim::StationSimulator> simulator;
+        // Ports found free may be taken by another program before they are bound: then
+        // other ones are tried.
+        for (int attempt = 0; attempt < 5 && !m_started; ++attempt) {
+            if (attempt > 0)
+                m_ports = sim::freeLoopbackPorts(65);
+            simulator = std::make_unique<sim::StationSimulator>(sim::loopbackTable(m_ports));
+            simulator->setMp3FileSeconds(m_mp3Seconds);
+            simulator->setRealFileSeconds(m_mp3Seconds);
+            m_started = simulator->start(&m_error);
+        }
         m_sim = simulator.get();
         m_ready.release();
         if (m_started)

@@ -158,7 +158,7 @@ bool TestFaultSurvival::plan()
                             if (!isQuickAnswer(h.answer) || h.port == f.port
                                 || round.faultPorts.contains(h.port) || h.index == f.index)
                                 continue;
-                            Case c{fault, path, &faulty, &healthy, f.toneHz(), h.toneHz()};
+                            Case c{fault, path, &faulty, &healthy, f.toneHz(), h.toneHz(), -1, -1, {}, {}};
                             round.cases.append(c);
                             round.pages.insert(pageNumber(page));
                             round.faultPorts.insert(f.port);
