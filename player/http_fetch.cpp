@@ -284,6 +284,8 @@ void HttpFetch::process()
                 continue;
             const QByteArray name = line.left(colon).trimmed().toLower();
             const QByteArray value = line.mid(colon + 1).trimmed();
+            if (name.startsWith("icy-"))
+                m_icyHeaders = true;
             if (name == "content-type")
                 m_contentType = value;
             else if (name == "content-length")
@@ -317,6 +319,10 @@ void HttpFetch::process()
         }
         m_headerDone = true;
         m_buffer.remove(0, end + sepLen);
+        if (m_limits.streamByHeaders && announcesLiveStream(m_contentType, m_icyHeaders, m_contentLength >= 0 || m_chunked)) {
+            finish(answer(FetchResult::Outcome::Stream, ContentKind::Stream, m_address));
+            return;
+        }
     }
 
     if (m_chunked) {

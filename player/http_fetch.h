@@ -16,6 +16,10 @@ struct FetchLimits {
     int timeoutMs = 8000;                   // connect, answer and (for a playlist) whole body
     qint64 maxBodyBytes = 1024 * 1024;      // a playlist or page larger than this is refused
     qint64 maxHeaderBytes = 16 * 1024;
+    // A live stream announced by its headers (icy-* headers, an audio codec's type) is taken
+    // at its word without waiting for its first bytes. A health check that must see data
+    // turns this off.
+    bool streamByHeaders = true;
 };
 
 struct FetchResult {
@@ -74,6 +78,7 @@ private:
     QString m_icyName;
     qint64 m_contentLength = -1;
     bool m_headerDone = false;
+    bool m_icyHeaders = false; // any icy-* header: a SHOUTcast or Icecast server
     bool m_chunked = false;
     bool m_chunksDone = false;
     bool m_closed = false;

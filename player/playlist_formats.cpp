@@ -1,6 +1,7 @@
 #include "playlist_formats.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include <QHash>
 #include <QMap>
@@ -432,6 +433,20 @@ QString decodeBodyText(QByteArrayView body)
     if (!utf8.hasError())
         return text;
     return QString::fromLatin1(body);
+}
+
+bool announcesLiveStream(QByteArrayView contentType, bool icyHeaders, bool hasLength)
+{
+    if (!icyHeaders || hasLength)
+        return false;
+    // Codecs only: playlist types such as audio/x-mpegurl or audio/x-scpls are not here.
+    static constexpr std::string_view kStreamTypes[] = {
+        "audio/mpeg", "audio/mp3", "audio/mpeg3", "audio/aac", "audio/aacp", "audio/x-aac",
+        "audio/ogg", "application/ogg", "audio/opus", "audio/flac", "audio/mp4", "audio/webm",
+    };
+    const QByteArray mime = mimeOf(contentType);
+    const std::string_view type(mime.constData(), size_t(mime.size()));
+    return std::find(std::begin(kStreamTypes), std::end(kStreamTypes), type) != std::end(kStreamTypes);
 }
 
 ContentKind recogniseContent(QByteArrayView contentType, QByteArrayView body, bool complete)

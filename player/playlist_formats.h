@@ -35,6 +35,11 @@ ContentKind recogniseContent(QByteArrayView contentType, QByteArrayView body, bo
 // that is the caller's work.
 QStringList playlistEntries(ContentKind kind, QByteArrayView body);
 
+// Whether a response's headers alone show a live audio stream: a SHOUTcast or Icecast
+// server's icy-* headers with an audio codec's content type and no length. Such an answer is
+// judged before its body comes, which on a stream paced in real time takes a while.
+bool announcesLiveStream(QByteArrayView contentType, bool icyHeaders, bool hasLength);
+
 // Body text: UTF-8 or UTF-16 by byte order mark, else UTF-8 when valid, else Latin-1.
 QString decodeBodyText(QByteArrayView body);
 

@@ -96,7 +96,7 @@ void StreamResolver::step()
         ++m_requests;
         m_fetch = std::make_unique<HttpFetch>();
         connect(m_fetch.get(), &HttpFetch::finished, this, &StreamResolver::onFetched);
-        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, 16 * 1024});
+        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, 16 * 1024, m_limits.streamByHeaders});
         return;
     }
     giveUp(QStringLiteral("no entry could be opened"));

@@ -40,6 +40,7 @@ public:
         int maxDepth = 4;                 // playlists inside playlists
         int maxEntriesPerPlaylist = 32;   // later entries are ignored
         int maxRequests = 48;             // requests of one resolution
+        bool streamByHeaders = true;      // see FetchLimits
     };
 
     // What the answer of the address last handed over by found() said of itself. Nothing for

@@ -76,6 +76,7 @@ private slots:
     void eachPlaylistForm_data();
     void eachPlaylistForm();
     void streamsRecognisedByContent();
+    void liveStreamKnownByItsHeaders();
     void addressGoesOnTheWireEncoded();
     void entriesTriedInOrderWithFallback();
     void nextContinuesAfterUnplayableEntry();
@@ -320,6 +321,42 @@ void TestResolver::streamsRecognisedByContent()
     QCOMPARE(o.address, "mmsh" + server.url("/wms").mid(4));
     o = run(resolver, server.url("/hls.m3u8"));
     QCOMPARE(o.address, server.url("/hls.m3u8"));
+}
+
+void TestResolver::liveStreamKnownByItsHeaders()
+{
+    // Headers now, the body much later: a stream paced in real time from its first byte.
+    auto later = [](const QByteArray &head, const QByteArray &type) {
+        Route r;
+        r.head = head;
+        r.contentType = type;
+        r.body = type == "audio/mpeg" ? fakeMp3() : QByteArray("[playlist]\nFile1=http://127.0.0.1:9/a\n");
+        r.endless = true;
+        r.burstBytes = 0;
+        r.bytesPerSecond = 20; // a byte each 50 ms: 512 bytes take half a minute
+        return r;
+    };
+    LoopbackServer server;
+    server.route("/icecast", later("HTTP/1.0 200 OK\r\nicy-name: Test\r\nicy-pub: 0\r\n", "audio/mpeg"));
+    server.route("/plain", later("HTTP/1.0 200 OK\r\n", "audio/mpeg"));
+    server.route("/pls", later("HTTP/1.0 200 OK\r\nicy-name: Test\r\n", "audio/x-scpls"));
+
+    StreamResolver resolver;
+    // An Icecast-style answer: icy-* headers, an audio codec's type, no length. Known from
+    // the headers, without waiting for the body.
+    Outcome o = run(resolver, server.url("/icecast"));
+    QVERIFY(o.found);
+    QCOMPARE(o.address, server.url("/icecast"));
+    QVERIFY2(o.ms < 400, qPrintable(QString::number(o.ms)));
+    QCOMPARE(resolver.streamInfo().icyName, QStringLiteral("Test"));
+
+    // Without icy-* headers, or with a playlist's type, the body still decides: its first
+    // bytes are waited for (enough of them to tell take most of a second here).
+    o = run(resolver, server.url("/plain"));
+    QVERIFY(o.found);
+    QVERIFY2(o.ms >= 600, qPrintable(QString::number(o.ms)));
+    o = run(resolver, server.url("/pls"), 1500);
+    QVERIFY(!o.found);
 }
 
 void TestResolver::addressGoesOnTheWireEncoded()

@@ -28,6 +28,8 @@ public:
         StreamResolver::Limits limits;
         limits.totalTimeoutMs = m_timeoutMs;
         limits.fetchTimeoutMs = qMin(limits.fetchTimeoutMs, m_timeoutMs);
+        // A station works when its server sends stream data, not only headers that promise it.
+        limits.streamByHeaders = false;
         m_resolver.setLimits(limits);
         QObject::connect(&m_resolver, &StreamResolver::found, &m_resolver,
                          [this](const QString &address) { onFound(address); });
