@@ -1,0 +1,222 @@
+#pragma once
+
+// What the benchmark probes share: knowing when a window has been painted, the process's
+// CPU time and memory, and the station simulator on a thread of its own.
+
+#include "station_simulator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QSemaphore>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace lumora::bench {
+
+// Calls done() once, right after a window's first paint has been flushed to the screen.
+class FirstPaint : public QObject {
+public:
+    FirstPaint(QWidget *window, std::function<void()> done) : m_window(window), m_done(std::move(done))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Paint && m_done) {
+            m_window->removeEventFilter(this);
+            // The paint is flushed to the window when the paint event returns.
+            QTimer::singleShot(0, this, [this] {
+                auto done = std::move(m_done);
+                done();
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    std::function<void()> m_done;
+};
+
+// Runs the event loop until pred() holds (looked at every millisecond) or timeoutMs passes;
+// true when it holds.
+inline bool waitFor(const std::function<bool()> &pred, int timeoutMs)
+{
+    if (pred())
+        return true;
+    QEventLoop loop;
+    QTimer poll, deadline;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (pred())
+            loop.quit();
+    });
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start(1);
+    deadline.setSingleShot(true);
+    deadline.start(timeoutMs);
+    loop.exec();
+    return pred();
+}
+
+// Runs the event loop for ms, doing nothing else.
+inline void idle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// CPU time of a process in milliseconds (the sum over its threads, to the nanosecond, from
+// the scheduler's own account); its peak and current resident memory in KiB. pid 0: this
+// process. A thread that ends between two readings takes its time with it, so this is for
+// processes in a steady state.
+struct ProcessUsage {
+    double cpuMs = -1;
+    qint64 peakKb = -1;
+    qint64 residentKb = -1;
+};
+
+inline ProcessUsage processUsage(qint64 pid = 0)
+{
+    const QString base = pid ? QStringLiteral("/proc/%1").arg(pid) : QStringLiteral("/proc/self");
+    ProcessUsage u;
+    const QDir tasks(base + QStringLiteral("/task"));
+    qint64 ns = 0;
+    bool any = false;
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (schedstat.open(QIODevice::ReadOnly)) {
+            ns += schedstat.readAll().split(' ').value(0).toLongLong();
+            any = true;
+        }
+    }
+    if (any)
+        u.cpuMs = double(ns) / 1e6;
+    QFile status(base + QStringLiteral("/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                u.peakKb = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+            else if (line.startsWith("VmRSS:"))
+                u.residentKb = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return u;
+}
+
+// One result line for the driver: "name value".
+inline void report(const QByteArray &name, double value)
+{
+    std::printf("%s %.3f\n", name.constData(), value);
+    std::fflush(stdout);
+}
+
+// Shows a page the way navigation does, from whichever page is in front.
+template <typename Pages>
+void showFromFront(Pages &pages, Page target)
+{
+    for (int n = 1; n <= kPageCount; ++n) {
+        auto *p = pages.slot(Page(n));
+        if (p && p->isVisible()) {
+            if (Page(n) != target)
+                pages.showPage(target, Page(n));
+            return;
+        }
+    }
+    pages.showPage(target, Page::Form1);
+}
+
+// The simulator serving the whole catalogue on free loopback ports, on a thread of its own.
+class SimulatorThread : public QThread {
+public:
+    explicit SimulatorThread(int burstMs = 2000) : m_ports(sim::freeLoopbackPorts(65)), m_burstMs(burstMs) {}
+    ~SimulatorThread() override
+    {
+        quit();
+        wait();
+    }
+    bool begin()
+    {
+        if (m_ports.size() != 65)
+            return false;
+        start();
+        m_ready.acquire();
+        return m_started;
+    }
+    EndpointTable table() const { return sim::loopbackTable(m_ports); }
+    QByteArray config() const { return sim::loopbackConfig(m_ports); }
+    void call(const std::function<void(sim::StationSimulator &)> &f)
+    {
+        QMetaObject::invokeMethod(m_sim, [this, &f] { f(*m_sim); }, Qt::BlockingQueuedConnection);
+    }
+
+protected:
+    void run() override
+    {
+        std::unique_ptr<sim::StationSimulator> simulator;
+        for (int attempt = 0; attempt < 5 && !m_started; ++attempt) { // a port taken meanwhile
+            if (attempt > 0)
+                m_ports = sim::freeLoopbackPorts(65);
+            simulator = std::make_unique<sim::StationSimulator>(sim::loopbackTable(m_ports));
+            simulator->setBurstMs(m_burstMs);
+            m_started = simulator->start();
+        }
+        m_sim = simulator.get();
+        m_ready.release();
+        if (m_started)
+            exec();
+        m_sim = nullptr;
+    }
+
+private:
+    QList<quint16> m_ports;
+    int m_burstMs;
+    sim::StationSimulator *m_sim = nullptr;
+    QSemaphore m_ready;
+    bool m_started = false;
+};
+
+} // namespace lumora::bench
+
+#include "address.h"
+#include "served_station.h"
+#include "station.h"
+
+namespace lumora::bench {
+
+// The station of a page the CPU figures play: a live MP3 stream, bare (ICY or Icecast) if
+// the page has one, else behind a playlist; never mms (another codec) or a file (it ends).
+inline const Station *liveMp3Station(Page page, const EndpointTable &table)
+{
+    const QList<sim::ServedStation> served = sim::servedStations(table);
+    auto answerOf = [&](const Station &s) {
+        for (const sim::ServedStation &x : served)
+            if (x.stations.contains(&s))
+                return std::optional<sim::ServedStation>(x);
+        return std::optional<sim::ServedStation>();
+    };
+    const Station *playlist = nullptr;
+    for (const Station &s : stationsOf(page)) {
+        const auto x = answerOf(s);
+        if (!x || x->scheme != Scheme::Http)
+            continue;
+        if (x->answer == sim::Answer::IcyServer || x->answer == sim::Answer::IcecastMount)
+            return &s;
+        if (!playlist && sim::isPlaylistAnswer(x->answer) && x->link == sim::StreamLink::Http)
+            playlist = &s;
+    }
+    return playlist;
+}
+
+} // namespace lumora::bench
