@@ -86,6 +86,13 @@ int collect(void *opaque, uint8_t *buf, int size)
 ToneEncoder::ToneEncoder(Format format, int toneHz)
     : m_format(format), m_toneHz(toneHz), m_av(std::make_unique<Av>())
 {
+    // A live encoder is closed mid-stream whenever a listener leaves, and LAME warns each
+    // time of the frames it did not get to write: only errors are worth printing.
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_ERROR);
+        return true;
+    }();
+    (void)quiet;
     if (!open())
         m_av.reset();
 }
