@@ -306,6 +306,7 @@ QString PlayerControl::statusText(const PlayerStatus &s)
         return tr("لا يوجد عنوان مُعَدّ (%1)").arg(s.missingKeys.join(QStringLiteral(", ")));
     case PlaybackState::Reconnecting: return tr("انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(s.attempt);
     case PlaybackState::Lost: return tr("انقطع البث وتعذّرت إعادة الاتصال");
+    case PlaybackState::NoSoundDevice: return tr("لا يوجد جهاز صوت");
     }
     return {};
 }

@@ -16,6 +16,21 @@ QString playbackStateName(PlaybackState state)
     case PlaybackState::NoAddress: return QStringLiteral("no address");
     case PlaybackState::Reconnecting: return QStringLiteral("reconnecting");
     case PlaybackState::Lost: return QStringLiteral("lost");
+    case PlaybackState::NoSoundDevice: return QStringLiteral("no sound device");
+    }
+    return {};
+}
+
+QString openFailureName(OpenFailure failure)
+{
+    switch (failure) {
+    case OpenFailure::None: return QStringLiteral("none");
+    case OpenFailure::HostNotFound: return QStringLiteral("host not found");
+    case OpenFailure::Refused: return QStringLiteral("refused");
+    case OpenFailure::NoAnswer: return QStringLiteral("no answer");
+    case OpenFailure::NotFound: return QStringLiteral("not found");
+    case OpenFailure::ServerError: return QStringLiteral("server error");
+    case OpenFailure::NotAStream: return QStringLiteral("not a stream");
     }
     return {};
 }

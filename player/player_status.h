@@ -19,6 +19,20 @@ enum class PlaybackState {
     NoAddress,  // the station has no complete address; missingKeys names the keys
     Reconnecting, // a live stream broke off; attempt: the try under way (1, 2, 3)
     Lost,       // a live stream broke off and every try to rejoin it failed
+    NoSoundDevice, // the stream decodes but no audio output could be opened: nothing is heard
+};
+
+// Why a station could not be opened (CannotOpen) or was lost (Lost), in the terms a listener
+// can act on. The first problem met on the way decides, except that a server's own answer
+// (NotFound, ServerError) wins over a guess about an entry that was tried afterwards.
+enum class OpenFailure {
+    None,
+    HostNotFound, // the server's name is not known (DNS)
+    Refused,      // the server refused the connection: nothing listens there
+    NoAnswer,     // no answer within the time allowed
+    NotFound,     // the server answered that the station is not there (404, 410)
+    ServerError,  // the server answered with another error; serverStatus holds its code
+    NotAStream,   // what the server sent is neither a stream nor a playlist that leads to one
 };
 
 struct PlayerStatus {
@@ -27,11 +41,14 @@ struct PlayerStatus {
     QString title;
     QStringList missingKeys;
     int attempt = 0;
+    OpenFailure failure = OpenFailure::None; // CannotOpen and Lost: why
+    int serverStatus = 0;                    // ServerError: the HTTP status code
 
     bool operator==(const PlayerStatus &) const = default;
 };
 
 QString playbackStateName(PlaybackState state); // "idle", "opening", ... for logs and tests
+QString openFailureName(OpenFailure failure);    // "refused", "not found", ... for logs and tests
 
 } // namespace lumora
 
