@@ -1,21 +1,21 @@
 #pragma once
 
+#include "http_request.h"
 #include "playlist_formats.h"
+#include "player_status.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <memory>
 
-class QAbstractSocket;
-
 namespace lumora {
+
+class HttpStream;
 
 struct FetchLimits {
     int timeoutMs = 8000;                   // connect, answer and (for a playlist) whole body
     qint64 maxBodyBytes = 1024 * 1024;      // a playlist or page larger than this is refused
-    qint64 maxHeaderBytes = 16 * 1024;
     // A live stream announced by its headers (icy-* headers, an audio codec's type) is taken
     // at its word without waiting for its first bytes. A health check that must see data
     // turns this off.
@@ -28,20 +28,19 @@ struct FetchResult {
     Outcome outcome = Outcome::Failed;
     ContentKind kind = ContentKind::NotPlayable; // Stream: Stream/MmshStream/Hls; Playlist: its form
     QString address;  // the address fetched (wire form)
-    QString location; // Redirect: the absolute target
+    QString location; // Redirect: the target as the server wrote it, made absolute
     QByteArray body;  // Playlist: the whole body
     QString error;    // Failed: what went wrong
+    OpenFailure failure = OpenFailure::None; // Failed: in a listener's terms
+    int status = 0;   // the answer's status code, when there was one
     QByteArray contentType; // the Content-Type header as sent, when the answer had one
-    QString icyName;  // the icy-name header (the station's name), when the answer had one
+    QString icyName;  // the icy-name header (the station's name), plain text
 };
 
 // One GET of an http or https address, looking at the answer just far enough to tell a stream
-// from a playlist. A stream is not downloaded: the connection is dropped after its first
-// bytes, and libVLC opens the address afresh.
-//
-// A plain socket rather than QNetworkAccessManager because SHOUTcast servers answer with an
-// "ICY 200 OK" status line, which is no HTTP and which QNetworkAccessManager rejects; and the
-// request is HTTP/1.0 with "Connection: close" so that a body ends with its connection.
+// from a playlist. A playlist or page is read whole (within the limits). A stream is not
+// dropped: its connection, with the bytes read so far, is kept for takeStream(), so that the
+// answer that was judged is the one that plays.
 class HttpFetch : public QObject {
     Q_OBJECT
 public:
@@ -52,36 +51,25 @@ public:
     void start(const QString &wireAddress, const FetchLimits &limits);
     // Drops the connection; finished() is not emitted.
     void abort();
+    // After finished() with a Stream outcome (not MMSH or HLS): the open stream. Once.
+    std::unique_ptr<HttpStream> takeStream();
 
 signals:
     void finished(const lumora::FetchResult &result);
 
 private:
-    void onConnected();
-    void onReadable();
-    void onClosed();
-    void onSocketError();
-    void process();
-    bool takeChunks();
+    void onHead();
+    void onBody();
+    void judge(bool complete);
     void finish(FetchResult result);
-    void fail(const QString &error);
-    void dropSocket();
+    void fail(OpenFailure failure, const QString &error, int status = 0);
 
     FetchLimits m_limits;
     QString m_address;
-    QByteArray m_request;
-    QAbstractSocket *m_socket = nullptr;
-    QTimer m_timer;
-    QByteArray m_buffer;   // header bytes until the header ends, then raw (chunked) body
+    std::unique_ptr<HttpRequest> m_request;
+    std::unique_ptr<HttpStream> m_stream;
     QByteArray m_body;
-    QByteArray m_contentType;
-    QString m_icyName;
-    qint64 m_contentLength = -1;
-    bool m_headerDone = false;
-    bool m_icyHeaders = false; // any icy-* header: a SHOUTcast or Icecast server
-    bool m_chunked = false;
-    bool m_chunksDone = false;
-    bool m_closed = false;
+    bool m_partialGuess = false; // judged a playlist on a partial body
     bool m_done = false;
 };
 

@@ -1,5 +1,7 @@
 #include "stream_resolver.h"
 
+#include "http_stream.h"
+#include "mmsh_stream.h"
 #include "wire_url.h"
 
 #include <QLoggingCategory>
@@ -9,7 +11,7 @@ Q_LOGGING_CATEGORY(lcResolver, "lumora.player.resolver", QtWarningMsg)
 
 namespace lumora {
 
-StreamResolver::StreamResolver(QObject *parent) : QObject(parent)
+StreamResolver::StreamResolver(QObject *parent) : StreamOpener(parent)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
@@ -24,6 +26,8 @@ void StreamResolver::resolve(const QString &address)
     cancel();
     ++m_run;
     m_streamInfo = {};
+    m_failure = OpenFailure::None;
+    m_serverStatus = 0;
     m_pending.push_back({toWireUrl(address.trimmed()), 0, 0});
     m_budgetMs = m_limits.totalTimeoutMs;
     m_requests = 0;
@@ -47,6 +51,14 @@ void StreamResolver::cancel()
     if (m_fetch) {
         m_fetch->abort();
         m_fetch.release()->deleteLater(); // may be inside its own signal
+    }
+    if (m_mmsh) {
+        m_mmsh->close();
+        m_mmsh.release()->deleteLater();
+    }
+    if (m_source) {
+        m_source->close();
+        m_source.release()->deleteLater();
     }
     m_pending.clear();
     m_seen.clear();
@@ -75,6 +87,7 @@ void StreamResolver::step()
         const QString scheme = schemeOf(c.address);
         if (!isNetworkScheme(scheme)) {
             m_problems << QStringLiteral("%1: not a network address, ignored").arg(c.address);
+            noteFailure(OpenFailure::NotAStream, 0);
             qCWarning(lcResolver) << "ignoring non-network address" << c.address;
             continue;
         }
@@ -84,7 +97,7 @@ void StreamResolver::step()
         }
         m_seen.insert(c.address);
         m_current = c;
-        if (scheme != u"http" && scheme != u"https") {
+        if (scheme == u"mmst") {
             m_streamInfo = {};
             emitFound(c.address);
             return;
@@ -93,30 +106,91 @@ void StreamResolver::step()
             giveUp(QStringLiteral("more than %1 requests").arg(m_limits.maxRequests));
             return;
         }
+        if (scheme == u"mms" || scheme == u"mmsh") {
+            ++m_requests;
+            openMmsh(c);
+            return;
+        }
         ++m_requests;
         m_fetch = std::make_unique<HttpFetch>();
         connect(m_fetch.get(), &HttpFetch::finished, this, &StreamResolver::onFetched);
-        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, 16 * 1024, m_limits.streamByHeaders});
+        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, m_limits.streamByHeaders});
         return;
     }
     giveUp(QStringLiteral("no entry could be opened"));
 }
 
+void StreamResolver::openMmsh(const Candidate &c)
+{
+    const QString address = QStringLiteral("mmsh") + c.address.mid(schemeOf(c.address).size());
+    m_mmsh = std::make_unique<MmshStream>(address, m_limits.fetchTimeoutMs);
+    connect(m_mmsh.get(), &MmshStream::opened, this, [this, address] {
+        m_mmsh->disconnect(this);
+        m_source.reset(m_mmsh.release());
+        m_streamInfo = {true, m_source->contentType(), {}};
+        emitFound(address);
+    });
+    connect(m_mmsh.get(), &MmshStream::failed, this, [this, c](OpenFailure failure, const QString &reason) {
+        m_mmsh->close();
+        m_mmsh.release()->deleteLater(); // we are inside its signal
+        m_problems << QStringLiteral("%1: MMSH: %2").arg(c.address, reason);
+        qCInfo(lcResolver) << c.address << "MMSH:" << reason;
+        noteFailure(failure, 0);
+        // No Windows Media server over HTTP there: MMS over TCP is the last thing to try, as
+        // an explicit mmst:// address so that libVLC cannot go on to anything else.
+        const bool noHttpServer = failure != OpenFailure::NotFound && failure != OpenFailure::ServerError
+            && failure != OpenFailure::HostNotFound;
+        if (m_limits.mmstFallback && schemeOf(c.address) == u"mms" && noHttpServer)
+            m_pending.push_front({QStringLiteral("mmst") + c.address.mid(3), c.depth, c.redirects});
+        step();
+    });
+    m_mmsh->start();
+}
+
+std::unique_ptr<StreamSource> StreamResolver::takeSource()
+{
+    return std::move(m_source);
+}
+
+void StreamResolver::noteFailure(OpenFailure failure, int status)
+{
+    const bool serverSaid = failure == OpenFailure::NotFound || failure == OpenFailure::ServerError;
+    const bool haveServerWord = m_failure == OpenFailure::NotFound || m_failure == OpenFailure::ServerError;
+    if (m_failure == OpenFailure::None || (serverSaid && !haveServerWord)) {
+        m_failure = failure;
+        m_serverStatus = status;
+    }
+}
+
 void StreamResolver::onFetched(const FetchResult &result)
 {
+    std::unique_ptr<HttpStream> stream = m_fetch ? m_fetch->takeStream() : nullptr;
     if (m_fetch)
         m_fetch.release()->deleteLater(); // we are inside its signal
     const Candidate c = m_current;
     switch (result.outcome) {
     case FetchResult::Outcome::Stream:
+        if (result.kind == ContentKind::MmshStream) {
+            // Framed ASF over plain http: a Windows Media server; ask it as one.
+            openMmsh(c);
+            return;
+        }
+        if (!stream) {
+            // An HTTP Live Streaming index would have libVLC fetch its segments itself.
+            m_problems << QStringLiteral("%1: %2 is not supported").arg(c.address, contentKindName(result.kind));
+            noteFailure(OpenFailure::NotAStream, 0);
+            break;
+        }
         m_streamInfo = {true, QString::fromLatin1(result.contentType), result.icyName};
-        if (result.kind == ContentKind::MmshStream)
-            emitFound(QStringLiteral("mmsh") + c.address.mid(schemeOf(c.address).size()));
-        else
-            emitFound(c.address);
+        m_source = std::move(stream);
+        emitFound(c.address);
         return;
     case FetchResult::Outcome::Redirect:
-        if (c.redirects >= m_limits.maxRedirects) {
+        if (!isNetworkScheme(schemeOf(toWireUrl(result.location)))) {
+            m_problems << QStringLiteral("%1: redirect to a local address refused").arg(c.address);
+            qCWarning(lcResolver) << c.address << "redirects to a non-network address; refused";
+            noteFailure(OpenFailure::NotAStream, 0);
+        } else if (c.redirects >= m_limits.maxRedirects) {
             m_problems << QStringLiteral("%1: more than %2 redirects").arg(c.address).arg(m_limits.maxRedirects);
         } else {
             m_pending.push_front({toWireUrl(result.location), c.depth, c.redirects + 1});
@@ -128,6 +202,7 @@ void StreamResolver::onFetched(const FetchResult &result)
     case FetchResult::Outcome::Failed:
         m_problems << QStringLiteral("%1: %2").arg(c.address, result.error);
         qCInfo(lcResolver) << c.address << result.error;
+        noteFailure(result.failure, result.status);
         break;
     }
     step();
@@ -144,6 +219,7 @@ void StreamResolver::pushEntries(const FetchResult &result, const Candidate &fro
                        << entries.size() << "entries";
     if (entries.isEmpty()) {
         m_problems << QStringLiteral("%1: %2 without entries").arg(from.address, contentKindName(result.kind));
+        noteFailure(OpenFailure::NotAStream, 0);
         return;
     }
     if (entries.size() > m_limits.maxEntriesPerPlaylist)
@@ -174,6 +250,8 @@ void StreamResolver::emitFound(const QString &address)
 
 void StreamResolver::giveUp(const QString &reason)
 {
+    if (m_failure == OpenFailure::None)
+        m_failure = reason.startsWith(u"nothing answered") ? OpenFailure::NoAnswer : OpenFailure::NotAStream;
     const QString why = m_problems.isEmpty() ? reason : reason + QStringLiteral("; ") + m_problems.join(QStringLiteral("; "));
     cancel();
     qCInfo(lcResolver) << "cannot open:" << why;

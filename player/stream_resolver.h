@@ -1,6 +1,9 @@
 #pragma once
 
 #include "http_fetch.h"
+#include "player_status.h"
+#include "stream_opener.h"
+#include "stream_source.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,23 +16,22 @@
 
 namespace lumora {
 
-// Turns the address a station gives into one that libVLC can play.
+// Opens the stream behind the address a station gives, on Lumora's own connections.
 //
-// libVLC on its own does not get far with the addresses radio stations publish: a bare media
-// player ends after adding the entries of a playlist, it knows ASX only by extension or MIME
-// type and WPL only by extension, a web page "plays" and ends without an error, and a server
-// that accepts and never answers keeps it opening for ever. So http(s) addresses are fetched
-// here first, with bounds on time, size, redirects and nesting, and recognised by what they
-// hold. Playlist entries are tried in order, depth first; found() hands over the first
-// address that answers as a stream. If libVLC then cannot play it, next() goes on with the
-// following entry. mms, mmsh, mmst, rtsp and pnm addresses cannot be fetched over HTTP and go
-// to libVLC as they are (libVLC tries MMST, then MMSH).
+// http(s) addresses are fetched here, with bounds on time, size, redirects and nesting, and
+// recognised by what they hold. Playlist entries are tried in order, depth first. The answer
+// that is judged a stream keeps its connection: found() hands over its address, and
+// takeSource() the open stream, whose bytes go to libVLC through a buffer. mms addresses are
+// opened as MMS over HTTP here (MmshStream); only when no HTTP server answers there is the
+// address handed on as an explicit mmst:// address, the one address libVLC opens itself.
+// If libVLC cannot play what was found, next() goes on with the following entry.
 //
-// Entries taken from a playlist must use a network scheme: a remote playlist must never open
-// local files, devices, microphones or cameras.
+// Every address, the station's own, a redirect's target or a playlist entry, must use a
+// network scheme Lumora speaks (http, https, mms, mmsh, mmst): nothing a server sends can
+// open a local file, a device, a capture source or a listening socket.
 //
 // Everything runs on the thread that owns the resolver, through its event loop; no call blocks.
-class StreamResolver : public QObject {
+class StreamResolver : public StreamOpener {
     Q_OBJECT
 public:
     struct Limits {
@@ -41,6 +43,7 @@ public:
         int maxEntriesPerPlaylist = 32;   // later entries are ignored
         int maxRequests = 48;             // requests of one resolution
         bool streamByHeaders = true;      // see FetchLimits
+        bool mmstFallback = true;         // mms: MMS over TCP through libVLC when MMSH fails
     };
 
     // What the answer of the address last handed over by found() said of itself. Nothing for
@@ -59,21 +62,22 @@ public:
 
     // Starts resolving address (as written; it is put into wire form here), abandoning any
     // earlier resolution. found() or failed() follow, never from inside this call.
-    void resolve(const QString &address);
+    void resolve(const QString &address) override;
     // The address of the last found() could not be played: continue with the next entry.
-    void next();
+    void next() override;
     // Abandons the current resolution; no further signal comes from it.
-    void cancel();
+    void cancel() override;
 
     bool isBusy() const { return m_busy; }
     // Valid from found() until the next resolve().
     const StreamInfo &streamInfo() const { return m_streamInfo; }
-
-signals:
-    // An address for libVLC, in wire form.
-    void found(const QString &streamAddress);
-    // Every entry failed, or nothing answered within the time limits.
-    void failed(const QString &reason);
+    // After found(): the open stream of that address, or nothing for an mmst:// address,
+    // which libVLC opens itself. Once.
+    std::unique_ptr<StreamSource> takeSource() override;
+    // After failed(): why, in a listener's terms. A server's own answer (not found, an
+    // error) wins over problems met with entries tried after it.
+    OpenFailure failure() const override { return m_failure; }
+    int serverStatus() const override { return m_serverStatus; }
 
 private:
     struct Candidate {
@@ -83,6 +87,8 @@ private:
     };
 
     void scheduleStep();
+    void openMmsh(const Candidate &c);
+    void noteFailure(OpenFailure failure, int status);
     void step();
     void onFetched(const FetchResult &result);
     void pushEntries(const FetchResult &result, const Candidate &from);
@@ -98,6 +104,10 @@ private:
     QSet<QString> m_seen;
     QStringList m_problems;
     std::unique_ptr<HttpFetch> m_fetch;
+    std::unique_ptr<StreamSource> m_source;   // opened, not yet taken
+    std::unique_ptr<class MmshStream> m_mmsh; // opening
+    OpenFailure m_failure = OpenFailure::None;
+    int m_serverStatus = 0;
     QTimer m_deadline;
     QElapsedTimer m_clock;
     qint64 m_budgetMs = 0;

@@ -57,7 +57,8 @@ QStringList VlcInstance::defaultArguments()
         // Subtitles are never looked for next to a stream, and no title is drawn over video.
         QStringLiteral("--no-sub-autodetect-file"),
         QStringLiteral("--no-video-title-show"),
-        QStringLiteral("--no-stats"),
+        // Statistics stay on: the count of audio blocks an output has played is how a player
+        // knows that sound is really heard.
         QStringLiteral("--no-snapshot-preview"),
     };
 }

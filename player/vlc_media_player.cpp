@@ -2,6 +2,7 @@
 
 #include "player_errors.h"
 #include "runtime_error.h"
+#include "stream_buffer.h"
 #include "vlc_instance.h"
 
 #include <QCoreApplication>
@@ -28,6 +29,28 @@ const libvlc_event_type_t kMediaEvents[] = {
     libvlc_MediaMetaChanged,
 };
 
+// libVLC's media callbacks, on libVLC's input thread; opaque is the StreamBuffer, which the
+// player keeps alive until that thread has ended.
+int openBuffer(void *opaque, void **data, uint64_t *size)
+{
+    auto *buffer = static_cast<StreamBuffer *>(opaque);
+    *data = buffer;
+    *size = buffer->size() > 0 ? uint64_t(buffer->size()) : UINT64_MAX;
+    return 0;
+}
+
+ssize_t readBuffer(void *data, unsigned char *into, size_t max)
+{
+    return ssize_t(static_cast<StreamBuffer *>(data)->read(reinterpret_cast<char *>(into), qint64(max)));
+}
+
+int seekBuffer(void *data, uint64_t offset)
+{
+    return static_cast<StreamBuffer *>(data)->seek(offset) ? 0 : -1;
+}
+
+void closeBuffer(void *) {}
+
 } // namespace
 
 VlcMediaPlayer::VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *parent)
@@ -52,6 +75,8 @@ VlcMediaPlayer::~VlcMediaPlayer()
 {
     attachPlayerEvents(false);
     attachMediaEvents(false);
+    if (m_buffer)
+        m_buffer->abort();
     libvlc_media_player_stop(m_player);
     if (m_media)
         libvlc_media_release(m_media);
@@ -153,13 +178,38 @@ bool VlcMediaPlayer::play(const QString &mrl, const QStringList &options)
     return libvlc_media_player_play(m_player) == 0;
 }
 
+bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options)
+{
+    stop();
+    m_seekable = false;
+    m_hasLength = false;
+    m_buffer = std::move(buffer);
+    // Without a seek callback libVLC takes the stream as live: it cannot pause it and paces
+    // its clock by the arrival of the data.
+    m_media = libvlc_media_new_callbacks(m_instance->native(), openBuffer, readBuffer,
+                                         m_buffer->seekable() ? seekBuffer : nullptr, closeBuffer,
+                                         m_buffer.get());
+    if (!m_media)
+        return false;
+    for (const QString &option : options)
+        libvlc_media_add_option(m_media, option.toUtf8().constData());
+    attachMediaEvents(true);
+    libvlc_media_player_set_media(m_player, m_media);
+    qCDebug(lcVlc) << "play buffer" << options;
+    return libvlc_media_player_play(m_player) == 0;
+}
+
 void VlcMediaPlayer::stop()
 {
+    // A read waiting for data returns at once, so that the stop below does not wait for it.
+    if (m_buffer)
+        m_buffer->abort();
     // Returns once the input thread has ended: no event of the old media comes later, and
     // the ones it raised on the way carry the old number.
     libvlc_media_player_stop(m_player);
     ++m_generation;
     releaseMedia();
+    m_buffer.reset();
 }
 
 void VlcMediaPlayer::releaseMedia()
@@ -201,29 +251,15 @@ QString VlcMediaPlayer::nowPlaying() const
     return result;
 }
 
-QStringList VlcMediaPlayer::subItemAddresses() const
+VlcMediaPlayer::AudioCounts VlcMediaPlayer::audioCounts() const
 {
-    QStringList out;
-    if (!m_media)
-        return out;
-    libvlc_media_list_t *list = libvlc_media_subitems(m_media);
-    if (!list)
-        return out;
-    libvlc_media_list_lock(list);
-    const int count = libvlc_media_list_count(list);
-    for (int i = 0; i < count; ++i) {
-        libvlc_media_t *item = libvlc_media_list_item_at_index(list, i);
-        if (!item)
-            continue;
-        char *mrl = libvlc_media_get_mrl(item);
-        if (mrl)
-            out += QString::fromUtf8(mrl);
-        libvlc_free(mrl);
-        libvlc_media_release(item);
+    AudioCounts counts;
+    libvlc_media_stats_t stats;
+    if (m_media && libvlc_media_get_stats(m_media, &stats)) {
+        counts.decoded = stats.i_decoded_audio;
+        counts.played = stats.i_played_abuffers;
     }
-    libvlc_media_list_unlock(list);
-    libvlc_media_list_release(list);
-    return out;
+    return counts;
 }
 
 } // namespace lumora

@@ -12,6 +12,7 @@ struct libvlc_event_t;
 
 namespace lumora {
 
+class StreamBuffer;
 class VlcInstance;
 
 // One libVLC media player and the media it plays, with libVLC's events delivered as Qt
@@ -32,8 +33,13 @@ public:
 
     libvlc_media_player_t *native() const { return m_player; }
 
-    // Starts playing mrl (wire form) with the given media options (":name=value").
+    // Starts playing mrl (wire form) with the given media options (":name=value"). Only MMS
+    // over TCP (mmst://) is opened this way: every other stream comes through playBuffer().
     bool play(const QString &mrl, const QStringList &options);
+    // Starts demuxing and decoding what Lumora's own connection writes into buffer, read
+    // through libVLC's media callbacks. libVLC gets no address: it cannot fetch anything
+    // again, follow a redirect or open anything else.
+    bool playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options);
     void stop();
     void setPause(bool pause);
     void setPosition(double fraction);
@@ -47,7 +53,13 @@ public:
     bool canPause() const;
     qint64 lengthMs() const;             // 0 when unknown, as for a live stream
     QString nowPlaying() const;          // the current media's "now playing" text
-    QStringList subItemAddresses() const; // entries libVLC found inside the current media
+
+    // Audio of the current media so far: blocks decoded, and blocks an audio output played.
+    struct AudioCounts {
+        int decoded = 0;
+        int played = 0;
+    };
+    AudioCounts audioCounts() const;
 
 signals:
     void opening();
@@ -78,6 +90,8 @@ private:
     std::shared_ptr<VlcInstance> m_instance;
     libvlc_media_player_t *m_player = nullptr;
     libvlc_media_t *m_media = nullptr;
+    // The buffer the current media reads; kept until libVLC's input thread has ended.
+    std::shared_ptr<StreamBuffer> m_buffer;
     std::atomic<quint64> m_generation{0};
     // Whether the current media can seek or has a length. A live stream has neither: its
     // position means nothing, and its position events are not passed on, which spares the

@@ -74,8 +74,7 @@ bool isNetworkScheme(const QString &scheme)
 {
     static const QStringList allowed = {
         QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mms"),
-        QStringLiteral("mmsh"), QStringLiteral("mmst"),  QStringLiteral("rtsp"),
-        QStringLiteral("pnm"),
+        QStringLiteral("mmsh"), QStringLiteral("mmst"),
     };
     return allowed.contains(scheme);
 }

@@ -15,8 +15,10 @@ QString toWireUrl(const QString &address);
 // The scheme of an address in lower case, or an empty string when it has none.
 QString schemeOf(const QString &address);
 
-// Schemes a playlist entry may use: remote network protocols only. file:, device and
-// capture schemes (v4l2, alsa, dshow, screen, ...) are never accepted from a playlist.
+// Schemes an address may use: the network protocols Lumora speaks itself (http, https, mms,
+// mmsh) and MMS over TCP (mmst), which libVLC speaks for it. file:, device and capture
+// schemes (v4l2, alsa, dshow, screen, udp, ...) are never accepted, from a station, a
+// redirect or a playlist.
 bool isNetworkScheme(const QString &scheme);
 
 } // namespace lumora

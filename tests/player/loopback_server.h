@@ -39,6 +39,24 @@ public:
         });
     }
 
+    // An MMSH "$H" chunk holding a minimal ASF header: one stream, 3200-byte packets.
+    static QByteArray mmshHeaderChunk()
+    {
+        auto le = [](quint64 v, int bytes) {
+            QByteArray b;
+            for (int i = 0; i < bytes; ++i)
+                b.append(char((v >> (8 * i)) & 0xFF));
+            return b;
+        };
+        QByteArray file = QByteArray::fromHex("A1DCAB8C47A9CF118EE400C00C205365") + le(104, 8) + QByteArray(68, '\0')
+            + le(3200, 4) + le(3200, 4) + le(32000, 4);
+        QByteArray stream = QByteArray::fromHex("9107DCB7B7A9CF118EE600C00C205365") + le(78, 8) + QByteArray(40, '\0')
+            + le(0, 4) + le(0, 4) + le(1, 2) + le(0, 4);
+        QByteArray header = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C");
+        header += le(30 + file.size() + stream.size(), 8) + le(2, 4) + "\x01\x02" + file + stream;
+        return "$H" + le(header.size() + 8, 2) + le(0, 4) + le(0, 2) + le(header.size() + 8, 2) + header;
+    }
+
     quint16 port() const { return m_server.serverPort(); }
     QString url(const QString &pathAndQuery) const
     {

@@ -68,8 +68,7 @@ void TestStreamInfo::stationNameAndTypeOfTheStreamFound()
     mount.endless = true;
     server.route("/mount", mount);
     server.route("/list.pls", LoopbackServer::ok("audio/x-scpls", "[playlist]\nFile1=/mount\n"));
-    server.route("/wms", LoopbackServer::ok("application/vnd.ms.wms-hdr.asfv1",
-                                            QByteArray("$H\x20\x00", 4).append(QByteArray(600, '\0'))));
+    server.route("/wms", LoopbackServer::ok("application/vnd.ms.wms-hdr.asfv1", LoopbackServer::mmshHeaderChunk()));
 
     StreamResolver r;
     QCOMPARE(resolve(r, server.url("/")), server.url("/"));
@@ -89,10 +88,10 @@ void TestStreamInfo::stationNameAndTypeOfTheStreamFound()
     QCOMPARE(r.streamInfo().contentType, QString("audio/aacp"));
     QCOMPARE(r.streamInfo().icyName, QString("Radio Sawa"));
 
-    // Windows Media over HTTP, handed over as mmsh after it was fetched.
+    // Windows Media over HTTP, opened as such after it was fetched.
     QCOMPARE(resolve(r, server.url("/wms")), "mmsh" + server.url("/wms").mid(4));
     QVERIFY(r.streamInfo().fetched);
-    QCOMPARE(r.streamInfo().contentType, QString("application/vnd.ms.wms-hdr.asfv1"));
+    QCOMPARE(r.streamInfo().contentType, QString("application/x-mms-framed"));
     QCOMPARE(r.streamInfo().icyName, QString());
 
     // An ICY server that refuses says why, and tells nothing.
@@ -112,8 +111,9 @@ void TestStreamInfo::nothingForWhatIsNotFetched()
     StreamResolver r;
     QCOMPARE(resolve(r, server.url("/")), server.url("/"));
     QVERIFY(r.streamInfo().fetched);
-    // The mms entry goes to libVLC as it is: nothing is known of it, nothing is left over.
-    QCOMPARE(resolve(r, server.url("/a.asx")), QString("mms://127.0.0.1:9/live"));
+    // No MMSH server at the mms entry: it goes to libVLC as MMS over TCP, and nothing is
+    // known of it, nothing is left over.
+    QCOMPARE(resolve(r, server.url("/a.asx")), QString("mmst://127.0.0.1:9/live"));
     QVERIFY(!r.streamInfo().fetched);
     QCOMPARE(r.streamInfo().contentType, QString());
     QCOMPARE(r.streamInfo().icyName, QString());

@@ -1,7 +1,6 @@
 #include "station_probe.h"
 
 #include "address.h"
-#include "http_fetch.h"
 #include "stream_resolver.h"
 #include "wire_url.h"
 
@@ -18,8 +17,8 @@ namespace lumora {
 
 namespace {
 
-// One station's check: the resolver, then for an mms address the MMSH request, all within
-// the time allowed.
+// One station's check: the player's own opener, then the first bytes of the stream it opened,
+// all within the time allowed.
 class StationCheck {
 public:
     StationCheck(ProbeResult &result, const ProbeOptions &options)
@@ -30,16 +29,20 @@ public:
         limits.fetchTimeoutMs = qMin(limits.fetchTimeoutMs, m_timeoutMs);
         // A station works when its server sends stream data, not only headers that promise it.
         limits.streamByHeaders = false;
+        // MMS over TCP is libVLC's to speak; nothing here can check it.
+        limits.mmstFallback = false;
         m_resolver.setLimits(limits);
         QObject::connect(&m_resolver, &StreamResolver::found, &m_resolver,
                          [this](const QString &address) { onFound(address); });
         QObject::connect(&m_resolver, &StreamResolver::failed, &m_resolver,
                          [this](const QString &reason) { fail(reason); });
-        // The resolver keeps its own deadline; this one also covers the MMSH requests.
+        // The resolver keeps its own deadline; this one also covers the wait for data.
         m_guard.setSingleShot(true);
         QObject::connect(&m_guard, &QTimer::timeout, &m_resolver, [this] {
             fail(QStringLiteral("no verdict within %1 ms").arg(m_timeoutMs));
         });
+        m_poll.setInterval(20);
+        QObject::connect(&m_poll, &QTimer::timeout, &m_resolver, [this] { checkData(); });
     }
 
     // done is called once, never from inside start().
@@ -56,54 +59,43 @@ private:
 
     void onFound(const QString &address)
     {
-        if (m_resolver.streamInfo().fetched) {
-            // The resolver fetched it (as mmsh: over http) and saw a stream.
-            succeed(address, m_resolver.streamInfo());
+        m_stream = address;
+        m_source = m_resolver.takeSource();
+        if (!m_source) {
+            succeed(QStringLiteral("%1 address not checked").arg(schemeOf(address)));
             return;
         }
-        const QString scheme = schemeOf(address);
-        if (scheme == u"mms" || scheme == u"mmsh") {
-            askMmsh(address);
-            return;
-        }
-        // Nothing here speaks mmst, rtsp or pnm: the player hands such an address on as it is.
-        succeed(address, {}, QStringLiteral("%1 address not checked").arg(scheme));
+        QObject::connect(m_source.get(), &StreamSource::ended, &m_resolver, [this](OpenFailure, const QString &reason) {
+            checkData();
+            if (!m_finished)
+                nextEntry(reason);
+        });
+        m_poll.start();
     }
 
-    // Windows Media over HTTP: a GET of the same path without "xPlayStrm=1" asks for the
-    // stream's header only.
-    void askMmsh(const QString &address)
+    // The stream counts as working once its server has sent data, the way the player reads it.
+    void checkData()
     {
-        const QString http = QStringLiteral("http") + address.mid(schemeOf(address).size());
-        m_fetch = std::make_unique<HttpFetch>();
-        QObject::connect(m_fetch.get(), &HttpFetch::finished, &m_resolver,
-                         [this, address](const FetchResult &answer) { onMmshAnswer(address, answer); });
-        FetchLimits limits;
-        limits.timeoutMs = int(qMax<qint64>(100, m_timeoutMs - m_clock.elapsed()));
-        m_fetch->start(http, limits);
+        if (m_source && m_source->buffer()->received() > 0)
+            succeed({});
     }
 
-    void onMmshAnswer(const QString &address, const FetchResult &answer)
+    void nextEntry(const QString &why)
     {
-        m_fetch.release()->deleteLater(); // inside its own signal
-        if (answer.outcome == FetchResult::Outcome::Stream) {
-            succeed(address, {true, QString::fromLatin1(answer.contentType), answer.icyName});
-            return;
-        }
-        m_mmshProblems.append({address, answer.outcome == FetchResult::Outcome::Failed
-                                            ? answer.error
-                                            : QStringLiteral("no Windows Media stream")});
-        m_resolver.next(); // as the player does when libVLC cannot play an address
+        m_poll.stop();
+        m_problems << QStringLiteral("%1: %2").arg(m_stream, why);
+        dropSource();
+        m_resolver.next();
     }
 
-    void succeed(const QString &stream, const StreamResolver::StreamInfo &info, const QString &note = {})
+    void succeed(const QString &note)
     {
         if (m_finished)
             return;
         m_result.verdict = ProbeResult::Verdict::Working;
-        m_result.stream = stream;
-        m_result.contentType = info.contentType;
-        m_result.icyName = info.icyName;
+        m_result.stream = m_stream;
+        m_result.contentType = m_source ? m_source->contentType() : QString();
+        m_result.icyName = m_source ? m_source->stationName() : QString();
         m_result.reason = note;
         end();
     }
@@ -113,18 +105,20 @@ private:
         if (m_finished)
             return;
         m_result.verdict = ProbeResult::Verdict::Failing;
-        // The resolver only knows that an mms address "could not be played"; say why.
         QString why = reason;
-        for (const auto &[address, problem] : m_mmshProblems) {
-            const QString detail = QStringLiteral("%1: MMSH: %2").arg(address, problem);
-            const QString vague = address + QStringLiteral(": not playable");
-            if (why.contains(vague))
-                why.replace(vague, detail);
-            else
-                why += QStringLiteral("; ") + detail;
-        }
+        for (const QString &problem : std::as_const(m_problems))
+            why += QStringLiteral("; ") + problem;
         m_result.reason = why;
         end();
+    }
+
+    void dropSource()
+    {
+        if (!m_source)
+            return;
+        m_source->disconnect(&m_resolver);
+        m_source->close();
+        m_source.release()->deleteLater(); // may be inside its own signal
     }
 
     void end()
@@ -132,11 +126,9 @@ private:
         m_finished = true;
         m_result.elapsedMs = m_clock.elapsed();
         m_guard.stop();
+        m_poll.stop();
         m_resolver.cancel();
-        if (m_fetch) {
-            m_fetch->abort();
-            m_fetch.release()->deleteLater();
-        }
+        dropSource();
         // Not from inside a signal of the resolver, which the caller may go on using.
         QTimer::singleShot(0, &m_resolver, m_done);
     }
@@ -144,10 +136,12 @@ private:
     ProbeResult &m_result;
     const int m_timeoutMs;
     StreamResolver m_resolver;
-    std::unique_ptr<HttpFetch> m_fetch;
+    std::unique_ptr<StreamSource> m_source;
+    QString m_stream;
+    QStringList m_problems;
     QTimer m_guard;
+    QTimer m_poll;
     QElapsedTimer m_clock;
-    QList<std::pair<QString, QString>> m_mmshProblems; // address, what went wrong
     std::function<void()> m_done;
     bool m_finished = false;
 };

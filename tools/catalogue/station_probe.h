@@ -18,7 +18,7 @@ struct ProbeResult {
     Verdict verdict = Verdict::NoAddress;
     QString address;     // as composed from the configuration; empty without one
     QStringList missing; // NoAddress: the keys the station lacks
-    QString stream;      // Working: the address the player would hand to libVLC (wire form)
+    QString stream;      // Working: the stream the player would play (wire form)
     QString contentType; // Working: what the stream's server said it sends
     QString icyName;     // Working: the station name the server gives, if any
     QString reason;      // Failing: why; Working: a note, if any
@@ -32,12 +32,10 @@ struct ProbeOptions {
     int jobs = 8;          // stations checked at once
 };
 
-// Resolves the address of every station as the player does, with the player's own
-// StreamResolver, and checks that what it arrives at answers as a stream; nothing is played.
-// http addresses are fetched (playlists followed, redirects and all) until a server answers
-// with audio. An mms address, which the player hands to libVLC as it is, is asked for its
-// stream header over HTTP (MMSH), the protocol libVLC falls back to; if that fails the
-// resolver goes on with the playlist's next entry, as the player does.
+// Opens the address of every station as the player does, with the player's own opener
+// (StreamResolver: playlists followed, redirects and all, mms as MMS over HTTP), and checks
+// that the stream it opens sends data; nothing is played. When an opened stream ends
+// without data the next entry is tried, as the player does.
 //
 // Runs the event loop until every station has a verdict; results are in the stations' order.
 QList<ProbeResult> probeStations(std::span<const Station> stations, const EndpointTable &table,

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "player_settings.h"
+#include "stream_buffer.h"
+
+#include <QObject>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+namespace lumora {
+
+// What the playback policy needs of a decoder: libVLC in the program (VlcEngine). It plays
+// what it is given and reports what happens; it decides nothing (no retries, no time limits).
+// All calls and signals on the GUI thread.
+class DecodeEngine : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~DecodeEngine() override = default;
+
+    virtual void configure(const PlayerSettings &settings) = 0;
+    // Demuxes and decodes what buffer receives. false: the engine could not start.
+    virtual bool playBuffer(std::shared_ptr<StreamBuffer> buffer) = 0;
+    // Opens an mmst:// address itself (MMS over TCP). false: the engine could not start.
+    virtual bool playAddress(const QString &mmstAddress) = 0;
+    virtual void stop() = 0;
+    virtual bool canPause() const = 0;
+    virtual void setPaused(bool paused) = 0;
+    virtual void setVolume(int volume) = 0; // 0 to 100
+    virtual void setMuted(bool muted) = 0;
+    virtual void seek(double fraction) = 0;
+    virtual void setVideoWindow(WId window) = 0;
+    // A file (it has a length or can seek) rather than a broadcast.
+    virtual bool isFile() const = 0;
+
+signals:
+    void soundStarted();   // the first audio has reached an audio output
+    void noSoundDevice();  // audio is decoded but no output takes it
+    void paused();
+    void resumed();
+    void ended();          // the end of what it was given
+    void failed();         // it could not open or decode what it was given
+    void positionChanged(double fraction);
+    void seekableChanged(bool seekable);
+    void videoChanged(bool hasVideo);
+};
+
+} // namespace lumora

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "http_response.h"
+#include "player_status.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <utility>
+
+class QAbstractSocket;
+
+namespace lumora {
+
+// Where an http(s) address points: what a request needs to reach it.
+struct HttpTarget {
+    bool tls = false;
+    QString host;
+    quint16 port = 0;
+    QString authority; // host[:port] as written, for the Host header
+    QString path;      // path and query, at least "/"
+
+    // Splits a wire-form http, https or mmsh address (mmsh is HTTP underneath); nothing else.
+    static std::optional<HttpTarget> parse(const QString &wireAddress, QString *error = nullptr);
+};
+
+// One request on a connection of its own, and its answer read through HttpResponseParser.
+// The owner reads the answer as it comes (headReady, bodyReady) and may pause the reading
+// while it cannot take more; a paused request leaves the bytes in the kernel, so the server
+// is held back by TCP. Every phase has a deadline: connecting and the head within the answer
+// time-out, then no silence longer than the idle time-out.
+//
+// A plain socket rather than QNetworkAccessManager because SHOUTcast servers answer with an
+// "ICY 200 OK" status line, which QNetworkAccessManager rejects, and because nothing here
+// may follow a redirect by itself: the caller checks every target first.
+class HttpRequest : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        int answerTimeoutMs = 8000; // connection and the whole head
+        int idleTimeoutMs = 8000;   // the longest silence once the head is in
+        bool icyMetadata = false;   // ask for ICY metadata (Icy-MetaData: 1)
+        QList<std::pair<QByteArray, QByteArray>> headers; // further request headers
+        QByteArray userAgent = "Lumora/0.2";
+    };
+
+    explicit HttpRequest(QObject *parent = nullptr);
+    ~HttpRequest() override;
+
+    // Starts the request; no signal comes from inside this call.
+    void start(const QString &wireAddress, const Options &options);
+    // Drops the connection; no signal follows.
+    void abort();
+    // Aborts request and deletes it once control is back in the event loop: it may be
+    // inside one of its own signals.
+    static void discard(std::unique_ptr<HttpRequest> &request);
+    // Stops (true) or resumes (false) taking bytes from the connection.
+    void setPaused(bool paused);
+
+    HttpResponseParser &response() { return m_parser; }
+    const HttpHead &head() const { return m_parser.head(); }
+    QString address() const { return m_address; }
+    bool isFinished() const { return m_done; }
+
+signals:
+    void headReady();
+    void bodyReady();      // new body bytes (or metadata) wait in response()
+    void finished();       // the body is complete (or the connection ended after the head)
+    // The request failed before or during its answer: why, and what to tell a listener.
+    void failed(lumora::OpenFailure failure, const QString &reason);
+
+private:
+    void onConnected();
+    void onReadable();
+    void onClosed();
+    void onSocketError();
+    void afterParse(HttpResponseParser::State state);
+    void fail(OpenFailure failure, const QString &reason);
+    void dropSocket();
+
+    QString m_address;
+    Options m_options;
+    QByteArray m_request;
+    QAbstractSocket *m_socket = nullptr;
+    HttpResponseParser m_parser;
+    QTimer m_timer;
+    bool m_headSeen = false;
+    bool m_paused = false;
+    bool m_done = false;
+};
+
+} // namespace lumora

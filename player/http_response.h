@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <utility>
+
+namespace lumora {
+
+// The status line and headers of an answer.
+struct HttpHead {
+    bool icy = false;        // "ICY 200 OK": a SHOUTcast server, no HTTP
+    int status = 0;          // 200, 302, 404, ...
+    QByteArray statusLine;   // as sent, without the line end
+    QList<std::pair<QByteArray, QByteArray>> headers; // names in lower case, values trimmed
+    qint64 contentLength = -1; // -1: none given
+    bool chunked = false;
+    int metaint = 0;         // icy-metaint: audio bytes between two metadata blocks; 0: none
+
+    // The first value of a header (name in lower case), or an empty array.
+    QByteArray value(QByteArrayView name) const;
+    bool has(QByteArrayView name) const;
+    bool anyIcyHeader() const;
+};
+
+// Reads an HTTP/1.x (or SHOUTcast "ICY") answer as it arrives, in pieces of any size: the
+// head, then the body, undoing chunked transfer coding and taking out the ICY metadata blocks
+// when the server interleaves them. Every size the server states is checked against a limit
+// before it is used in any arithmetic, so no answer can make it loop, overflow or allocate
+// without bound.
+class HttpResponseParser {
+public:
+    struct Limits {
+        qsizetype maxHeaderBytes = 16 * 1024;
+        int maxHeaderLines = 100;
+        qint64 maxChunkBytes = 16 * 1024 * 1024;   // one chunk of a chunked body
+        qint64 maxContentLength = qint64(1) << 50; // a stated length beyond this is a lie
+        int maxMetaint = 1024 * 1024;
+    };
+
+    enum class State { Head, Body, Done, Failed };
+
+    HttpResponseParser();
+    explicit HttpResponseParser(Limits limits);
+
+    // Whether the request asked for ICY metadata (Icy-MetaData: 1). Only then is icy-metaint
+    // honoured: a server that sends it unasked is not believed.
+    void setMetadataRequested(bool requested) { m_metaRequested = requested; }
+
+    // Takes the next bytes from the connection.
+    State feed(QByteArrayView bytes);
+    // The connection was closed. A body without a stated length ends here; a cut chunked or
+    // sized body is a failure only when nothing of it was decoded.
+    State close();
+
+    State state() const { return m_state; }
+    bool headComplete() const { return m_state != State::Head && !m_head.statusLine.isEmpty(); }
+    const HttpHead &head() const { return m_head; }
+    QString error() const { return m_error; }
+
+    // Body bytes decoded so far and not yet taken.
+    QByteArray takeBody();
+    qsizetype pendingBody() const { return m_body.size(); }
+    // Metadata blocks received so far and not yet taken ("StreamTitle='...';"), in order.
+    QList<QByteArray> takeMetadata();
+    // Body bytes decoded in all (taken or not).
+    qint64 bodyBytes() const { return m_bodyBytes; }
+
+private:
+    State fail(const QString &error);
+    void parseHead(QByteArrayView head);
+    void decodeBody(QByteArrayView bytes);
+    void takeContent(QByteArrayView bytes);
+    void unframeIcy(QByteArrayView bytes);
+
+    enum class Chunk { Size, Data, DataEnd, Trailer };
+
+    Limits m_limits;
+    State m_state = State::Head;
+    QString m_error;
+    HttpHead m_head;
+    QByteArray m_pending; // head bytes, or a partial chunk-size or trailer line
+    QByteArray m_body;
+    QList<QByteArray> m_metadata;
+    qint64 m_bodyBytes = 0;
+    qint64 m_contentLeft = -1; // sized body: bytes still to come
+    bool m_metaRequested = false;
+    // chunked
+    Chunk m_chunk = Chunk::Size;
+    qint64 m_chunkLeft = 0;
+    // ICY framing
+    qint64 m_audioLeft = 0;   // audio bytes before the next metadata length byte
+    qint64 m_metaLeft = -1;   // metadata bytes still to come; -1: not inside a block
+    QByteArray m_meta;
+};
+
+} // namespace lumora

@@ -1,0 +1,338 @@
+#include "playback_policy.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcPlayer, "lumora.player", QtWarningMsg)
+
+namespace lumora {
+
+PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique_ptr<StreamOpener> opener,
+                               std::unique_ptr<PolicyClock> clock, QObject *parent)
+    : MediaBackend(parent), m_engine(std::move(engine)), m_opener(std::move(opener)), m_clock(std::move(clock))
+{
+    m_entryTimer = m_clock->createTimer();
+    m_entryTimer->timeout = [this] { entryFailed("no sound in time"); };
+    m_openBudget = m_clock->createTimer();
+    m_openBudget->timeout = [this] { openBudgetSpent(); };
+    m_rejoinTimer = m_clock->createTimer();
+    m_rejoinTimer->timeout = [this] { rejoin(); };
+    m_titleTimer = m_clock->createTimer();
+    m_titleTimer->timeout = [this] { applyTitle(); };
+    m_progressTimer = m_clock->createTimer();
+    m_progressTimer->timeout = [this] { showProgress(); };
+
+    connect(m_opener.get(), &StreamOpener::found, this, &PlaybackPolicy::onFound);
+    connect(m_opener.get(), &StreamOpener::failed, this, &PlaybackPolicy::onOpenerFailed);
+
+    DecodeEngine *e = m_engine.get();
+    connect(e, &DecodeEngine::soundStarted, this, &PlaybackPolicy::onSound);
+    connect(e, &DecodeEngine::noSoundDevice, this, [this] {
+        // It decodes: no other entry would do better, and waiting longer changes nothing.
+        m_noSound = true;
+        m_entryTimer->stop();
+        m_openBudget->stop();
+        m_progressTimer->stop();
+        m_rejoining = false;
+        setState(PlaybackState::NoSoundDevice);
+    });
+    connect(e, &DecodeEngine::paused, this, [this] { setState(PlaybackState::Paused); });
+    connect(e, &DecodeEngine::resumed, this, [this] {
+        if (m_sound)
+            setState(PlaybackState::Playing);
+    });
+    connect(e, &DecodeEngine::ended, this, &PlaybackPolicy::onEngineEnded);
+    connect(e, &DecodeEngine::failed, this, &PlaybackPolicy::onEngineFailed);
+    connect(e, &DecodeEngine::positionChanged, this, &MediaBackend::positionChanged);
+    connect(e, &DecodeEngine::seekableChanged, this, &MediaBackend::seekableChanged);
+    connect(e, &DecodeEngine::videoChanged, this, &MediaBackend::videoChanged);
+}
+
+PlaybackPolicy::~PlaybackPolicy()
+{
+    m_opener->disconnect(this);
+    m_opener->cancel();
+    m_engine->disconnect(this);
+    m_engine->stop();
+    if (m_source)
+        m_source->close();
+}
+
+void PlaybackPolicy::configure(const PlayerSettings &settings)
+{
+    m_engine->configure(settings);
+}
+
+bool PlaybackPolicy::stop()
+{
+    m_opener->cancel();
+    m_entryTimer->stop();
+    m_openBudget->stop();
+    m_rejoinTimer->stop();
+    m_titleTimer->stop();
+    m_progressTimer->stop();
+    dropEntry();
+    m_rejoinAddress.clear();
+    m_rejoinTries = 0;
+    m_rejoining = false;
+    if (m_status.state != PlaybackState::Idle)
+        setState(PlaybackState::Stopped);
+    return true;
+}
+
+bool PlaybackPolicy::open(const QString &address)
+{
+    stop();
+    m_status.title.clear();
+    m_pendingTitle.clear();
+    m_breakFailure = OpenFailure::None;
+    if (address.trimmed().isEmpty()) {
+        setState(PlaybackState::Idle);
+        return true;
+    }
+    setState(PlaybackState::Opening);
+    m_openBudget->start(m_openBudgetMs);
+    m_opener->resolve(address);
+    return true;
+}
+
+void PlaybackPolicy::onFound(const QString &address)
+{
+    m_entry = address;
+    m_source = m_opener->takeSource();
+    bool ok = false;
+    if (m_source) {
+        connect(m_source.get(), &StreamSource::titleChanged, this, &PlaybackPolicy::onTitle);
+        connect(m_source.get(), &StreamSource::ended, this, &PlaybackPolicy::onSourceEnded);
+        ok = m_engine->playBuffer(m_source->buffer());
+        m_progressTimer->start(kProgressIntervalMs);
+    } else {
+        ok = m_engine->playAddress(address);
+    }
+    qCInfo(lcPlayer) << "playing" << address;
+    if (!ok) {
+        m_lastError = QStringLiteral("libVLC could not start");
+        entryFailed("the engine could not start it");
+        return;
+    }
+    m_entryTimer->start(m_entryTimeoutMs);
+}
+
+void PlaybackPolicy::onOpenerFailed(const QString &reason)
+{
+    if (m_rejoining) {
+        m_breakFailure = m_opener->failure();
+        streamBroke("the stream could not be opened again");
+        return;
+    }
+    qCInfo(lcPlayer) << "cannot open:" << reason;
+    m_openBudget->stop();
+    m_progressTimer->stop();
+    m_status.failure = m_opener->failure();
+    m_status.serverStatus = m_opener->serverStatus();
+    setState(PlaybackState::CannotOpen);
+}
+
+void PlaybackPolicy::onSound()
+{
+    m_sound = true;
+    m_noSound = false;
+    m_rejoining = false;
+    m_breakFailure = OpenFailure::None;
+    m_soundSince = m_clock->nowMs();
+    m_entryTimer->stop();
+    m_openBudget->stop();
+    m_progressTimer->stop();
+    if (!m_pendingTitle.isEmpty() && m_status.title.isEmpty())
+        m_status.title = m_pendingTitle;
+    setState(PlaybackState::Playing);
+}
+
+void PlaybackPolicy::showProgress()
+{
+    if (m_sound || m_noSound || !m_source)
+        return;
+    const qint64 received = m_source->buffer()->received();
+    if (received > 0 && !m_rejoining) {
+        const int percent = int(qMin<qint64>(99, received * 100 / kStartBytes));
+        setState(PlaybackState::Buffering, percent);
+    }
+    m_progressTimer->start(kProgressIntervalMs);
+}
+
+void PlaybackPolicy::onEngineEnded()
+{
+    if (!m_sound && !m_noSound) {
+        entryFailed("ended without sound");
+        return;
+    }
+    if (isLive()) {
+        streamBroke("the stream broke off");
+        return;
+    }
+    dropEntry();
+    setState(PlaybackState::Ended);
+}
+
+void PlaybackPolicy::onEngineFailed()
+{
+    if ((m_sound || m_noSound) && isLive())
+        streamBroke("libVLC reported an error while playing");
+    else
+        entryFailed("libVLC could not play it");
+}
+
+void PlaybackPolicy::onSourceEnded(OpenFailure failure, const QString &reason)
+{
+    // libVLC plays what is buffered, then ends; what happens then is decided there.
+    qCInfo(lcPlayer) << m_entry << ":" << reason;
+    m_breakFailure = failure;
+}
+
+void PlaybackPolicy::onTitle(const QString &title)
+{
+    m_pendingTitle = title;
+    if (m_titleTimer->isActive())
+        return;
+    const qint64 since = m_titleShownAt < 0 ? kTitleIntervalMs : m_clock->nowMs() - m_titleShownAt;
+    if (since >= kTitleIntervalMs)
+        applyTitle();
+    else
+        m_titleTimer->start(int(kTitleIntervalMs - since));
+}
+
+void PlaybackPolicy::applyTitle()
+{
+    m_titleShownAt = m_clock->nowMs();
+    if (m_status.title == m_pendingTitle)
+        return;
+    m_status.title = m_pendingTitle;
+    // The title shows while playing; it is kept for the moment sound starts.
+    if (m_status.state == PlaybackState::Playing || m_status.state == PlaybackState::Paused)
+        publish();
+}
+
+void PlaybackPolicy::entryFailed(const char *why)
+{
+    if (m_rejoining) {
+        streamBroke(why);
+        return;
+    }
+    qCInfo(lcPlayer) << m_entry << ":" << why;
+    dropEntry();
+    setState(PlaybackState::Opening);
+    m_opener->next();
+}
+
+void PlaybackPolicy::dropEntry()
+{
+    m_entryTimer->stop();
+    m_progressTimer->stop();
+    m_engine->stop();
+    if (m_source) {
+        m_source->disconnect(this);
+        m_source->close();
+        m_source.release()->deleteLater(); // may be inside its own signal
+    }
+    m_entry.clear();
+    m_sound = m_noSound = false;
+}
+
+bool PlaybackPolicy::isLive() const
+{
+    if (m_source)
+        return m_source->buffer()->size() < 0;
+    return !m_engine->isFile();
+}
+
+void PlaybackPolicy::streamBroke(const char *why)
+{
+    if (!m_entry.isEmpty() && m_rejoinAddress.isEmpty())
+        m_rejoinAddress = m_entry;
+    qCInfo(lcPlayer) << m_rejoinAddress << ":" << why;
+    if (m_sound && m_clock->nowMs() - m_soundSince >= kSteadyPlayMs)
+        m_rejoinTries = 0;
+    m_opener->cancel();
+    m_openBudget->stop();
+    dropEntry();
+    m_rejoining = false;
+    if (m_rejoinTries >= int(kRejoinPausesMs.size()) || m_rejoinAddress.isEmpty()) {
+        qCInfo(lcPlayer) << m_rejoinAddress << ": given up after" << m_rejoinTries << "tries";
+        m_rejoinAddress.clear();
+        m_status.failure = m_breakFailure;
+        m_status.serverStatus = 0;
+        setState(PlaybackState::Lost);
+        return;
+    }
+    m_rejoinTimer->start(kRejoinPausesMs[std::size_t(m_rejoinTries)]);
+    ++m_rejoinTries;
+    setState(PlaybackState::Reconnecting, 0, m_rejoinTries);
+}
+
+void PlaybackPolicy::rejoin()
+{
+    qCInfo(lcPlayer) << "rejoining" << m_rejoinAddress << "try" << m_rejoinTries;
+    m_rejoining = true;
+    m_openBudget->start(m_openBudgetMs);
+    m_opener->resolve(m_rejoinAddress);
+}
+
+void PlaybackPolicy::openBudgetSpent()
+{
+    if (m_sound || m_noSound)
+        return;
+    if (m_rejoining) {
+        m_breakFailure = OpenFailure::NoAnswer;
+        streamBroke("no sound in time");
+        return;
+    }
+    qCInfo(lcPlayer) << "cannot open: no sound within" << m_openBudgetMs << "ms";
+    m_opener->cancel();
+    dropEntry();
+    m_status.failure = m_opener->failure() != OpenFailure::None ? m_opener->failure() : OpenFailure::NoAnswer;
+    m_status.serverStatus = m_opener->serverStatus();
+    setState(PlaybackState::CannotOpen);
+}
+
+void PlaybackPolicy::pause()
+{
+    if (m_engine->canPause())
+        m_engine->setPaused(true);
+    else
+        stop();
+}
+
+void PlaybackPolicy::resume()
+{
+    m_engine->setPaused(false);
+}
+
+void PlaybackPolicy::setVolume(int volume) { m_engine->setVolume(volume); }
+void PlaybackPolicy::setMuted(bool muted) { m_engine->setMuted(muted); }
+void PlaybackPolicy::seek(double fraction) { m_engine->seek(fraction); }
+void PlaybackPolicy::setVideoWindow(WId window) { m_engine->setVideoWindow(window); }
+
+void PlaybackPolicy::setState(PlaybackState state, int percent, int attempt)
+{
+    if (state != PlaybackState::Playing && state != PlaybackState::Buffering && state != PlaybackState::Paused
+        && state != PlaybackState::NoSoundDevice)
+        m_status.title.clear();
+    if (state != PlaybackState::CannotOpen && state != PlaybackState::Lost) {
+        m_status.failure = OpenFailure::None;
+        m_status.serverStatus = 0;
+    }
+    if (m_status.state == state && m_status.bufferPercent == percent && m_status.attempt == attempt
+        && state != PlaybackState::CannotOpen && state != PlaybackState::Lost)
+        return;
+    m_status.state = state;
+    m_status.bufferPercent = percent;
+    m_status.attempt = attempt;
+    m_status.missingKeys.clear();
+    publish();
+}
+
+void PlaybackPolicy::publish()
+{
+    emit statusChanged(m_status);
+}
+
+} // namespace lumora

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "decode_engine.h"
+#include "media_backend.h"
+#include "policy_clock.h"
+#include "stream_opener.h"
+
+#include <QString>
+#include <array>
+#include <memory>
+
+namespace lumora {
+
+// What a station's player does between an address and sound, and when it gives up:
+//
+// - Opening: the opener finds the entries behind the address one after another; each stream
+//   found goes to the engine. An entry that the engine cannot play, or that brings no sound
+//   within kEntryTimeoutMs, makes way for the next one. When none is left, or no sound has come
+//   within kOpenBudgetMs for all of them together, the status is CannotOpen, with the reason.
+// - Playing is said only once sound has reached an audio output; decoded audio that no
+//   output takes is NoSoundDevice. Before that, Buffering counts the bytes of Lumora's own
+//   buffer towards about a second of audio.
+// - A live stream that breaks off is rejoined after kRejoinPausesMs (1, 2, 4 s): each try is
+//   a new connection and counts, however soon it broke again; after the last the status is
+//   Lost. Only a stream that then played for kSteadyPlayMs earns its tries back, so a server
+//   that keeps dropping its listeners sees a handful of requests a minute, never a storm.
+// - A file (it has a length) that ends is over: it plays once.
+// - Stream titles are passed on at most every kTitleIntervalMs.
+//
+// Nothing of this is an error of open(): it returns at once, and a station that cannot be
+// played only shows in the status.
+class PlaybackPolicy : public MediaBackend {
+    Q_OBJECT
+public:
+    static constexpr std::array<int, 3> kRejoinPausesMs = {1000, 2000, 4000};
+    static constexpr int kSteadyPlayMs = 30000;
+    static constexpr int kOpenBudgetMs = 12000;
+    static constexpr int kEntryTimeoutMs = 8000;
+    static constexpr int kTitleIntervalMs = 300;
+    static constexpr int kProgressIntervalMs = 200;
+    // Buffering counts towards this many bytes: about a second of a 128 kbit/s stream.
+    static constexpr qint64 kStartBytes = 16000;
+
+    PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique_ptr<StreamOpener> opener,
+                   std::unique_ptr<PolicyClock> clock, QObject *parent = nullptr);
+    ~PlaybackPolicy() override;
+
+    void configure(const PlayerSettings &settings) override;
+    bool stop() override;
+    bool open(const QString &address) override;
+    void pause() override;
+    void resume() override;
+    void setVolume(int volume) override;
+    void setMuted(bool muted) override;
+    void seek(double fraction) override;
+    void setVideoWindow(WId window) override;
+    QString lastError() const override { return m_lastError; }
+
+    void setEntryTimeout(int ms) { m_entryTimeoutMs = ms; }
+    void setOpenBudget(int ms) { m_openBudgetMs = ms; }
+
+    DecodeEngine &engine() const { return *m_engine; }
+    StreamOpener &opener() const { return *m_opener; }
+
+private:
+    void onFound(const QString &address);
+    void onOpenerFailed(const QString &reason);
+    void onSound();
+    void onEngineEnded();
+    void onEngineFailed();
+    void onSourceEnded(OpenFailure failure, const QString &reason);
+    void onTitle(const QString &title);
+    void applyTitle();
+    void showProgress();
+    void entryFailed(const char *why);
+    void dropEntry();
+    void streamBroke(const char *why);
+    void rejoin();
+    void openBudgetSpent();
+    bool isLive() const;
+    void setState(PlaybackState state, int percent = 0, int attempt = 0);
+    void publish();
+
+    std::unique_ptr<DecodeEngine> m_engine;
+    std::unique_ptr<StreamOpener> m_opener;
+    std::unique_ptr<PolicyClock> m_clock;
+    std::unique_ptr<PolicyTimer> m_entryTimer;    // sound from the current entry
+    std::unique_ptr<PolicyTimer> m_openBudget;    // sound from all entries, or one rejoin
+    std::unique_ptr<PolicyTimer> m_rejoinTimer;
+    std::unique_ptr<PolicyTimer> m_titleTimer;
+    std::unique_ptr<PolicyTimer> m_progressTimer;
+    int m_entryTimeoutMs = kEntryTimeoutMs;
+    int m_openBudgetMs = kOpenBudgetMs;
+
+    std::unique_ptr<StreamSource> m_source;       // the stream the engine reads, if Lumora's
+    QString m_entry;          // the address the engine plays
+    QString m_rejoinAddress;  // the live stream that broke off
+    int m_rejoinTries = 0;    // tries to rejoin since it last played steadily
+    bool m_rejoining = false; // the current entry is a try to rejoin
+    bool m_sound = false;     // the current entry has reached an audio output
+    bool m_noSound = false;   // the current entry is decoded but not heard
+    qint64 m_soundSince = 0;
+    OpenFailure m_breakFailure = OpenFailure::None;
+    QString m_pendingTitle;
+    qint64 m_titleShownAt = -1;
+    PlayerStatus m_status;
+    QString m_lastError;
+};
+
+} // namespace lumora

@@ -1,0 +1,142 @@
+#include "stream_buffer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace lumora {
+
+StreamBuffer::StreamBuffer(qint64 size, bool seekable) : m_size(size), m_seekable(seekable && size > 0) {}
+
+bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_aborted || epoch != m_epoch || m_finished)
+            return false;
+        if (data.isEmpty())
+            return true;
+        m_chunks.push_back(data);
+        m_buffered += data.size();
+        m_received += data.size();
+        if (m_buffered >= kCapacity)
+            m_writerWaiting = true;
+    }
+    m_ready.notify_all();
+    return true;
+}
+
+void StreamBuffer::finish(quint64 epoch)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (epoch != m_epoch)
+            return;
+        m_finished = true;
+    }
+    m_ready.notify_all();
+}
+
+qsizetype StreamBuffer::freeSpace() const
+{
+    std::lock_guard lock(m_mutex);
+    return std::max<qsizetype>(0, kCapacity - m_buffered);
+}
+
+qsizetype StreamBuffer::buffered() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_buffered;
+}
+
+quint64 StreamBuffer::epoch() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_epoch;
+}
+
+qint64 StreamBuffer::received() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_received;
+}
+
+qint64 StreamBuffer::consumed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_consumed;
+}
+
+qint64 StreamBuffer::read(char *into, qint64 max)
+{
+    if (max <= 0)
+        return 0;
+    bool wakeWriter = false;
+    qint64 copied = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_readDeadlineMs);
+        if (!m_ready.wait_until(lock, deadline, [this] { return m_aborted || m_buffered > 0 || m_finished; }))
+            return -1; // nothing came in time: a dead connection that never closed
+        if (m_aborted)
+            return -1;
+        while (copied < max && !m_chunks.empty()) {
+            const QByteArray &front = m_chunks.front();
+            const qint64 n = std::min<qint64>(max - copied, front.size() - m_frontOffset);
+            std::memcpy(into + copied, front.constData() + m_frontOffset, size_t(n));
+            copied += n;
+            m_frontOffset += n;
+            if (m_frontOffset == front.size()) {
+                m_chunks.pop_front();
+                m_frontOffset = 0;
+            }
+        }
+        m_buffered -= copied;
+        m_consumed += copied;
+        if (m_writerWaiting && m_buffered < kCapacity / 2) {
+            m_writerWaiting = false;
+            wakeWriter = true;
+        }
+    }
+    if (wakeWriter)
+        emit spaceAvailable();
+    return copied; // 0 only when finished and empty: the end of the stream
+}
+
+bool StreamBuffer::seek(quint64 offset)
+{
+    quint64 epoch = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_seekable || m_aborted || (m_size >= 0 && offset > quint64(m_size)))
+            return false;
+        m_chunks.clear();
+        m_frontOffset = 0;
+        m_buffered = 0;
+        m_received = 0;
+        m_finished = false;
+        m_writerWaiting = false;
+        epoch = ++m_epoch;
+    }
+    emit seekRequested(offset, epoch);
+    return true;
+}
+
+void StreamBuffer::abort()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_aborted = true;
+        m_chunks.clear();
+        m_buffered = 0;
+    }
+    m_ready.notify_all();
+}
+
+bool StreamBuffer::isAborted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_aborted;
+}
+
+} // namespace lumora

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+namespace lumora {
+
+// The bytes of one stream on their way from Lumora's connection (the GUI thread writes) to
+// libVLC's demuxer (its input thread reads). Bounded: when it holds kCapacity bytes the
+// writer stops reading its socket until the reader has taken some, so a fast server is held
+// back by TCP instead of filling memory.
+//
+// read() blocks until there are bytes, the stream has ended, it was aborted, or the read
+// deadline passed; abort() wakes it at once. A seek (files only) drops what is buffered and
+// starts a new epoch: writes of the old epoch that are still on their way are ignored.
+class StreamBuffer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype kCapacity = 512 * 1024;
+    static constexpr int kReadDeadlineMs = 20000;
+
+    // size: the stream's length in bytes when known (a file), or -1.
+    explicit StreamBuffer(qint64 size = -1, bool seekable = false);
+
+    qint64 size() const { return m_size; }
+    bool seekable() const { return m_seekable; }
+
+    // Writer side (the connection's thread).
+    // false: the data belongs to an old epoch or the buffer was aborted, and was dropped.
+    bool write(quint64 epoch, const QByteArray &data);
+    // No more data will come: reads return what is left, then end of stream.
+    void finish(quint64 epoch);
+    qsizetype freeSpace() const;
+    qsizetype buffered() const;
+    quint64 epoch() const;
+    // Total bytes written in the current epoch.
+    qint64 received() const;
+
+    // Reader side (libVLC's thread). Returns the number of bytes copied, 0 at the end of the
+    // stream, -1 when aborted or when nothing came before the deadline.
+    qint64 read(char *into, qint64 max);
+    // Asks for the stream from offset on; false when the stream cannot seek or is aborted.
+    bool seek(quint64 offset);
+    // Bytes taken by the reader in all epochs.
+    qint64 consumed() const;
+
+    // Either side: ends every wait; reads return -1 from now on.
+    void abort();
+    bool isAborted() const;
+
+    void setReadDeadlineMs(int ms) { m_readDeadlineMs = ms; }
+
+signals:
+    // From the reader's thread; connect with a queued connection.
+    void spaceAvailable();
+    void seekRequested(quint64 offset, quint64 epoch);
+
+private:
+    const qint64 m_size;
+    const bool m_seekable;
+    int m_readDeadlineMs = kReadDeadlineMs;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<QByteArray> m_chunks;
+    qsizetype m_frontOffset = 0; // bytes of m_chunks.front() already read
+    qsizetype m_buffered = 0;
+    qint64 m_received = 0;
+    qint64 m_consumed = 0;
+    quint64 m_epoch = 0;
+    bool m_finished = false;
+    bool m_aborted = false;
+    bool m_writerWaiting = false; // the writer found the buffer full
+};
+
+} // namespace lumora

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "player_status.h"
+#include "stream_buffer.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace lumora {
+
+// A stream that Lumora has opened and feeds, byte by byte as its server sends them, into a
+// StreamBuffer that libVLC reads. libVLC never sees the address: whatever the server says
+// later (a redirect, a playlist, another answer) reaches nobody but this connection.
+// Lives on the GUI thread; only its buffer is shared with libVLC's thread.
+class StreamSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~StreamSource() override = default;
+
+    std::shared_ptr<StreamBuffer> buffer() const { return m_buffer; }
+    QString address() const { return m_address; }        // wire form, for logs
+    QString contentType() const { return m_contentType; } // as the server named it
+    QString stationName() const { return m_stationName; } // icy-name, plain text
+
+    // Drops the connection and aborts the buffer: libVLC's reads end at once.
+    virtual void close() = 0;
+
+signals:
+    // The stream's "now playing" text changed (plain text, possibly empty).
+    void titleChanged(const QString &title);
+    // The connection is over and the buffer finished: the server closed it (failure None)
+    // or it broke.
+    void ended(lumora::OpenFailure failure, const QString &reason);
+
+protected:
+    std::shared_ptr<StreamBuffer> m_buffer;
+    QString m_address;
+    QString m_contentType;
+    QString m_stationName;
+};
+
+} // namespace lumora

@@ -1,0 +1,346 @@
+// The playback policy on a hand-driven clock, with stand-ins for the opener and the decoder:
+// which entry is tried when, when the player gives up, how often a broken stream is rejoined,
+// and what the status says meanwhile. Seconds of waiting run in microseconds.
+
+#include "playback_policy.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <map>
+
+using namespace lumora;
+
+namespace {
+
+class ManualClock : public PolicyClock {
+public:
+    class Timer : public PolicyTimer {
+    public:
+        explicit Timer(ManualClock &clock) : m_clock(clock) { m_clock.m_timers.push_back(this); }
+        ~Timer() override { std::erase(m_clock.m_timers, this); }
+        void start(int ms) override { due = m_clock.m_now + ms; }
+        void stop() override { due = -1; }
+        bool isActive() const override { return due >= 0; }
+        qint64 due = -1;
+
+    private:
+        ManualClock &m_clock;
+    };
+
+    qint64 nowMs() const override { return m_now; }
+    std::unique_ptr<PolicyTimer> createTimer() override { return std::make_unique<Timer>(*this); }
+
+    // Moves the time on, firing every timer that falls due, in order.
+    void advance(qint64 ms)
+    {
+        const qint64 end = m_now + ms;
+        for (;;) {
+            Timer *next = nullptr;
+            for (Timer *t : m_timers)
+                if (t->due >= 0 && t->due <= end && (!next || t->due < next->due))
+                    next = t;
+            if (!next)
+                break;
+            m_now = next->due;
+            next->due = -1;
+            next->timeout();
+        }
+        m_now = end;
+    }
+
+private:
+    qint64 m_now = 0;
+    std::vector<Timer *> m_timers;
+};
+
+class FakeSource : public StreamSource {
+public:
+    explicit FakeSource(qint64 size = -1)
+    {
+        m_buffer = std::make_shared<StreamBuffer>(size, false);
+    }
+    void close() override { closed = true; }
+    void title(const QString &t) { emit titleChanged(t); }
+    void end(OpenFailure f = OpenFailure::None) { emit ended(f, QStringLiteral("gone")); }
+    bool closed = false;
+};
+
+// Entries by address: each resolve() or next() hands out the next one, or fails.
+class FakeOpener : public StreamOpener {
+public:
+    QStringList entries;
+    QStringList resolved; // every resolve(), in order
+    int position = 0;
+    bool pending = false;
+    OpenFailure why = OpenFailure::Refused;
+    FakeSource *lastSource = nullptr;
+    qint64 fileSize = -1;
+
+    void resolve(const QString &address) override
+    {
+        resolved << address;
+        position = 0;
+        pending = true;
+    }
+    void next() override { pending = true; }
+    void cancel() override { pending = false; }
+    std::unique_ptr<StreamSource> takeSource() override
+    {
+        auto s = std::make_unique<FakeSource>(fileSize);
+        lastSource = s.get();
+        return s;
+    }
+    OpenFailure failure() const override { return why; }
+    int serverStatus() const override { return 0; }
+
+    // What the network does next: the next entry is found, or there is none.
+    void answer()
+    {
+        QVERIFY(pending);
+        pending = false;
+        if (position < entries.size())
+            emit found(entries.at(position++));
+        else
+            emit failed(QStringLiteral("no entry left"));
+    }
+};
+
+class FakeEngine : public DecodeEngine {
+public:
+    int plays = 0;
+    int stops = 0;
+    bool file = false;
+    void configure(const PlayerSettings &) override {}
+    bool playBuffer(std::shared_ptr<StreamBuffer>) override { return ++plays, true; }
+    bool playAddress(const QString &) override { return ++plays, true; }
+    void stop() override { ++stops; }
+    bool canPause() const override { return file; }
+    void setPaused(bool) override {}
+    void setVolume(int) override {}
+    void setMuted(bool) override {}
+    void seek(double) override {}
+    void setVideoWindow(WId) override {}
+    bool isFile() const override { return file; }
+    void sound() { emit soundStarted(); }
+    void silent() { emit noSoundDevice(); }
+    void end() { emit ended(); }
+    void fail() { emit failed(); }
+};
+
+struct Rig {
+    Rig()
+    {
+        auto e = std::make_unique<FakeEngine>();
+        auto o = std::make_unique<FakeOpener>();
+        auto c = std::make_unique<ManualClock>();
+        engine = e.get();
+        opener = o.get();
+        clock = c.get();
+        policy = std::make_unique<PlaybackPolicy>(std::move(e), std::move(o), std::move(c));
+        QObject::connect(policy.get(), &MediaBackend::statusChanged, [this](const PlayerStatus &s) { statuses << s; });
+    }
+    PlaybackState state() const { return statuses.isEmpty() ? PlaybackState::Idle : statuses.last().state; }
+    PlayerStatus last() const { return statuses.last(); }
+
+    FakeEngine *engine;
+    FakeOpener *opener;
+    ManualClock *clock;
+    std::unique_ptr<PlaybackPolicy> policy;
+    QList<PlayerStatus> statuses;
+};
+
+} // namespace
+
+class TestPlaybackPolicy : public QObject {
+    Q_OBJECT
+private slots:
+    void entriesAreTriedInTurnUntilOneIsHeard();
+    void givesUpWithTheOpenersReason();
+    void openBudgetCoversAllEntries();
+    void playingOnlyOnceSoundIsHeard();
+    void noSoundDeviceIsSaidAndNoOtherEntryTried();
+    void brokenStreamIsRejoinedThreeTimesThenLost();
+    void steadyPlayEarnsTheTriesBack();
+    void aFileThatEndsIsOver();
+    void titlesAreCoalesced();
+    void stopAbandonsEverything();
+};
+
+void TestPlaybackPolicy::entriesAreTriedInTurnUntilOneIsHeard()
+{
+    Rig r;
+    r.opener->entries = {"http://a/1", "http://a/2", "http://a/3"};
+    r.policy->open("http://a/list.asx");
+    QCOMPARE(r.state(), PlaybackState::Opening);
+    r.opener->answer();
+    FakeSource *first = r.opener->lastSource;
+    r.engine->fail(); // libVLC cannot decode the first entry
+    QVERIFY(first->closed);
+    r.opener->answer();
+    r.clock->advance(PlaybackPolicy::kEntryTimeoutMs); // the second stays silent
+    r.opener->answer();
+    r.engine->sound();
+    QCOMPARE(r.state(), PlaybackState::Playing);
+    QCOMPARE(r.engine->plays, 3);
+    QVERIFY(!r.opener->pending);
+}
+
+void TestPlaybackPolicy::givesUpWithTheOpenersReason()
+{
+    Rig r;
+    r.opener->why = OpenFailure::NotFound;
+    r.policy->open("http://a/");
+    r.opener->answer();
+    QCOMPARE(r.state(), PlaybackState::CannotOpen);
+    QCOMPARE(r.last().failure, OpenFailure::NotFound);
+    // A new address starts afresh: no reason left over.
+    r.opener->entries = {"http://b/"};
+    r.policy->open("http://b/");
+    QCOMPARE(r.last().failure, OpenFailure::None);
+}
+
+void TestPlaybackPolicy::openBudgetCoversAllEntries()
+{
+    Rig r;
+    r.opener->why = OpenFailure::None;
+    r.opener->entries = {"http://a/1", "http://a/2"};
+    r.policy->open("http://a/");
+    r.opener->answer();
+    r.clock->advance(PlaybackPolicy::kEntryTimeoutMs);
+    r.opener->answer();
+    r.clock->advance(PlaybackPolicy::kOpenBudgetMs - PlaybackPolicy::kEntryTimeoutMs);
+    QCOMPARE(r.state(), PlaybackState::CannotOpen);
+    QCOMPARE(r.last().failure, OpenFailure::NoAnswer); // nothing better known
+    QVERIFY(!r.opener->pending);
+}
+
+void TestPlaybackPolicy::playingOnlyOnceSoundIsHeard()
+{
+    Rig r;
+    r.opener->entries = {"http://a/"};
+    r.policy->open("http://a/");
+    r.opener->answer();
+    r.opener->lastSource->buffer()->write(0, QByteArray(8000, 'x'));
+    r.clock->advance(PlaybackPolicy::kProgressIntervalMs);
+    QCOMPARE(r.state(), PlaybackState::Buffering);
+    QCOMPARE(r.last().bufferPercent, int(8000 * 100 / PlaybackPolicy::kStartBytes));
+    for (const PlayerStatus &s : std::as_const(r.statuses))
+        QVERIFY(s.state != PlaybackState::Playing);
+    r.engine->sound();
+    QCOMPARE(r.state(), PlaybackState::Playing);
+}
+
+void TestPlaybackPolicy::noSoundDeviceIsSaidAndNoOtherEntryTried()
+{
+    Rig r;
+    r.opener->entries = {"http://a/1", "http://a/2"};
+    r.policy->open("http://a/");
+    r.opener->answer();
+    r.engine->silent();
+    QCOMPARE(r.state(), PlaybackState::NoSoundDevice);
+    r.clock->advance(60000);
+    QCOMPARE(r.state(), PlaybackState::NoSoundDevice);
+    QCOMPARE(r.engine->plays, 1);
+    QVERIFY(!r.opener->pending);
+}
+
+void TestPlaybackPolicy::brokenStreamIsRejoinedThreeTimesThenLost()
+{
+    Rig r;
+    r.opener->entries = {"http://a/live"};
+    r.policy->open("http://a/list.pls");
+    r.opener->answer();
+    r.engine->sound();
+    r.opener->lastSource->end(OpenFailure::NoAnswer);
+    r.engine->end();
+    const int pauses[] = {1000, 2000, 4000};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(r.state(), PlaybackState::Reconnecting);
+        QCOMPARE(r.last().attempt, i + 1);
+        r.clock->advance(pauses[i] - 1);
+        QCOMPARE(r.opener->resolved.size(), 1 + i); // not a moment early
+        r.clock->advance(1);
+        QCOMPARE(r.opener->resolved.size(), 2 + i);
+        QCOMPARE(r.opener->resolved.last(), QString("http://a/live")); // the stream, not the list
+        // It connects, sends a few bytes, even plays a moment, and breaks again.
+        r.opener->answer();
+        r.engine->sound();
+        r.engine->end();
+    }
+    QCOMPARE(r.state(), PlaybackState::Lost);
+    r.clock->advance(600000);
+    QCOMPARE(r.opener->resolved.size(), 4); // one connection and three tries, then quiet
+}
+
+void TestPlaybackPolicy::steadyPlayEarnsTheTriesBack()
+{
+    Rig r;
+    r.opener->entries = {"http://a/live"};
+    r.policy->open("http://a/live");
+    r.opener->answer();
+    r.engine->sound();
+    for (int round = 0; round < 5; ++round) {
+        r.clock->advance(PlaybackPolicy::kSteadyPlayMs);
+        r.engine->end();
+        QCOMPARE(r.last().attempt, 1);
+        r.clock->advance(1000);
+        r.opener->answer();
+        r.engine->sound();
+    }
+    QCOMPARE(r.state(), PlaybackState::Playing);
+    // A request about every half minute: a handful a minute at most.
+    QCOMPARE(r.opener->resolved.size(), 6);
+}
+
+void TestPlaybackPolicy::aFileThatEndsIsOver()
+{
+    Rig r;
+    r.opener->fileSize = 500000;
+    r.opener->entries = {"http://a/news.mp3"};
+    r.policy->open("http://a/news.mp3");
+    r.opener->answer();
+    r.engine->sound();
+    r.engine->end();
+    QCOMPARE(r.state(), PlaybackState::Ended);
+    r.clock->advance(60000);
+    QCOMPARE(r.opener->resolved.size(), 1);
+}
+
+void TestPlaybackPolicy::titlesAreCoalesced()
+{
+    Rig r;
+    r.opener->entries = {"http://a/"};
+    r.policy->open("http://a/");
+    r.opener->answer();
+    FakeSource *s = r.opener->lastSource;
+    s->title("early"); // before sound: kept for when it plays
+    r.engine->sound();
+    QCOMPARE(r.last().title, QString("early"));
+    const qsizetype before = r.statuses.size();
+    for (int i = 0; i < 100; ++i) {
+        s->title(QStringLiteral("title %1").arg(i));
+        r.clock->advance(10);
+    }
+    r.clock->advance(PlaybackPolicy::kTitleIntervalMs);
+    const qsizetype updates = r.statuses.size() - before;
+    QVERIFY2(updates >= 3 && updates <= 1000 / PlaybackPolicy::kTitleIntervalMs + 2, qPrintable(QString::number(updates)));
+    QCOMPARE(r.last().title, QString("title 99")); // the latest wins
+}
+
+void TestPlaybackPolicy::stopAbandonsEverything()
+{
+    Rig r;
+    r.opener->entries = {"http://a/live"};
+    r.policy->open("http://a/live");
+    r.opener->answer();
+    r.engine->sound();
+    r.engine->end(); // broke: a rejoin is due in a second
+    r.policy->stop();
+    QCOMPARE(r.state(), PlaybackState::Stopped);
+    r.clock->advance(60000);
+    QCOMPARE(r.opener->resolved.size(), 1);
+    QCOMPARE(r.state(), PlaybackState::Stopped);
+}
+
+QTEST_GUILESS_MAIN(TestPlaybackPolicy)
+#include "tst_playback_policy.moc"

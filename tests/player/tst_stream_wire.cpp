@@ -1,0 +1,234 @@
+// What Lumora reads off the wire before libVLC sees a byte: HTTP answers in pieces of any
+// size (chunked, sized, ICY-framed), hostile sizes, titles from the network, MMSH framing,
+// and the buffer between the connection and libVLC's thread.
+
+#include "http_response.h"
+#include "loopback_server.h"
+#include "mmsh_framing.h"
+#include "network_text.h"
+#include "stream_buffer.h"
+
+#include <QElapsedTimer>
+#include <QStringEncoder>
+#include <QTest>
+#include <thread>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+// Feeds answer in pieces of the given size; returns the body.
+QByteArray readAll(HttpResponseParser &p, const QByteArray &answer, qsizetype piece)
+{
+    QByteArray body;
+    for (qsizetype at = 0; at < answer.size() && p.state() != HttpResponseParser::State::Failed; at += piece) {
+        p.feed(QByteArrayView(answer).sliced(at, qMin(piece, answer.size() - at)));
+        body += p.takeBody();
+    }
+    return body;
+}
+
+} // namespace
+
+class TestStreamWire : public QObject {
+    Q_OBJECT
+private slots:
+    void bodiesInAnySplit_data();
+    void bodiesInAnySplit();
+    void hostileSizesFailAtOnce_data();
+    void hostileSizesFailAtOnce();
+    void icyMetadataIsTakenOutOfTheAudio();
+    void titlesArePlainText();
+    void mmshFramingBecomesAsf();
+    void bufferBlocksWakesAndBounds();
+};
+
+void TestStreamWire::bodiesInAnySplit_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::newRow("sized") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA") << QByteArray("hello") << 200;
+    QTest::newRow("chunked with extensions and trailer")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;x=y\r\nabc\r\nA\r\n0123456789\r\n0\r\nX-T: 1\r\n\r\n")
+        << QByteArray("abc0123456789") << 200;
+    QTest::newRow("until close, bare LF") << QByteArray("HTTP/1.0 404 Not Found\nServer: x\n\nnothing") << QByteArray("nothing") << 404;
+    QTest::newRow("shoutcast") << QByteArray("ICY 200 OK\r\nicy-name: R\r\n\r\n\xFF\xFB\x90") << QByteArray("\xFF\xFB\x90") << 200;
+}
+
+void TestStreamWire::bodiesInAnySplit()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    for (qsizetype piece : {qsizetype(1), qsizetype(2), qsizetype(7), answer.size()}) {
+        HttpResponseParser p;
+        QByteArray got = readAll(p, answer, piece);
+        p.close();
+        got += p.takeBody();
+        QCOMPARE(got, body);
+        QCOMPARE(p.head().status, status);
+        QCOMPARE(p.state(), HttpResponseParser::State::Done);
+    }
+}
+
+void TestStreamWire::hostileSizesFailAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("chunk near 2^63") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7ffffffffffffff0\r\nabc");
+    QTest::newRow("chunk size of 20 digits") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffffffffff\r\n");
+    QTest::newRow("negative length") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nabc");
+    QTest::newRow("length past 2^64") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n");
+    QTest::newRow("two lengths") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n");
+    QTest::newRow("metaint of zero") << QByteArray("ICY 200 OK\r\nicy-metaint: 0\r\n\r\nabc");
+    QTest::newRow("endless header") << QByteArray("HTTP/1.0 200 OK\r\nX: ") + QByteArray(40000, 'a');
+    QTest::newRow("no HTTP") << QByteArray("SSH-2.0-OpenSSH\r\n\r\n");
+}
+
+void TestStreamWire::hostileSizesFailAtOnce()
+{
+    QFETCH(QByteArray, answer);
+    HttpResponseParser p;
+    p.setMetadataRequested(true);
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray body = readAll(p, answer, 4096);
+    QCOMPARE(p.state(), HttpResponseParser::State::Failed);
+    QVERIFY(!p.error().isEmpty());
+    QVERIFY(body.size() < 64);
+    QVERIFY(clock.elapsed() < 1000);
+}
+
+void TestStreamWire::icyMetadataIsTakenOutOfTheAudio()
+{
+    QStringEncoder cp1256("windows-1256");
+    const QString arabic = QString::fromUtf8("نشرة الأخبار");
+    auto block = [](const QByteArray &text) {
+        QByteArray b = text;
+        b.append(QByteArray((16 - b.size() % 16) % 16, '\0'));
+        return char(b.size() / 16) + b;
+    };
+    const QByteArray audio1(8, 'a'), audio2(8, 'b'), audio3(8, 'c');
+    const QByteArray answer = "ICY 200 OK\r\nicy-metaint: 8\r\n\r\n" + audio1
+        + block("StreamTitle='" + arabic.toUtf8() + "';") + audio2 + block("StreamTitle='" + cp1256.encode(arabic) + "';")
+        + audio3 + '\0' + "dd";
+    for (qsizetype piece : {1, 3, 1000}) {
+        HttpResponseParser p;
+        p.setMetadataRequested(true);
+        QCOMPARE(readAll(p, answer, piece), audio1 + audio2 + audio3 + "dd");
+        const QList<QByteArray> blocks = p.takeMetadata();
+        QCOMPARE(blocks.size(), 2);
+        QCOMPARE(icyStreamTitle(blocks[0]), arabic);
+        QCOMPARE(icyStreamTitle(blocks[1]), arabic); // Windows-1256, as older station software sends
+    }
+    // Not asked for: icy-metaint is not believed and the bytes stay as they are.
+    HttpResponseParser p;
+    QCOMPARE(readAll(p, answer, 5).size(), answer.size() - answer.indexOf("\r\n\r\n") - 4);
+}
+
+void TestStreamWire::titlesArePlainText()
+{
+    // Direction overrides, controls and line breaks go; markup stays text; length is capped.
+    const QString hostile = QString::fromUtf8("<img src=\"/dev/zero\">\u202Eabc\x01\x07\x1b\ndef\u2066x\u2069");
+    QCOMPARE(plainNetworkText(hostile), QString("<img src=\"/dev/zero\">abc defx"));
+    const QString joined = QString::fromUtf8("می\u200Cخواهم");
+    QCOMPARE(plainNetworkText(joined), joined); // the zero-width non-joiner of Persian stays
+    const QString longTitle = plainNetworkText(QString(5000, u'x'));
+    QCOMPARE(longTitle.size(), 201);
+    QVERIFY(longTitle.endsWith(QChar(0x2026)));
+    QCOMPARE(icyStreamTitle("StreamTitle='Rock 'n' Roll';StreamUrl='x';"), QString("Rock 'n' Roll"));
+    QCOMPARE(icyStreamTitle(QByteArray("StreamUrl='x';\0\0\0", 17)), QString());
+    QCOMPARE(decodeNetworkText(QByteArray(100000, '\xC7')).size(), 201); // cut before decoding
+}
+
+void TestStreamWire::mmshFramingBecomesAsf()
+{
+    const QByteArray headerChunk = LoopbackServer::mmshHeaderChunk();
+    const QByteArray header = headerChunk.mid(12);
+    auto data = [](const QByteArray &payload) {
+        const int len = int(payload.size()) + 8;
+        return QByteArray("$D") + char(len & 0xFF) + char(len >> 8) + QByteArray(4, '\1') + QByteArray(2, '\0')
+            + char(len & 0xFF) + char(len >> 8) + payload;
+    };
+    const QByteArray framed = headerChunk + data("packet-one") + data(QByteArray(3200, 'p')) + QByteArray("$E\x08\0", 4);
+    for (qsizetype piece : {1, 5, 100000}) {
+        MmshUnframer u;
+        QByteArray out;
+        for (qsizetype at = 0; at < framed.size(); at += piece) {
+            u.feed(QByteArrayView(framed).sliced(at, qMin(piece, framed.size() - at)));
+            out += u.takeOutput();
+        }
+        QCOMPARE(u.state(), MmshUnframer::State::Ended);
+        QCOMPARE(u.headerInfo().packetSize, 3200u);
+        QCOMPARE(u.headerInfo().streams, QList<int>{1});
+        // The header, then each packet padded to the header's packet size.
+        QCOMPARE(out, header + QByteArray("packet-one") + QByteArray(3190, '\0') + QByteArray(3200, 'p'));
+    }
+    MmshUnframer bad;
+    QCOMPARE(bad.feed(data("before any header")), MmshUnframer::State::Failed);
+    MmshUnframer junk;
+    QCOMPARE(junk.feed("HTTP/1.0 200 OK\r\n"), MmshUnframer::State::Failed);
+}
+
+void TestStreamWire::bufferBlocksWakesAndBounds()
+{
+    StreamBuffer buffer(-1, false);
+    char into[16];
+    // A read waits for data that comes from another thread.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        buffer.write(0, "hello");
+    });
+    QCOMPARE(buffer.read(into, 16), qint64(5));
+    writer.join();
+    QCOMPARE(QByteArray(into, 5), QByteArray("hello"));
+    // Abort wakes a waiting read at once, long before its deadline.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        buffer.abort();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(buffer.read(into, 16), qint64(-1));
+    QVERIFY(clock.elapsed() < StreamBuffer::kReadDeadlineMs / 2);
+    stopper.join();
+    QVERIFY(!buffer.write(0, "late"));
+
+    // A silent connection ends a read at its deadline; the end of the stream reads as 0.
+    StreamBuffer quiet(-1, false);
+    quiet.setReadDeadlineMs(100);
+    QCOMPARE(quiet.read(into, 16), qint64(-1));
+    quiet.write(0, "ab");
+    quiet.finish(0);
+    QCOMPARE(quiet.read(into, 16), qint64(2));
+    QCOMPARE(quiet.read(into, 16), qint64(0));
+
+    // Bounded: once full, the writer is told when half has been read.
+    StreamBuffer full(-1, false);
+    bool told = false;
+    QObject::connect(&full, &StreamBuffer::spaceAvailable, [&] { told = true; });
+    full.write(0, QByteArray(StreamBuffer::kCapacity, 'x'));
+    QCOMPARE(full.freeSpace(), 0);
+    std::vector<char> sink(StreamBuffer::kCapacity);
+    QCOMPARE(full.read(sink.data(), StreamBuffer::kCapacity / 4), qint64(StreamBuffer::kCapacity / 4));
+    QVERIFY(!told);
+    full.read(sink.data(), StreamBuffer::kCapacity / 2);
+    QVERIFY(told);
+
+    // A seek starts a new epoch: bytes of the old connection still on their way are dropped.
+    StreamBuffer file(1000, true);
+    quint64 asked = 0;
+    QObject::connect(&file, &StreamBuffer::seekRequested, [&](quint64 offset, quint64) { asked = offset; });
+    file.write(0, "old");
+    QVERIFY(file.seek(500));
+    QCOMPARE(asked, quint64(500));
+    QVERIFY(!file.write(0, "stale"));
+    QVERIFY(file.write(1, "new"));
+    QCOMPARE(file.read(into, 16), qint64(3));
+    QCOMPARE(QByteArray(into, 3), QByteArray("new"));
+    QVERIFY(!StreamBuffer(-1, true).seek(0)); // a live stream cannot seek
+}
+
+QTEST_GUILESS_MAIN(TestStreamWire)
+#include "tst_stream_wire.moc"
