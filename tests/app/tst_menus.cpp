@@ -230,7 +230,7 @@ void Menus::f10OpensTheMenuBar()
             QTest::keyClick(file, Qt::Key_Left);
             QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
             QTRY_VERIFY(to->isVisible());
-            QTest::keyClick(to, Qt::Key_Down); // to "back"
+            QCOMPARE(to->activeAction(), to->actions().constFirst()); // "back"
             QTest::keyClick(to, Qt::Key_Return);
             QTRY_COMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
         } else {

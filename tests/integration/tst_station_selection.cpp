@@ -8,6 +8,7 @@
 #include "runtime_error.h"
 #include "station_simulator.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
