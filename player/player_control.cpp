@@ -151,6 +151,12 @@ namespace {
 
 constexpr int kPositionSteps = 1000;
 
+// Unicode's directional marks and isolates.
+constexpr QChar kRightToLeftMark(0x200f);
+constexpr QChar kLeftToRightIsolate(0x2066);
+constexpr QChar kFirstStrongIsolate(0x2068);
+constexpr QChar kPopIsolate(0x2069);
+
 QString colour(QRgb rgb)
 {
     return QColor(rgb).name();
@@ -166,18 +172,16 @@ QString controlsStyleSheet()
                "QLabel#statusLine { color: %2; background: transparent; }"
                "QToolButton { border: 2px solid transparent; border-radius: 3px;"
                " background: transparent; padding: 0px; }"
-               "QToolButton:hover, QToolButton:pressed { background-color: %7; }"
-               "QToolButton:focus { border-color: %6; }"
+               "QToolButton:hover, QToolButton:pressed { background-color: %6; }"
+               "QToolButton:focus { border-color: %5; }"
                "QSlider { border: 2px solid transparent; border-radius: 3px; }"
-               "QSlider:focus { border-color: %6; }"
+               "QSlider:focus { border-color: %5; }"
                "QSlider::groove:horizontal { height: 4px; background: %4; border-radius: 2px; }"
-               "QSlider::groove:horizontal:disabled { background: %8; }"
-               "QSlider::sub-page:horizontal { background: %5; border-radius: 2px; }"
-               "QSlider::sub-page:horizontal:disabled { background: %8; }"
+               "QSlider::groove:horizontal:disabled { background: %7; }"
                "QSlider::handle:horizontal { width: 10px; margin: -4px 0px; border-radius: 5px;"
                " background: %3; }"
-               "QSlider::handle:horizontal:disabled { background: %8; }")
-        .arg(colour(l.panel), colour(l.text), colour(l.icon), colour(l.groove), colour(l.fill),
+               "QSlider::handle:horizontal:disabled { background: %7; }")
+        .arg(colour(l.panel), colour(l.text), colour(l.icon), colour(l.groove),
              colour(l.focus), colour(l.hover), colour(l.disabled));
 }
 
@@ -483,12 +487,23 @@ QString PlayerControl::statusText() const
 
 QString PlayerControl::statusText(const PlayerStatus &s)
 {
+    return describeStatus(s, false);
+}
+
+QString PlayerControl::describeStatus(const PlayerStatus &s, bool forDisplay)
+{
+    // On the Arabic line, text of another direction (a Latin title, a file path) is set apart
+    // so that its neutral characters (a path's leading "/") stay where they belong.
+    const auto isolated = [forDisplay](const QString &text, QChar isolate) {
+        return forDisplay ? isolate + text + kPopIsolate : text;
+    };
     switch (s.state) {
     case PlaybackState::Idle: return tr("جاهز");
     case PlaybackState::Opening: return tr("جارٍ الفتح…");
     case PlaybackState::Buffering: return tr("جارٍ التخزين المؤقت %1٪").arg(s.bufferPercent);
     case PlaybackState::Playing:
-        return s.title.isEmpty() ? tr("قيد التشغيل") : tr("قيد التشغيل: %1").arg(s.title);
+        return s.title.isEmpty() ? tr("قيد التشغيل")
+                                 : tr("قيد التشغيل: %1").arg(isolated(s.title, kFirstStrongIsolate));
     case PlaybackState::Paused: return tr("إيقاف مؤقت");
     case PlaybackState::Stopped: return tr("متوقف");
     case PlaybackState::Ended: return tr("انتهى");
@@ -498,8 +513,9 @@ QString PlayerControl::statusText(const PlayerStatus &s)
     case PlaybackState::NoAddress: {
         // The first thing a new user meets: where the file is that sets the stations up.
         const QString file = EndpointTable::userFile();
-        return QFileInfo::exists(file) ? tr("عنوان هذه المحطة غير مُعَدّ في الملف %1").arg(file)
-                                       : tr("لم تُعَدّ المحطات بعد: أنشئ الملف %1").arg(file);
+        const QString shown = isolated(file, kLeftToRightIsolate);
+        return QFileInfo::exists(file) ? tr("عنوان هذه المحطة غير مُعَدّ في الملف %1").arg(shown)
+                                       : tr("لم تُعَدّ المحطات بعد: أنشئ الملف %1").arg(shown);
     }
     case PlaybackState::Reconnecting: return tr("انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(s.attempt);
     case PlaybackState::Lost: return withReason(tr("انقطع البث وتعذّرت إعادة الاتصال"), s);
@@ -511,10 +527,16 @@ QString PlayerControl::statusText(const PlayerStatus &s)
 
 QString PlayerControl::statusLineText() const
 {
-    const QString text = statusText();
-    if (m_stationCaption.isEmpty() || !namesStation(m_status.state))
-        return text;
-    return m_stationCaption + QStringLiteral(" — ") + text;
+    return lineFor(m_status);
+}
+
+// The line reads right to left whatever it begins with (a station caption may be Latin).
+QString PlayerControl::lineFor(const PlayerStatus &status) const
+{
+    QString line = kRightToLeftMark;
+    if (!m_stationCaption.isEmpty() && namesStation(status.state))
+        line += kFirstStrongIsolate + m_stationCaption + kPopIsolate + QStringLiteral(" — ");
+    return line + describeStatus(status, true);
 }
 
 // What a screen reader announces: the status line without the buffering percentage, which
@@ -523,10 +545,9 @@ QString PlayerControl::spokenStatus() const
 {
     if (m_status.state != PlaybackState::Buffering)
         return statusLineText();
-    PlayerStatus s = m_status;
-    s.state = PlaybackState::Opening;
-    const QString opening = statusText(s);
-    return m_stationCaption.isEmpty() ? opening : m_stationCaption + QStringLiteral(" — ") + opening;
+    PlayerStatus opening = m_status;
+    opening.state = PlaybackState::Opening;
+    return lineFor(opening);
 }
 
 QString PlayerControl::statusToolTip() const

@@ -76,7 +76,8 @@ public:
     QString statusText() const;
     static QString statusText(const PlayerStatus &status);
     // The whole status line: the station's caption before the state while it is opened,
-    // played or failing, and the stream's title, as plain text.
+    // played or failing, and the stream's title, as plain text. It starts with a right-to-left
+    // mark, and the caption, a title and a file path are set in Unicode isolates.
     QString statusLineText() const;
 
     QSize sizeHint() const override;
@@ -101,6 +102,8 @@ private:
     void updateMuteButton();
     void updatePlayButton();
     QString statusToolTip() const;
+    QString lineFor(const PlayerStatus &status) const;
+    static QString describeStatus(const PlayerStatus &status, bool forDisplay);
     QString spokenStatus() const;
 
     PlayerSettings m_settings;

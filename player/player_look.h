@@ -12,7 +12,6 @@ struct PlayerLook {
     QRgb text;       // status line
     QRgb icon;       // transport and volume icons, slider handles
     QRgb groove;     // slider grooves
-    QRgb fill;       // the filled part of a slider
     QRgb focus;      // the focus ring around the control that has the keyboard focus
     QRgb hover;      // background under the mouse
     QRgb disabled;   // icons and grooves of controls that cannot be used now
@@ -23,7 +22,6 @@ inline constexpr PlayerLook kPlayerLook{
     0xf2f2f2, // text: 14.7:1 on the panel
     0xf2f2f2, // icon
     0x8c96a8, // groove: 5.5:1
-    0x7fc4ff, // fill: 8.8:1
     0xffcc33, // focus: 11.0:1
     0x343b48, // hover: icons on it 10.1:1
     0x6b7280, // disabled: 3.4:1, still seen
