@@ -5,6 +5,7 @@
 #include "page_directory.h"
 #include "station.h"
 
+#include <QAccessible>
 #include <QRandomGenerator>
 #include <algorithm>
 
@@ -190,6 +191,9 @@ void Navigation::keyboardAloneFromTheMainPageToAStation()
     shell.pages.dispatcher().setClickHook([&](const QString &control) { clicks << control; });
     PageWindow *main = windowOf(shell.pages, Page::Form1);
     QVERIFY(QTest::qWaitForWindowActive(main));
+    // Screen readers name the buttons by their captions.
+    QCOMPARE(QAccessible::queryAccessibleInterface(main->button(1))->text(QAccessible::Name),
+             PageDirectory::byMainButton(1)->title());
     // Enter on a focused category button opens its page, as Space does.
     main->button(1)->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(main->button(1)->hasFocus());
@@ -202,6 +206,8 @@ void Navigation::keyboardAloneFromTheMainPageToAStation()
     QTRY_VERIFY(QApplication::focusWidget() && page->player()->isAncestorOf(QApplication::focusWidget()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), page->button(1));
+    QCOMPARE(QAccessible::queryAccessibleInterface(page->button(1))->text(QAccessible::Name),
+             findStation(Page::Form3, 1)->caption());
     QTest::keyClick(page->button(1), Qt::Key_Enter);
     QTest::keyClick(page->button(1), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), page->button(2));

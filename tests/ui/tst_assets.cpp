@@ -230,6 +230,9 @@ void Assets::bannerFollowsTheScreensScale()
     QCOMPARE(banner.picture().size(), base);
     QCOMPARE(banner.pictureForScreen().size(), ratio > 1.0 ? base * 2 : base);
     QCOMPARE(banner.grab().size(), QSize(465, 81) * ratio);
+    // The window icon has its 2x picture too: at a ratio of 2 the icon is not scaled up.
+    const QIcon icon(QStringLiteral(":/lumora/lumora.png"));
+    QCOMPARE(icon.pixmap(QSize(57, 57), ratio).size(), QSize(57, 57) * ratio);
 }
 
 QTEST_MAIN(Assets)
