@@ -558,7 +558,8 @@ QString PlayerControl::statusToolTip() const
     return line + u'\n'
         + tr("المفاتيح الناقصة: %1").arg(m_status.missingKeys.join(QStringLiteral(", "))) + u'\n'
         + tr("لكتابة الملف بقالب مشروح نفّذ الأمر: lumora-catalogue init") + u'\n'
-        + tr("ثم املأ المفاتيح وأعد تشغيل Lumora.");
+        + tr("ثم املأ المفاتيح وأعد تشغيل Lumora.") + u'\n'
+        + tr("لمعرفة ما ينقص الملف وما فيه من أخطاء: lumora-catalogue check");
 }
 
 void PlayerControl::refreshStatusLine()

@@ -5,10 +5,12 @@
 #include "page_directory.h"
 #include "page_menus.h"
 
-#include <QStringDecoder>
 #include <QImage>
-#include <algorithm>
+#include <QScopeGuard>
+#include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStyle>
+#include <algorithm>
 
 using namespace lumora;
 using namespace probe;
@@ -60,6 +62,7 @@ private slots:
     void menuBarReadsRightToLeft();
     void choosingAnItemWithTheMouse();
     void f10OpensTheMenuBar();
+    void menuItemsReadRightToLeft_data();
     void menuItemsReadRightToLeft();
     void ctrlWEndsFromEveryPage_data();
     void ctrlWEndsFromEveryPage();
@@ -240,10 +243,21 @@ void Menus::f10OpensTheMenuBar()
     }
 }
 
+void Menus::menuItemsReadRightToLeft_data()
+{
+    QTest::addColumn<QString>("style");
+    for (const char *style : {"Fusion", "Windows"}) // Windows lays captions out from the left
+        QTest::newRow(style) << QString::fromLatin1(style);
+}
+
 // A drop-down menu on an Arabic page is drawn as right-to-left desktops draw it: each item's
 // caption against the right edge, its shortcut at the left, the window itself not mirrored.
 void Menus::menuItemsReadRightToLeft()
 {
+    QFETCH(QString, style);
+    const QString appStyle = QApplication::style()->name();
+    QApplication::setStyle(style);
+    const auto restore = qScopeGuard([&] { QApplication::setStyle(appStyle); });
     Shell shell;
     bringToFront(shell, Page::Form9);
     PageWindow *window = windowOf(shell.pages, Page::Form9);

@@ -473,10 +473,11 @@ void TestPlayerControl::firstRunLeadsToTheEndpointFile()
     QCOMPARE(r.statusLine(), withoutMarks(r.player->statusLineText())); // the whole path is on the line
     QVERIFY(r.player->statusLineText().endsWith(u'\u2066' + file + u'\u2069')); // "/" stays at its start
     const QStringList tip = r.child<QLabel>("statusLine")->toolTip().split('\n');
-    QCOMPARE(tip.size(), 4);
+    QCOMPARE(tip.size(), 5);
     QCOMPARE(tip[0], r.player->statusLineText());
     QCOMPARE(tip[1], QString::fromUtf8("المفاتيح الناقصة: E05, Form2.Command5.account, Form2.Command5.domain"));
     QVERIFY(tip[2].endsWith(": lumora-catalogue init"));
+    QVERIFY(tip[4].endsWith(": lumora-catalogue check")); // the file's problems are listed there
     // The play button and the menu do not start the station played before.
     r.child<QToolButton>("playPauseButton")->click();
     QCOMPARE(r.backend->actions(), QStringList{"stop"});
