@@ -13,9 +13,9 @@
 #include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -76,7 +76,7 @@ public:
     }
 
     // True when the spoken text changed and was announced.
-    bool show(const QString &text, const QString &spoken, const QString &toolTip)
+    bool display(const QString &text, const QString &spoken, const QString &toolTip)
     {
         if (text != m_text) {
             m_text = text;
@@ -117,6 +117,8 @@ private:
     QString m_text;
 };
 
+namespace {
+
 // A button of the player: Enter and Return click it as Space does.
 class PlayerButton : public QToolButton {
 public:
@@ -146,8 +148,6 @@ QAccessibleInterface *toolbarAccessible(const QString &, QObject *object)
         return new QAccessibleWidget(toolbar, QAccessible::ToolBar);
     return nullptr;
 }
-
-namespace {
 
 constexpr int kPositionSteps = 1000;
 
@@ -565,7 +565,7 @@ QString PlayerControl::statusToolTip() const
 void PlayerControl::refreshStatusLine()
 {
     const QString spoken = spokenStatus();
-    if (m_statusLine->show(statusLineText(), spoken, statusToolTip()))
+    if (m_statusLine->display(statusLineText(), spoken, statusToolTip()))
         emit statusAnnounced(spoken);
 }
 
