@@ -2,6 +2,7 @@
 
 #include "page_directory.h"
 #include "page_set.h"
+#include "right_to_left_menu_style.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -26,11 +27,12 @@ constexpr const char8_t *kPageItemNames[] = {
 };
 static_assert(std::size(kPageItemNames) == kStationPageCount - 1);
 
-QMenu *addMenu(QMenuBar *bar, const char *name, const char8_t *caption)
+QMenu *addMenu(QMenuBar *bar, const char *name, const char8_t *caption, QStyle *style)
 {
     QMenu *menu = bar->addMenu(QString::fromUtf8(caption));
     menu->setObjectName(QString::fromLatin1(name));
     menu->setLayoutDirection(Qt::RightToLeft);
+    menu->setStyle(style);
     return menu;
 }
 
@@ -63,15 +65,18 @@ void buildMenuBar(QMenuBar *bar, Page page, PageSet &pages)
     ClickDispatcher &clicks = pages.dispatcher();
     const QString prefix = pageName(page) + QLatin1Char('.');
     const bool station = isStationPage(page);
+    // Items right-aligned, shortcuts at the left, in every style; the bar owns it.
+    auto *menuStyle = new RightToLeftMenuStyle;
+    menuStyle->setParent(bar);
 
-    QMenu *file = addMenu(bar, "file", station ? kStationFileCaption : kMainFileCaption);
+    QMenu *file = addMenu(bar, "file", station ? kStationFileCaption : kMainFileCaption, menuStyle);
     QAction *exit = addItem(file, QStringLiteral("exit"), QString::fromUtf8(kExitCaption),
                             QKeySequence(Qt::CTRL | Qt::Key_W));
     clicks.bind(exit, prefix + exit->objectName(), [&pages] { pages.endProgram(); });
     if (!station)
         return;
 
-    QMenu *to = addMenu(bar, "to", kToCaption);
+    QMenu *to = addMenu(bar, "to", kToCaption, menuStyle);
     QAction *back = addItem(to, QStringLiteral("back"), QString::fromUtf8(kBackCaption),
                             QKeySequence(Qt::CTRL | Qt::Key_Z));
     clicks.bind(back, prefix + back->objectName(),

@@ -5,6 +5,13 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 Q_LOGGING_CATEGORY(lcEndpoints, "lumora.endpoints", QtInfoMsg)
 
 namespace lumora {
@@ -172,38 +179,126 @@ void report(QList<ConfigMessage> *messages, const QString &file, int line, const
         messages->append(m);
 }
 
+// An open file descriptor, closed when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Bytes that do not occur in text: NUL and the control characters other than tab, line feed,
+// form feed, carriage return and escape.
+bool isBinaryByte(unsigned char c)
+{
+    return c < 0x20 && c != '\t' && c != '\n' && c != '\f' && c != '\r' && c != 0x1b;
+}
+
+// A line holds text when it is UTF-8 without bytes that text never holds.
+bool isTextLine(const QByteArray &line, QString *decoded)
+{
+    if (std::any_of(line.begin(), line.end(),
+                    [](char c) { return isBinaryByte(static_cast<unsigned char>(c)); }))
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    *decoded = utf8(line);
+    return !utf8.hasError();
+}
+
+bool isCommentOrBlank(const QByteArray &trimmedLine)
+{
+    return trimmedLine.isEmpty() || trimmedLine.startsWith('#');
+}
+
+// A file that is mostly not text (a picture, an archive, a UTF-16 file) is no configuration:
+// more than a tenth of its bytes are ones that text never holds, or most of its lines (three
+// at least) that are not comments are not text. A single bad line is only that line's problem.
+bool mostlyNotText(const QByteArray &content)
+{
+    qsizetype binary = 0;
+    for (const char c : content)
+        binary += isBinaryByte(static_cast<unsigned char>(c)) ? 1 : 0;
+    if (binary * 10 > content.size())
+        return true;
+    int lines = 0;
+    int notText = 0;
+    QString decoded;
+    for (const QByteArray &line : content.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (isCommentOrBlank(trimmed))
+            continue;
+        ++lines;
+        notText += isTextLine(trimmed, &decoded) ? 0 : 1;
+    }
+    return notText >= 3 && notText * 2 > lines;
+}
+
 // Reads one file; nullopt (with one message) when the file cannot be used at all.
+// The file is opened without blocking (a FIFO put in its place must not hang the program)
+// and judged on the opened descriptor, so that what is checked is what is read.
 std::optional<EndpointTable> readFile(const QString &path, QList<ConfigMessage> *messages)
 {
-    const QFileInfo info(path);
-    if (info.isDir()) {
+    const FileDescriptor fd(::open(QFile::encodeName(path).constData(),
+                                   O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.valid()) {
+        report(messages, path, 0,
+               QStringLiteral("cannot be opened (%1); ignored").arg(systemError(errno)));
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        report(messages, path, 0,
+               QStringLiteral("cannot be examined (%1); ignored").arg(systemError(errno)));
+        return std::nullopt;
+    }
+    if (S_ISDIR(info.st_mode)) {
         report(messages, path, 0, QStringLiteral("is a directory, not a configuration file; ignored"));
         return std::nullopt;
     }
-    if (!info.isFile()) {
+    if (!S_ISREG(info.st_mode)) {
         report(messages, path, 0, QStringLiteral("is not a regular file; ignored"));
         return std::nullopt;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        report(messages, path, 0,
-               QStringLiteral("cannot be read (%1); ignored").arg(file.errorString()));
-        return std::nullopt;
+
+    // Read to the end rather than trusting st_size: some files (those under /proc) report a
+    // size of 0 and still have content, others fail only when read.
+    QByteArray content;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            report(messages, path, 0,
+                   QStringLiteral("could not be read (%1); ignored").arg(systemError(errno)));
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, n);
+        if (content.size() > EndpointTable::kMaxFileSize) {
+            report(messages, path, 0,
+                   QStringLiteral("is larger than %1 KiB; ignored").arg(EndpointTable::kMaxFileSize / 1024));
+            return std::nullopt;
+        }
     }
-    const QByteArray content = file.read(EndpointTable::kMaxFileSize + 1);
-    if (content.size() > EndpointTable::kMaxFileSize) {
-        report(messages, path, 0,
-               QStringLiteral("is larger than %1 KiB; ignored").arg(EndpointTable::kMaxFileSize / 1024));
-        return std::nullopt;
-    }
-    if (content.contains('\0')) {
+    if (mostlyNotText(content)) {
         report(messages, path, 0, QStringLiteral("is binary, not text; ignored"));
-        return std::nullopt;
-    }
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    (void)QString(utf8(content));
-    if (utf8.hasError()) {
-        report(messages, path, 0, QStringLiteral("is not UTF-8 text; ignored"));
         return std::nullopt;
     }
     return EndpointTable::parse(content, path, messages);
@@ -290,18 +385,22 @@ EndpointTable EndpointTable::parse(const QByteArray &content, const QString &fil
     QByteArray bytes = content;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    const QString text = QString::fromUtf8(bytes);
 
+    // Line by line: a line that is not UTF-8 (a stray byte, a line saved in another code page)
+    // is reported and skipped on its own, and a comment line is skipped whatever its bytes.
     QHash<QString, int> seenAt;
-    const auto lines = QStringView(text).split(u'\n');
+    const QList<QByteArray> lines = bytes.split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const int lineNo = int(i + 1);
-        QStringView line = lines[i];
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        const QStringView trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
+        const QByteArray rawLine = lines[i].trimmed();
+        if (isCommentOrBlank(rawLine))
             continue;
+        QString decoded;
+        if (!isTextLine(rawLine, &decoded)) {
+            report(messages, fileName, lineNo, QStringLiteral("is not UTF-8 text; line ignored"));
+            continue;
+        }
+        const QStringView trimmed(decoded);
         const qsizetype eq = trimmed.indexOf(u'=');
         if (eq < 0) {
             report(messages, fileName, lineNo, QStringLiteral("expected KEY = VALUE"));
@@ -345,6 +444,12 @@ EndpointTable EndpointTable::load(const QString &path, QList<ConfigMessage> *mes
         return {};
     }
     return readFile(path, messages).value_or(EndpointTable{});
+}
+
+QString EndpointTable::userFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/lumora/endpoints.conf");
 }
 
 EndpointTable EndpointTable::loadConfigured(QList<ConfigMessage> *messages, QString *usedPath)

@@ -26,9 +26,10 @@ struct ConfigMessage {
 // File form (UTF-8, optional BOM, LF or CRLF):
 //   # comment
 //   KEY = VALUE
-// Blank lines and '#' lines are ignored; key and value are trimmed. Bad values, unknown
-// keys, lines without '=' and duplicate keys (the later one wins) are reported, and the
-// rest of the file still counts.
+// Blank lines and '#' lines are ignored, whatever bytes a comment holds; key and value are
+// trimmed. Lines that are not UTF-8, bad values, unknown keys, lines without '=' and
+// duplicate keys (the later one wins) are reported with their line, and the rest of the file
+// still counts.
 class EndpointTable {
 public:
     enum class KeyType { Endpoint, Id, Stream, Name };
@@ -50,10 +51,14 @@ public:
     // Parses a configuration held in memory; fileName is used in messages only.
     static EndpointTable parse(const QByteArray &content, const QString &fileName,
                                QList<ConfigMessage> *messages = nullptr);
-    // Reads one file. A missing, unreadable, binary or oversized file gives an empty table
-    // and one message (none for a missing file when missingIsSilent).
+    // Reads one file. A missing, unreadable, irregular (directory, FIFO, device), mostly
+    // binary or oversized file gives an empty table and one message (none for a missing
+    // file when missingIsSilent); so does a read error.
     static EndpointTable load(const QString &path, QList<ConfigMessage> *messages = nullptr,
                               bool missingIsSilent = false);
+    // The user's own endpoint file, where Lumora looks first and `lumora-catalogue init`
+    // writes the template: lumora/endpoints.conf in $XDG_CONFIG_HOME (default ~/.config).
+    static QString userFile();
     // Searches lumora/endpoints.conf in the generic config locations ($XDG_CONFIG_HOME,
     // then each of $XDG_CONFIG_DIRS) and reads the first usable one. No file: empty table.
     static EndpointTable loadConfigured(QList<ConfigMessage> *messages = nullptr,

@@ -48,7 +48,9 @@ public:
     void setURL(const QString &url);
     QString URL() const { return m_url; }
 
-    // The status line for a station whose address is incomplete: names the missing keys.
+    // The status line for a station whose address is incomplete: says that the stations are
+    // not set up and where the user's endpoint file is; its tool tip names the missing keys
+    // and the command that writes the file.
     void showNoAddress(const QStringList &missingKeys);
 
     // Who the player is to the desktop: its page's name ("Form2") and title. A player with
@@ -69,14 +71,23 @@ public:
 
     const PlayerSettings &settings() const { return m_settings; }
     PlayerStatus status() const { return m_status; }
+    // What the player is doing, in words a listener understands: the state, why a station
+    // could not be opened or was lost and what to do about it.
     QString statusText() const;
     static QString statusText(const PlayerStatus &status);
+    // The whole status line: the station's caption before the state while it is opened,
+    // played or failing, and the stream's title, as plain text. It starts with a right-to-left
+    // mark, and the caption, a title and a file path are set in Unicode isolates.
+    QString statusLineText() const;
 
     QSize sizeHint() const override;
 
 signals:
     void statusChanged(const lumora::PlayerStatus &status);
     void stationCaptionChanged(const QString &caption);
+    // The status line's accessible name changed, and screen readers were told: once per real
+    // change of what it says (the buffering percentage is not spoken).
+    void statusAnnounced(const QString &spoken);
     void volumeChanged(int volume);
 
 protected:
@@ -89,6 +100,11 @@ private:
     void refreshStatusLine();
     void toggleMute();
     void updateMuteButton();
+    void updatePlayButton();
+    QString statusToolTip() const;
+    QString lineFor(const PlayerStatus &status) const;
+    static QString describeStatus(const PlayerStatus &status, bool forDisplay);
+    QString spokenStatus() const;
 
     PlayerSettings m_settings;
     std::unique_ptr<MediaBackend> m_backend;

@@ -2,6 +2,7 @@
 
 #include "runtime_error.h"
 
+#include <QFileInfo>
 #include <QPainter>
 
 namespace lumora {
@@ -11,6 +12,11 @@ BannerImage::BannerImage(const QString &picturePath, QWidget *parent)
 {
     if (m_picture.isNull())
         throw RuntimeError(481, QStringLiteral("Invalid picture: %1").arg(picturePath));
+    const QFileInfo file(picturePath);
+    const QString sharpPath =
+        file.path() + u'/' + file.completeBaseName() + QStringLiteral("@2x.") + file.suffix();
+    if (QFileInfo::exists(sharpPath))
+        m_sharp = QPixmap(sharpPath);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -19,7 +25,12 @@ void BannerImage::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawPixmap(rect(), m_picture);
+    painter.drawPixmap(rect(), pictureForScreen());
+}
+
+const QPixmap &BannerImage::pictureForScreen() const
+{
+    return devicePixelRatioF() > 1.0 && !m_sharp.isNull() ? m_sharp : m_picture;
 }
 
 } // namespace lumora

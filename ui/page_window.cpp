@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <algorithm>
 #include <climits>
@@ -50,6 +51,14 @@ PageWindow::PageWindow(const PageLayout &layout, const PlayerFactory &createPlay
     setWindowTitle(layout.title());
     setWindowIcon(QIcon(QString::fromLatin1(layout.icon)));
     setLayoutDirection(layout.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+
+    // F10 opens the first menu, as on other desktops, for those who work without a mouse.
+    auto *openMenus = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(openMenus, &QShortcut::activated, this, [this] {
+        QMenuBar *bar = qobject_cast<QMenuBar *>(menuWidget());
+        if (bar && !bar->actions().isEmpty())
+            bar->setActiveAction(bar->actions().constFirst());
+    });
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));

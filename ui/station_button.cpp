@@ -1,5 +1,8 @@
 #include "station_button.h"
 
+#include "appearance.h"
+
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -124,6 +127,24 @@ void StationButton::paintEvent(QPaintEvent *)
         painter.translate(dx, dy);
     }
     lines.layout->draw(&painter, QPointF(0, 0));
+
+    if (hasFocus()) {
+        painter.resetTransform();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QColor(kFocusRing), 2));
+        painter.drawRect(QRectF(rect()).adjusted(3, 3, -3, -3));
+    }
+}
+
+void StationButton::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && event->modifiers() == Qt::NoModifier && !event->isAutoRepeat()) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 } // namespace lumora

@@ -11,7 +11,8 @@ namespace lumora {
 // onto further lines when it is wider than the button, laid out in the button's layout
 // direction (right to left on every page, whatever script the caption begins with).
 // A caption is never cut: when it cannot fit the button at the button's font even wrapped, it
-// is drawn at the largest smaller size that fits.
+// is drawn at the largest smaller size that fits. Enter and Return click it as Space does, and
+// a ring of 2 pixels shows when it has the keyboard focus.
 class StationButton : public QPushButton {
     Q_OBJECT
 
@@ -29,6 +30,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QRectF captionArea() const;

@@ -5,8 +5,12 @@
 #include "page_directory.h"
 #include "page_menus.h"
 
+#include <QImage>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStyle>
+#include <algorithm>
 
 using namespace lumora;
 using namespace probe;
@@ -57,6 +61,9 @@ private slots:
     void kuwaitiPageToMenu();
     void menuBarReadsRightToLeft();
     void choosingAnItemWithTheMouse();
+    void f10OpensTheMenuBar();
+    void menuItemsReadRightToLeft_data();
+    void menuItemsReadRightToLeft();
     void ctrlWEndsFromEveryPage_data();
     void ctrlWEndsFromEveryPage();
     void ctrlZReturnsFromStationPages();
@@ -208,6 +215,91 @@ void Menus::choosingAnItemWithTheMouse()
     QAction *item = menuItem(window, "to", QStringLiteral("ن")); // Form2
     QTest::mouseClick(to, Qt::LeftButton, {}, to->actionGeometry(item).center());
     QTRY_COMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+}
+
+void Menus::f10OpensTheMenuBar()
+{
+    Shell shell;
+    for (Page p : {Page::Form1, Page::Form7}) {
+        bringToFront(shell, p);
+        PageWindow *window = windowOf(shell.pages, p);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QMenu *file = window->menuBar()->findChild<QMenu *>(QStringLiteral("file"));
+        QTest::keyClick(window, Qt::Key_F10);
+        QTRY_VERIFY(file->isVisible());
+        QCOMPARE(QApplication::activePopupWidget(), file);
+        // The keyboard carries on from there: Left opens the next menu (right to left).
+        if (p == Page::Form7) {
+            QTest::keyClick(file, Qt::Key_Left);
+            QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
+            QTRY_VERIFY(to->isVisible());
+            QCOMPARE(to->activeAction(), to->actions().constFirst()); // "back"
+            QTest::keyClick(to, Qt::Key_Return);
+            QTRY_COMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+        } else {
+            QTest::keyClick(file, Qt::Key_Escape);
+            QTRY_VERIFY(!file->isVisible());
+        }
+    }
+}
+
+void Menus::menuItemsReadRightToLeft_data()
+{
+    QTest::addColumn<QString>("style");
+    for (const char *style : {"Fusion", "Windows"}) // Windows lays captions out from the left
+        QTest::newRow(style) << QString::fromLatin1(style);
+}
+
+// A drop-down menu on an Arabic page is drawn as right-to-left desktops draw it: each item's
+// caption against the right edge, its shortcut at the left, the window itself not mirrored.
+void Menus::menuItemsReadRightToLeft()
+{
+    QFETCH(QString, style);
+    const QString appStyle = QApplication::style()->name();
+    QApplication::setStyle(style);
+    const auto restore = qScopeGuard([&] { QApplication::setStyle(appStyle); });
+    Shell shell;
+    bringToFront(shell, Page::Form9);
+    PageWindow *window = windowOf(shell.pages, Page::Form9);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    const QRect before = window->geometry();
+    const QRect playerBefore = window->player()->geometry();
+    QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
+    QTest::keyClick(window, Qt::Key_F10);
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Left);
+    QTRY_VERIFY(to->isVisible());
+    const QImage picture = to->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb ground = picture.pixel(picture.width() / 2, to->actionGeometry(to->actions()[1]).top() + 1);
+    // The columns holding ink in one item's row, as the fraction of the menu's width.
+    const auto inkColumns = [&](QAction *item) {
+        const QRect r = to->actionGeometry(item);
+        int leftmost = r.right(), rightmost = r.left();
+        for (int y = r.top() + 2; y < r.bottom() - 1; ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (qAbs(qGray(picture.pixel(x, y)) - qGray(ground)) > 80) {
+                    leftmost = qMin(leftmost, x);
+                    rightmost = qMax(rightmost, x);
+                }
+        return std::pair(leftmost, rightmost);
+    };
+    const int width = to->width();
+    // Every item's caption ends near the right edge, whatever its length.
+    QList<int> rightEdges;
+    for (QAction *item : to->actions().mid(1)) {
+        const auto [left, right] = inkColumns(item);
+        QVERIFY2(right > width * 3 / 4, qPrintable(item->text()));
+        rightEdges << right;
+    }
+    const auto [minEdge, maxEdge] = std::minmax_element(rightEdges.begin(), rightEdges.end());
+    QVERIFY2(*maxEdge - *minEdge <= 3, qPrintable(QString("%1..%2").arg(*minEdge).arg(*maxEdge)));
+    // "back" has its shortcut at the far left.
+    QCOMPARE(to->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    const auto [backLeft, backRight] = inkColumns(to->actions()[0]);
+    QVERIFY2(backLeft < width / 4, qPrintable(QString::number(backLeft)));
+    QVERIFY(backRight > width * 3 / 4);
+    QTest::keyClick(to, Qt::Key_Escape);
+    QCOMPARE(window->geometry(), before);
+    QCOMPARE(window->player()->geometry(), playerBefore);
 }
 
 void Menus::ctrlWEndsFromEveryPage_data()

@@ -5,6 +5,7 @@
 #include "page_directory.h"
 #include "station.h"
 
+#include <QAccessible>
 #include <QRandomGenerator>
 #include <algorithm>
 
@@ -33,6 +34,7 @@ private slots:
     void returningFindsTheSameInstance();
     void oneVisiblePageAfterEveryStep();
     void stationButtonsRunTheirOwnHandlers();
+    void keyboardAloneFromTheMainPageToAStation();
 };
 
 void Navigation::startCreatesOnlyTheMainPage()
@@ -180,6 +182,41 @@ void Navigation::stationButtonsRunTheirOwnHandlers()
         QCOMPARE(clicks, expected);
         QCOMPARE(visiblePages(shell.pages), QList<Page>{page}); // a station click navigates nowhere
     }
+}
+
+void Navigation::keyboardAloneFromTheMainPageToAStation()
+{
+    Shell shell;
+    QStringList clicks;
+    shell.pages.dispatcher().setClickHook([&](const QString &control) { clicks << control; });
+    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    QVERIFY(QTest::qWaitForWindowActive(main));
+    // Screen readers name the buttons by their captions.
+    QCOMPARE(QAccessible::queryAccessibleInterface(main->button(1))->text(QAccessible::Name),
+             PageDirectory::byMainButton(1)->title());
+    // Enter on a focused category button opens its page, as Space does.
+    main->button(1)->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(main->button(1)->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form3});
+
+    // On the page the player comes first, as one stop: one Tab reaches Command1.
+    PageWindow *page = windowOf(shell.pages, Page::Form3);
+    QVERIFY(QTest::qWaitForWindowActive(page));
+    QTRY_VERIFY(QApplication::focusWidget() && page->player()->isAncestorOf(QApplication::focusWidget()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), page->button(1));
+    QCOMPARE(QAccessible::queryAccessibleInterface(page->button(1))->text(QAccessible::Name),
+             findStation(Page::Form3, 1)->caption());
+    QTest::keyClick(page->button(1), Qt::Key_Enter);
+    QTest::keyClick(page->button(1), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), page->button(2));
+    QTest::keyClick(page->button(2), Qt::Key_Space);
+    QCOMPARE(clicks, (QStringList{"Form1.Command1", "Form3.Command1", "Form3.Command2"}));
+    // Shift+Tab from Command1 goes back into the player in one press.
+    page->button(1)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(page->button(1), Qt::Key_Backtab);
+    QVERIFY(page->player()->isAncestorOf(QApplication::focusWidget()));
 }
 
 QTEST_MAIN(Navigation)

@@ -5,6 +5,7 @@
 #include "endpoint_table.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -154,6 +155,36 @@ private slots:
         r = runTool({"check"}, env);
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains("configuration: " + dir.filePath("sys/lumora/endpoints.conf")));
+    }
+
+    void initWritesTheTemplateOnceToTheUserFile()
+    {
+        QTemporaryDir dir;
+        const QProcessEnvironment env = emptyConfigEnvironment(dir);
+        const QString userFile = dir.filePath("home/lumora/endpoints.conf");
+        const Run first = runTool({"init"}, env);
+        QCOMPARE(first.exitCode, 0);
+        QCOMPARE(first.out, userFile + "\n"); // the folder did not exist: init created it
+        QFile written(userFile);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(written.readAll()), runTool({"template"}, env).out);
+        QCOMPARE(runTool({"check"}, env).out.section('\n', 0, 0), "configuration: " + userFile);
+
+        // A second init leaves the file, now being filled in, as it is.
+        QVERIFY(QFile::remove(userFile));
+        writeConfig(dir, "home/lumora/endpoints.conf", "E01 = mine.example\n");
+        const Run second = runTool({"init"}, env);
+        QCOMPARE(second.exitCode, 1);
+        QCOMPARE(second.out, userFile + "\n");
+        QVERIFY(second.err.contains("left as it is"));
+        QFile kept(userFile);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("E01 = mine.example\n"));
+
+        // --config names another file.
+        const QString other = dir.filePath("elsewhere/e.conf");
+        QCOMPARE(runTool({"init", "--config", other}, env).out, other + "\n");
+        QVERIFY(QFileInfo(other).size() > 1000);
     }
 
     void badCommandLinesAreRefusedWithHelp()

@@ -195,14 +195,14 @@ private slots:
         writeFile(junk, "E01 = a.example\n" + bytes);
         const QString huge = dir.filePath("huge.conf");
         writeFile(huge, QByteArray("E01 = a.example\n") + QByteArray(EndpointTable::kMaxFileSize, '#'));
-        const QString latin1 = dir.filePath("latin1.conf");
-        writeFile(latin1, "E01 = a.example\n# caf\xe9\n");
+        const QString utf16 = dir.filePath("utf16.conf");
+        writeFile(utf16, QByteArray("\xff\xfe" "E\0" "0\0" "1\0" "=\0" "a\0" "\n\0", 14));
         const QString asDir = dir.filePath("dir.conf");
         QDir().mkpath(asDir);
         const QString fifo = dir.filePath("fifo.conf");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
-        for (const QString &path : {junk, huge, latin1, asDir, fifo}) {
+        for (const QString &path : {junk, huge, utf16, asDir, fifo}) {
             QList<ConfigMessage> messages;
             const EndpointTable t = EndpointTable::load(path, &messages);
             QCOMPARE(t.size(), 0);
@@ -217,6 +217,52 @@ private slots:
         messages.clear();
         QCOMPARE(EndpointTable::load(dir.filePath("absent.conf"), &messages, true).size(), 0);
         QCOMPARE(messages.size(), 0);
+    }
+
+    void oneLineThatIsNotUtf8IsReportedAloneAndTheRestCounts()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("endpoints.conf");
+        // An Arabic comment saved as Windows-1256, then a key line with one stray byte.
+        writeFile(path, "# \xc7\xe1\xd5\xdd\xcd\xc9 \xc7\xe1\xd1\xc6\xed\xd3\xed\xc9\r\n"
+                        "E01 = a.example\r\n"
+                        "E02 = b.ex\xe9mple\r\n"
+                        "   #\x01\x02 control bytes in a comment\n"
+                        "E03 = c.example\n");
+        QList<ConfigMessage> messages;
+        const EndpointTable t = EndpointTable::load(path, &messages);
+        QCOMPARE(t.size(), 2);
+        QCOMPARE(t.value(u"E01"), std::optional<QString>("a.example"));
+        QCOMPARE(t.value(u"E03"), std::optional<QString>("c.example"));
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].toString(), path + ":3: is not UTF-8 text; line ignored");
+        QCOMPARE(logged, QStringList{messages[0].toString()});
+
+        // Read through the search path too: the file is used, not skipped as unusable.
+        qputenv("XDG_CONFIG_HOME", dir.filePath("home").toUtf8());
+        qputenv("XDG_CONFIG_DIRS", dir.filePath("none").toUtf8());
+        QCOMPARE(EndpointTable::userFile(), dir.filePath("home/lumora/endpoints.conf"));
+        QVERIFY(QDir().mkpath(dir.filePath("home/lumora")));
+        QVERIFY(QFile::copy(path, EndpointTable::userFile()));
+        QString used;
+        QCOMPARE(EndpointTable::loadConfigured(nullptr, &used).size(), 2);
+        QCOMPARE(used, EndpointTable::userFile());
+        qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_CONFIG_DIRS");
+    }
+
+    void readErrorIsReportedNotTakenAsEmpty()
+    {
+        // /proc/self/mem opens and is a regular file, but reading its first page fails.
+        QList<ConfigMessage> messages;
+        QCOMPARE(EndpointTable::load("/proc/self/mem", &messages).size(), 0);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].text.startsWith("could not be read ("), qPrintable(messages[0].text));
+        // A /proc file whose size is 0 but which has content is read to its end.
+        messages.clear();
+        EndpointTable::load("/proc/self/status", &messages);
+        QVERIFY(!messages.isEmpty());
+        QCOMPARE(messages[0].line, 1); // "Name:..." is no KEY = VALUE line: it was read
     }
 
     void unreadableFileIsReported()

@@ -8,6 +8,9 @@
 #include "station_simulator.h"
 #include "vlc_backend.h"
 
+#include <QDir>
+#include <QMenuBar>
+#include <QMenu>
 #include <QMessageBox>
 #include <QElapsedTimer>
 #include <QThread>
@@ -293,6 +296,53 @@ private slots:
         QTest::qWait(700);
         QCOMPARE(players.tap(Page::Form9)->seconds(), a);
         QCOMPARE(players.tap(Page::Form10)->seconds(), b);
+    }
+
+    // A station page as a person sees it, saved as PNG pictures to look at: before anything
+    // plays, playing, failing, not set up, and with its "to" menu open. Pictures go to
+    // $LUMORA_SCREENS_DIR, or the current folder.
+    void aPageAsItLooks()
+    {
+        const QString dir = qEnvironmentVariable("LUMORA_SCREENS_DIR", QDir::currentPath());
+        const auto save = [&](QWidget *w, const QString &name) {
+            QVERIFY2(w->grab().save(dir + u'/' + name), qPrintable(name));
+        };
+        {
+            Stations stations;
+            TappedPlayers players;
+            StationShell shell(players.factory());
+            shell.goTo(Page::Form5);
+            PageWindow *window = shell.window(Page::Form5);
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            save(window, "page-idle.png");
+
+            shell.click(station(Page::Form5, 1));
+            PlayerControl *player = shell.player(Page::Form5);
+            QTRY_COMPARE_WITH_TIMEOUT(player->status().state, PlaybackState::Playing, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form5), sim::StationSimulator::toneHz(station(Page::Form5, 1))), 20000);
+            save(window, "page-playing.png");
+
+            stations.simulator.setFault(station(Page::Form5, 2), sim::Fault::Refuse);
+            shell.click(station(Page::Form5, 2));
+            QTRY_COMPARE_WITH_TIMEOUT(player->status().state, PlaybackState::CannotOpen, 20000);
+            save(window, "page-failing.png");
+
+            QTest::keyClick(window, Qt::Key_F10);
+            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Left);
+            auto *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
+            QTRY_VERIFY(to->isVisible());
+            save(to, "menu-to.png");
+            QTest::keyClick(to, Qt::Key_Escape);
+        }
+        {
+            ConfigHome nothingYet;
+            StationShell shell;
+            shell.click(station(Page::Form5, 1));
+            QCOMPARE(shell.player(Page::Form5)->status().state, PlaybackState::NoAddress);
+            save(shell.window(Page::Form5), "page-first-run.png");
+        }
+        qInfo() << "pictures in" << dir;
     }
 };
 

@@ -8,6 +8,7 @@
 #include "runtime_error.h"
 #include "station_simulator.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -154,7 +155,7 @@ private slots:
         QCOMPARE(players.engines[Page::Form2]->actions(), QStringList{"stop"});
         QCOMPARE(player->status().state, PlaybackState::NoAddress);
         QCOMPARE(player->status().missingKeys, QStringList{"E05"});
-        QVERIFY(player->statusText().contains(QLatin1String("E05")));
+        QVERIFY(player->findChild<QLabel *>("statusLine")->toolTip().contains(QLatin1String("E05")));
         // The page goes on working.
         shell.click(station(Page::Form2, 6));
         QCOMPARE(players.engines[Page::Form2]->actions().last(),

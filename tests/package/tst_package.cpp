@@ -25,7 +25,7 @@ constexpr auto kAppId = "org.lumora.Lumora";
 constexpr auto kDocDir = "usr/share/doc/lumora";
 const QStringList kPrograms = {"lumora", "lumora-catalogue",
                                "lumora-station-sim"};
-const QStringList kManPages = {"lumora-catalogue",
+const QStringList kManPages = {"lumora", "lumora-catalogue",
                                "lumora-station-sim"};
 
 struct Run {
@@ -501,7 +501,10 @@ void Package::manPagesRenderAndCoverTheOptions()
                      .match(QString::fromUtf8(text.out)).hasMatch(),
                  text.out.left(400).constData());
 
-        // Every option the program's --help names is in its page.
+        // Every option the program's --help names is in its page. Lumora itself takes no
+        // command line: its page has no options to cover.
+        if (page == u"lumora")
+            continue;
         const Run source = run(QStringLiteral("gzip"), {"-dc", path});
         QVERIFY2(source.ok(), qPrintable(source.report()));
         const QString roff = QString::fromUtf8(source.out).replace("\\-", "-");

@@ -2,21 +2,40 @@
 // the engine, in which order, with exactly which address; the player's own controls and its
 // Arabic status line; playStation.
 
+#include "contrast.h"
 #include "play_station.h"
 #include "player_control.h"
 #include "player_errors.h"
 #include "recording_backend.h"
 #include "runtime_error.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using namespace lumora;
 using namespace lumora::test;
 
 namespace {
+
+// Text without Unicode's directional marks and isolates, which only steer its layout.
+QString withoutMarks(QString text)
+{
+    for (const char16_t mark : {u'\u200e', u'\u200f', u'\u2066', u'\u2067', u'\u2068', u'\u2069'})
+        text.remove(QChar(mark));
+    return text;
+}
 
 struct Recorded {
     explicit Recorded(const PlayerSettings &settings = PlayerSettings::stored())
@@ -25,7 +44,8 @@ struct Recorded {
         backend = b.get();
         player = std::make_unique<PlayerControl>(settings, std::move(b));
     }
-    QString statusLine() const { return player->findChild<QLabel *>("statusLine")->text(); }
+    // The status line as a reader sees it: its characters without the directional marks.
+    QString statusLine() const { return withoutMarks(player->findChild<QLabel *>("statusLine")->text()); }
     template <typename T> T *child(const char *name) const { return player->findChild<T *>(name); }
 
     std::unique_ptr<PlayerControl> player;
@@ -67,6 +87,15 @@ private slots:
     void statusLineInArabic();
     void ownControls();
     void settingsShapeTheInterface();
+    void statusSaysWhyAndWhatToDo_data();
+    void statusSaysWhyAndWhatToDo();
+    void statusNamesTheStationAndShowsTitlesAsPlainText();
+    void firstRunLeadsToTheEndpointFile();
+    void contextMenuNeverOffersTheOpposite();
+    void everyControlIsNamedForScreenReaders();
+    void screenReaderHearsEachRealChangeOnce();
+    void keyboardReachesEveryControlAndLeavesInOnePress();
+    void readableInEveryState();
 };
 
 void TestPlayerControl::createdIdleWithStoredSettings()
@@ -190,9 +219,8 @@ void TestPlayerControl::stationWithoutAddressStopsAndSaysWhichKeys()
     QCOMPARE(r.player->status().state, PlaybackState::NoAddress);
     QCOMPARE(r.player->status().missingKeys,
              (QStringList{"E05", "Form2.Command5.account", "Form2.Command5.domain"}));
-    QCOMPARE(r.player->statusText(),
-             QString::fromUtf8("لا يوجد عنوان مُعَدّ (E05, Form2.Command5.account, Form2.Command5.domain)"));
-    QCOMPARE(r.player->findChild<QLabel *>("statusLine")->toolTip(), r.player->statusText());
+    QVERIFY(r.player->findChild<QLabel *>("statusLine")->toolTip().contains(
+        "E05, Form2.Command5.account, Form2.Command5.domain"));
 
     // The page's other stations still play.
     playStation(*r.player, *findStation(Page::Form2, 4), partial);
@@ -240,6 +268,8 @@ void TestPlayerControl::statusLineInArabic_data()
     QTest::newRow("stopped") << int(PlaybackState::Stopped) << 0 << "" << QString::fromUtf8("متوقف");
     QTest::newRow("ended") << int(PlaybackState::Ended) << 0 << "" << QString::fromUtf8("انتهى");
     QTest::newRow("cannot open") << int(PlaybackState::CannotOpen) << 0 << "" << QString::fromUtf8("تعذّر فتح العنوان");
+    QTest::newRow("title with markup") << int(PlaybackState::Playing) << 0 << "<b>Hits</b> &amp; <img src=x>"
+                                       << QString::fromUtf8("قيد التشغيل: <b>Hits</b> &amp; <img src=x>");
 }
 
 void TestPlayerControl::statusLineInArabic()
@@ -252,6 +282,7 @@ void TestPlayerControl::statusLineInArabic()
     r.backend->publish(PlaybackState(state), percent, title);
     QCOMPARE(r.player->statusText(), text);
     QCOMPARE(r.statusLine(), text);
+    QCOMPARE(r.child<QLabel>("statusLine")->textFormat(), Qt::PlainText);
 }
 
 void TestPlayerControl::ownControls()
@@ -303,6 +334,351 @@ void TestPlayerControl::settingsShapeTheInterface()
     // stop and URL work whatever the interface shows.
     r.player->setURL("http://h/x");
     QCOMPARE(r.backend->actions(), QStringList{"open:http://h/x"});
+}
+
+namespace {
+
+PlayerStatus failed(PlaybackState state, OpenFailure failure, int serverStatus = 0)
+{
+    PlayerStatus s;
+    s.state = state;
+    s.failure = failure;
+    s.serverStatus = serverStatus;
+    return s;
+}
+
+// Runs a context menu of the player as a right click opens it and gives back its items
+// ("text" or "text (disabled)"), then triggers the item whose text is chosen, if any.
+QStringList contextMenuItems(PlayerControl *player, const QString &choose = {})
+{
+    QStringList items;
+    QTimer::singleShot(0, player, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        QAction *chosen = nullptr;
+        for (QAction *a : menu->actions()) {
+            items << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (disabled)"));
+            if (a->text() == choose)
+                chosen = a;
+        }
+        if (chosen)
+            chosen->trigger();
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), player->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(player, &event);
+    return items;
+}
+
+// The player on a page of its own, first in the focus order before a station button.
+struct PlayerPage {
+    PlayerPage()
+    {
+        auto b = std::make_unique<RecordingBackend>();
+        backend = b.get();
+        window.setLayoutDirection(Qt::RightToLeft);
+        auto *column = new QVBoxLayout(&window);
+        player = new PlayerControl(PlayerSettings::stored(), std::move(b), &window);
+        column->addWidget(player);
+        command1 = new QPushButton(QStringLiteral("Command1"), &window);
+        column->addWidget(command1);
+        QWidget::setTabOrder(player, command1);
+        window.show();
+        QApplication::setActiveWindow(&window);
+    }
+    QWidget *child(const char *name) const { return player->findChild<QWidget *>(name); }
+
+    QWidget window;
+    PlayerControl *player = nullptr;
+    QPushButton *command1 = nullptr;
+    RecordingBackend *backend = nullptr;
+};
+
+
+} // namespace
+
+void TestPlayerControl::statusSaysWhyAndWhatToDo_data()
+{
+    QTest::addColumn<PlayerStatus>("status");
+    QTest::addColumn<QString>("text");
+    const auto cannot = [](OpenFailure f, int code = 0) { return failed(PlaybackState::CannotOpen, f, code); };
+    QTest::newRow("host not found") << cannot(OpenFailure::HostNotFound)
+        << QString::fromUtf8("تعذّر فتح المحطة: اسم الخادم غير معروف. تحقّق من اتصالك بالإنترنت ومن عنوان المحطة في ملف الإعداد.");
+    QTest::newRow("refused") << cannot(OpenFailure::Refused)
+        << QString::fromUtf8("تعذّر فتح المحطة: الخادم رفض الاتصال. ربما توقّفت المحطة عن البث؛ حاول لاحقًا.");
+    QTest::newRow("no answer") << cannot(OpenFailure::NoAnswer)
+        << QString::fromUtf8("تعذّر فتح المحطة: الخادم لا يجيب. تحقّق من اتصالك بالإنترنت أو حاول لاحقًا.");
+    QTest::newRow("not found") << cannot(OpenFailure::NotFound)
+        << QString::fromUtf8("تعذّر فتح المحطة: المحطة غير موجودة على الخادم. ربما تغيّر عنوانها.");
+    QTest::newRow("server error") << cannot(OpenFailure::ServerError, 503)
+        << QString::fromUtf8("تعذّر فتح المحطة: خطأ في الخادم (503). حاول لاحقًا.");
+    QTest::newRow("not a stream") << cannot(OpenFailure::NotAStream)
+        << QString::fromUtf8("تعذّر فتح المحطة: ما أرسله الخادم ليس بثًّا صوتيًا. ربما تغيّر عنوان المحطة.");
+    QTest::newRow("lost, no answer") << failed(PlaybackState::Lost, OpenFailure::NoAnswer)
+        << QString::fromUtf8("انقطع البث وتعذّرت إعادة الاتصال: الخادم لا يجيب. تحقّق من اتصالك بالإنترنت أو حاول لاحقًا.");
+    QTest::newRow("lost, reason unknown") << failed(PlaybackState::Lost, OpenFailure::None)
+        << QString::fromUtf8("انقطع البث وتعذّرت إعادة الاتصال");
+    QTest::newRow("no sound device") << failed(PlaybackState::NoSoundDevice, OpenFailure::None)
+        << QString::fromUtf8("لا يوجد جهاز صوت: البث يعمل ولا يُسمع. صِل سمّاعة أو شغّل خادم الصوت، ثم شغّل المحطة من جديد.");
+}
+
+void TestPlayerControl::statusSaysWhyAndWhatToDo()
+{
+    QFETCH(PlayerStatus, status);
+    QFETCH(QString, text);
+    Recorded r;
+    emit r.backend->statusChanged(status);
+    QCOMPARE(r.player->statusText(), text);
+    QCOMPARE(withoutMarks(r.player->statusLineText()), text);
+    QCOMPARE(withoutMarks(r.child<QLabel>("statusLine")->toolTip()), text);
+    // The line shows it whole, on two lines where it needs them.
+    QCOMPARE(r.statusLine(), text);
+}
+
+void TestPlayerControl::statusNamesTheStationAndShowsTitlesAsPlainText()
+{
+    Recorded r;
+    const Station &station = *findStation(Page::Form4, 3);
+    playStation(*r.player, station, completeTable());
+    const QString caption = station.caption();
+    QCOMPARE(withoutMarks(r.player->statusLineText()), caption + QString::fromUtf8(" — جارٍ الفتح…"));
+    r.backend->publish(PlaybackState::Playing, 0, "<i>Live</i> & <a href=x>news</a>");
+    const QString playing = caption + QString::fromUtf8(" — قيد التشغيل: <i>Live</i> & <a href=x>news</a>");
+    QCOMPARE(withoutMarks(r.player->statusLineText()), playing);
+    QCOMPARE(r.statusLine(), playing);
+    QCOMPARE(r.child<QLabel>("statusLine")->textFormat(), Qt::PlainText);
+    QCOMPARE(withoutMarks(r.child<QLabel>("statusLine")->toolTip()), playing);
+    // The line reads right to left though the caption is Latin, and the caption and the title
+    // are isolated from the Arabic around them.
+    QCOMPARE(r.player->statusLineText(),
+             QString(u'\u200f') + u'\u2068' + caption + u'\u2069' + QString::fromUtf8(" — قيد التشغيل: ")
+                 + u'\u2068' + "<i>Live</i> & <a href=x>news</a>" + u'\u2069');
+    emit r.backend->statusChanged(failed(PlaybackState::CannotOpen, OpenFailure::Refused));
+    QVERIFY(withoutMarks(r.player->statusLineText()).startsWith(caption + QString::fromUtf8(" — تعذّر فتح المحطة: ")));
+    // Stopped by the user: the state alone.
+    r.player->ownStop();
+    QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("متوقف"));
+}
+
+void TestPlayerControl::firstRunLeadsToTheEndpointFile()
+{
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    const QString file = dir.filePath("lumora/endpoints.conf");
+    Recorded r;
+    playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
+    QCOMPARE(r.player->status().state, PlaybackState::NoAddress);
+    QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("لم تُعَدّ المحطات بعد: أنشئ الملف ") + file);
+    QCOMPARE(r.statusLine(), withoutMarks(r.player->statusLineText())); // the whole path is on the line
+    QVERIFY(r.player->statusLineText().endsWith(u'\u2066' + file + u'\u2069')); // "/" stays at its start
+    const QStringList tip = r.child<QLabel>("statusLine")->toolTip().split('\n');
+    QCOMPARE(tip.size(), 5);
+    QCOMPARE(tip[0], r.player->statusLineText());
+    QCOMPARE(tip[1], QString::fromUtf8("المفاتيح الناقصة: E05, Form2.Command5.account, Form2.Command5.domain"));
+    QVERIFY(tip[2].endsWith(": lumora-catalogue init"));
+    QVERIFY(tip[4].endsWith(": lumora-catalogue check")); // the file's problems are listed there
+    // The play button and the menu do not start the station played before.
+    r.child<QToolButton>("playPauseButton")->click();
+    QCOMPARE(r.backend->actions(), QStringList{"stop"});
+    QCOMPARE(contextMenuItems(r.player.get()).value(0), QString::fromUtf8("تشغيل (disabled)"));
+
+    // The file exists but lacks this station's keys.
+    QVERIFY(QDir().mkpath(dir.filePath("lumora")));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
+    QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("عنوان هذه المحطة غير مُعَدّ في الملف ") + file);
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+void TestPlayerControl::contextMenuNeverOffersTheOpposite()
+{
+    const QString play = QString::fromUtf8("تشغيل");
+    const QString pause = QString::fromUtf8("إيقاف مؤقت");
+    const QString stop = QString::fromUtf8("إيقاف");
+    const QString mute = QString::fromUtf8("كتم الصوت");
+    Recorded r;
+    QCOMPARE(contextMenuItems(r.player.get()), (QStringList{play + " (disabled)", stop, mute}));
+    r.player->setURL("http://h/live");
+    // Opening and rejoining: the first item stops, and says so.
+    QCOMPARE(contextMenuItems(r.player.get()), (QStringList{stop, mute}));
+    QCOMPARE(r.child<QToolButton>("playPauseButton")->toolTip(), stop);
+    PlayerStatus rejoining;
+    rejoining.state = PlaybackState::Reconnecting;
+    rejoining.attempt = 2;
+    emit r.backend->statusChanged(rejoining);
+    QCOMPARE(contextMenuItems(r.player.get(), stop), (QStringList{stop, mute}));
+    QCOMPARE(r.backend->calls.last(), QString("stop"));
+    QCOMPARE(r.player->status().state, PlaybackState::Stopped);
+    QCOMPARE(contextMenuItems(r.player.get(), play), (QStringList{play, stop, mute}));
+    QCOMPARE(r.backend->calls.last(), QString("open:http://h/live"));
+    r.backend->publish(PlaybackState::Playing);
+    QCOMPARE(contextMenuItems(r.player.get(), pause), (QStringList{pause, stop, mute}));
+    QCOMPARE(r.backend->calls.last(), QString("pause"));
+    r.backend->publish(PlaybackState::Paused);
+    QCOMPARE(contextMenuItems(r.player.get(), play), (QStringList{play, stop, mute}));
+    QCOMPARE(r.backend->calls.last(), QString("resume"));
+    emit r.backend->statusChanged(failed(PlaybackState::CannotOpen, OpenFailure::NoAnswer));
+    QCOMPARE(contextMenuItems(r.player.get()), (QStringList{play, stop, mute}));
+}
+
+void TestPlayerControl::everyControlIsNamedForScreenReaders()
+{
+    Recorded r;
+    struct Expected {
+        const char *object;
+        QAccessible::Role role;
+    };
+    const Expected controls[] = {
+        {"playPauseButton", QAccessible::Button}, {"stopButton", QAccessible::Button},
+        {"muteButton", QAccessible::Button},      {"volumeSlider", QAccessible::Slider},
+        {"positionBar", QAccessible::Slider},     {"playerControls", QAccessible::ToolBar},
+        {"statusLine", QAccessible::StaticText},
+    };
+    for (const Expected &e : controls) {
+        QWidget *w = r.child<QWidget>(e.object);
+        QVERIFY2(w, e.object);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+        QVERIFY2(a, e.object);
+        QVERIFY2(!a->text(QAccessible::Name).isEmpty(), e.object);
+        QCOMPARE(a->role(), e.role);
+    }
+    QAccessibleInterface *play = QAccessible::queryAccessibleInterface(r.child<QWidget>("playPauseButton"));
+    QCOMPARE(play->text(QAccessible::Name), QString::fromUtf8("تشغيل"));
+    r.player->setURL("http://h/live");
+    r.backend->publish(PlaybackState::Playing);
+    QCOMPARE(play->text(QAccessible::Name), QString::fromUtf8("إيقاف مؤقت"));
+    QCOMPARE(withoutMarks(QAccessible::queryAccessibleInterface(r.child<QWidget>("statusLine"))->text(QAccessible::Name)),
+             QString::fromUtf8("قيد التشغيل"));
+    r.child<QToolButton>("muteButton")->click();
+    QCOMPARE(QAccessible::queryAccessibleInterface(r.child<QWidget>("muteButton"))->text(QAccessible::Name),
+             QString::fromUtf8("إلغاء كتم الصوت"));
+}
+
+void TestPlayerControl::screenReaderHearsEachRealChangeOnce()
+{
+    Recorded r;
+    QWidget *line = r.child<QWidget>("statusLine");
+    QSignalSpy announced(r.player.get(), &PlayerControl::statusAnnounced);
+    r.player->setURL("http://h/live");                              // opening: 1
+    for (int percent = 0; percent <= 100; percent += 5)              // buffering: not again
+        r.backend->publish(PlaybackState::Buffering, percent);
+    for (int i = 0; i < 20; ++i)                                     // playing: once
+        r.backend->publish(PlaybackState::Playing, 0, "News");
+    r.backend->publish(PlaybackState::Playing, 0, "Music");          // a new title: once
+    emit r.backend->positionChanged(0.5);
+    r.player->resize(r.player->width() - 40, r.player->height());    // a new width: nothing
+    QApplication::processEvents();
+    QCOMPARE(announced.size(), 3);
+    QCOMPARE(withoutMarks(announced[0][0].toString()), QString::fromUtf8("جارٍ الفتح…"));
+    QCOMPARE(withoutMarks(announced[1][0].toString()), QString::fromUtf8("قيد التشغيل: News"));
+    QCOMPARE(withoutMarks(announced[2][0].toString()), QString::fromUtf8("قيد التشغيل: Music"));
+    QCOMPARE(withoutMarks(QAccessible::queryAccessibleInterface(line)->text(QAccessible::Name)),
+             QString::fromUtf8("قيد التشغيل: Music"));
+    // While the line itself shows the percentage.
+    r.backend->publish(PlaybackState::Buffering, 40);
+    QCOMPARE(r.statusLine(), QString::fromUtf8("جارٍ التخزين المؤقت 40٪"));
+    QCOMPARE(announced.size(), 4);
+    QCOMPARE(withoutMarks(announced[3][0].toString()), QString::fromUtf8("جارٍ الفتح…"));
+}
+
+void TestPlayerControl::keyboardReachesEveryControlAndLeavesInOnePress()
+{
+    PlayerPage page;
+    QVERIFY(QTest::qWaitForWindowActive(&page.window));
+    QWidget *play = page.child("playPauseButton");
+    play->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(play->hasFocus());
+    // Tab leaves the player for the first station in one press, Shift+Tab comes back.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QVERIFY(page.command1->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QVERIFY(play->hasFocus());
+    // Right to left: Left moves on to the next control, Right back.
+    QTest::keyClick(play, Qt::Key_Left);
+    QVERIFY(page.child("stopButton")->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QWidget *mute = page.child("muteButton");
+    QVERIFY(mute->hasFocus());
+    QTest::keyClick(mute, Qt::Key_Return); // Enter clicks
+    QCOMPARE(page.backend->calls.last(), QString("mute:1"));
+    QTest::keyClick(mute, Qt::Key_Space); // and so does Space
+    QCOMPARE(page.backend->calls.last(), QString("mute:0"));
+    QTest::keyClick(mute, Qt::Key_Left);
+    auto *volume = qobject_cast<QSlider *>(page.child("volumeSlider"));
+    QVERIFY(volume->hasFocus());
+    QTest::keyClick(volume, Qt::Key_Up); // the slider keeps Up and Down for its value
+    QCOMPARE(volume->value(), 51);
+    // The disabled position bar is passed over: Left goes round to the first control.
+    QTest::keyClick(volume, Qt::Key_Left);
+    QVERIFY(play->hasFocus());
+    QTest::keyClick(play, Qt::Key_Right);
+    QVERIFY(volume->hasFocus());
+    // The row remembers where it was left: Tab away and back lands on the volume.
+    QTest::keyClick(volume, Qt::Key_Tab);
+    QVERIFY(page.command1->hasFocus());
+    QTest::keyClick(page.command1, Qt::Key_Backtab);
+    QVERIFY(volume->hasFocus());
+    // Enter on the play button plays.
+    QTest::keyClick(volume, Qt::Key_Right);
+    page.player->setURL("http://h/live");
+    page.backend->publish(PlaybackState::Playing);
+    QTest::keyClick(play, Qt::Key_Enter);
+    QCOMPARE(page.backend->calls.last(), QString("pause"));
+}
+
+void TestPlayerControl::readableInEveryState()
+{
+    PlayerPage page;
+    QVERIFY(QTest::qWaitForWindowActive(&page.window));
+    // The page's own olive background behind the player.
+    QPalette olive = page.window.palette();
+    olive.setColor(QPalette::Window, QColor(0x3a3420));
+    page.window.setPalette(olive);
+    page.window.setAutoFillBackground(true);
+    playStation(*page.player, *findStation(Page::Form2, 3), completeTable());
+
+    const auto areaOf = [&](const char *name) {
+        QWidget *w = page.child(name);
+        return QRect(w->mapTo(page.player, QPoint(0, 0)), w->size());
+    };
+    QList<PlayerStatus> states;
+    for (PlaybackState s : {PlaybackState::Opening, PlaybackState::Buffering, PlaybackState::Playing,
+                            PlaybackState::Paused, PlaybackState::Stopped, PlaybackState::Ended,
+                            PlaybackState::Reconnecting, PlaybackState::NoSoundDevice})
+        states << failed(s, OpenFailure::None);
+    states << failed(PlaybackState::CannotOpen, OpenFailure::NoAnswer)
+           << failed(PlaybackState::Lost, OpenFailure::Refused);
+    double lowestText = 100, lowestIcon = 100;
+    for (const PlayerStatus &s : states) {
+        emit page.backend->statusChanged(s);
+        const QImage picture = page.player->grab().toImage();
+        const AreaContrast text = measureContrast(picture, areaOf("statusLine"));
+        lowestText = qMin(lowestText, text.ratio);
+        QVERIFY2(text.ratio >= 4.5, qPrintable(QString("%1: status text %2:1").arg(playbackStateName(s.state)).arg(text.ratio)));
+        for (const char *button : {"playPauseButton", "stopButton", "muteButton"}) {
+            const AreaContrast icon = measureContrast(picture, areaOf(button));
+            QVERIFY2(icon.ratio >= 3.0, qPrintable(QString("%1: %2 %3:1").arg(playbackStateName(s.state), button).arg(icon.ratio)));
+            lowestIcon = qMin(lowestIcon, icon.ratio);
+        }
+        const AreaContrast volume = measureContrast(picture, areaOf("volumeSlider"));
+        QVERIFY2(volume.ratio >= 3.0, qPrintable(QString("volume %1:1").arg(volume.ratio)));
+    }
+
+    // The focus ring: the button's border differs from the panel by at least 3:1.
+    QWidget *stop = page.child("stopButton");
+    const QRect area = areaOf("stopButton");
+    const QImage before = page.player->grab().toImage();
+    stop->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(stop->hasFocus());
+    const QImage focused = page.player->grab().toImage();
+    const QRgb panel = before.pixel(area.left() + 1, area.top() + area.height() / 2);
+    const QRgb ring = focused.pixel(area.left() + 1, area.top() + area.height() / 2);
+    QVERIFY2(contrastRatio(panel, ring) >= 3.0, qPrintable(QString("focus ring %1:1").arg(contrastRatio(panel, ring))));
+    qInfo("lowest contrast over %d states: status text %.2f:1, icons %.2f:1; focus ring %.2f:1",
+          int(states.size()), lowestText, lowestIcon, contrastRatio(panel, ring));
 }
 
 QTEST_MAIN(TestPlayerControl)

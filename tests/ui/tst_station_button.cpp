@@ -4,11 +4,13 @@
 #include "page_window.h"
 #include "station.h"
 #include "station_button.h"
+#include "../player/contrast.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QStyleOptionButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -77,6 +79,7 @@ private slots:
     void latinFirstCaptionReadsRightToLeft();
     void noCaptionIsCutOnAnyPage();
     void clickIsAClick();
+    void focusIsSeenAndEnterClicks();
 };
 
 void StationButtons::longCaptionWrapsOntoTwoLines()
@@ -113,6 +116,7 @@ void StationButtons::shortCaptionStaysOnOneLine()
     StationButton b(QStringLiteral("نايل اف ام"));
     b.resize(1215 / 15, 615 / 15);
     b.setLayoutDirection(Qt::RightToLeft);
+    b.setFocusPolicy(Qt::NoFocus); // the caption alone, without the focus ring
     b.show();
     QVERIFY(QTest::qWaitForWindowExposed(&b));
     const auto caption = b.captionLayout();
@@ -183,6 +187,36 @@ void StationButtons::clickIsAClick()
     connect(&b, &QPushButton::clicked, [&] { ++clicks; });
     QTest::mouseClick(&b, Qt::LeftButton);
     QCOMPARE(clicks, 1);
+}
+
+void StationButtons::focusIsSeenAndEnterClicks()
+{
+    QWidget page;
+    page.setLayoutDirection(Qt::RightToLeft);
+    StationButton first(QStringLiteral("راديو مصر"), &page);
+    StationButton second(QStringLiteral("نجوم اف ام"), &page);
+    first.setGeometry(10, 10, 81, 41);
+    second.setGeometry(100, 10, 81, 41);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowActive(&page));
+    second.setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(second.hasFocus());
+    const QImage unfocused = first.grab().toImage();
+    first.setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(first.hasFocus());
+    const QImage focused = first.grab().toImage();
+    // Along the top of the button, where the ring runs, it stands out from the face by 3:1.
+    double ring = 1;
+    for (int y = 1; y < 6; ++y)
+        ring = qMax(ring, test::contrastRatio(unfocused.pixel(first.width() / 2, y),
+                                              focused.pixel(first.width() / 2, y)));
+    QVERIFY2(ring >= 3.0, qPrintable(QString::number(ring)));
+
+    QSignalSpy clicked(&first, &QPushButton::clicked);
+    QTest::keyClick(&first, Qt::Key_Return);
+    QTest::keyClick(&first, Qt::Key_Enter);
+    QTest::keyClick(&first, Qt::Key_Space);
+    QCOMPARE(clicked.size(), 3);
 }
 
 QTEST_MAIN(StationButtons)

@@ -9,7 +9,7 @@
 
 namespace lumora::art {
 
-QImage drawBanner(const QString &title, QSize size)
+QImage drawBanner(const QString &title, QSize size, qreal scale)
 {
     QImage image(size, QImage::Format_RGB32);
     QPainter p(&image);
@@ -31,7 +31,7 @@ QImage drawBanner(const QString &title, QSize size)
     text.translate(size.width() - rightMargin - ink.right(),
                    (size.height() - ink.height()) / 2 - ink.top());
 
-    p.setPen(QPen(Qt::white, 3.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(Qt::white, 3.2 * scale, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     p.drawPath(text);
     p.setPen(Qt::NoPen);

@@ -1,6 +1,7 @@
 // lumora-art OUTPUT_DIR
 // Draws the window icon (lumora.ico, lumora.png) and the banner of every station page
-// (banners/Form2.jpg .. banners/Form18.jpg) into OUTPUT_DIR.
+// (banners/Form2.jpg .. banners/Form18.jpg) into OUTPUT_DIR, and each picture again at twice
+// the size for screens of a device pixel ratio above 1 (lumora@2x.png, banners/Form2@2x.jpg..).
 // lumora-art --icons ICON_DIR
 // Draws the desktop icon for the icon theme: ICON_DIR/hicolor/NxN/apps/org.lumora.Lumora.png
 // at every size of kThemeSizes and ICON_DIR/hicolor/scalable/apps/org.lumora.Lumora.svg.
@@ -93,12 +94,19 @@ int main(int argc, char **argv)
     bool ok = writeFile(out.filePath(QStringLiteral("lumora.ico")), art::icoFile(icon));
     ok = writeFile(out.filePath(QStringLiteral("lumora.png")), pngBytes(art::maskedImage(icon)))
         && ok;
+    ok = writeFile(out.filePath(QStringLiteral("lumora@2x.png")),
+                   pngBytes(art::drawIcon(2 * art::kIconSize)))
+        && ok;
 
     for (const PageEntry &entry : PageDirectory::entries()) {
         const QSize size = entry.page == Page::Form2 ? QSize(463, 80) : QSize(461, 81);
         const QImage banner = art::drawBanner(entry.title(), size);
         const QString name = QStringLiteral("banners/%1.jpg").arg(pageName(entry.page));
         ok = writeFile(out.filePath(name), art::bannerJpeg(banner, kLargestBanner)) && ok;
+        // Drawn afresh at 2x, not scaled up: sharp letters on HiDPI screens.
+        const QImage sharp = art::drawBanner(entry.title(), size * 2, 2.0);
+        const QString sharpName = QStringLiteral("banners/%1@2x.jpg").arg(pageName(entry.page));
+        ok = writeFile(out.filePath(sharpName), art::bannerJpeg(sharp, 4 * kLargestBanner)) && ok;
     }
     return ok ? 0 : 1;
 }

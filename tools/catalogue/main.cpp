@@ -10,6 +10,9 @@
 #include "station_probe.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -28,6 +31,11 @@ const char kHelp[] =
     "  list      one line per station, tab-separated:\n"
     "            page, button, caption, address, missing keys\n"
     "            (address is empty when keys are missing)\n"
+    "  init      write that template to the user's configuration file,\n"
+    "            $XDG_CONFIG_HOME/lumora/endpoints.conf (default\n"
+    "            ~/.config/lumora/endpoints.conf, or FILE with --config),\n"
+    "            creating its folder; an existing file is never overwritten;\n"
+    "            prints the file's path\n"
     "  template  print a complete endpoints.conf with every key empty and\n"
     "            a comment naming the stations each key serves\n"
     "  check     report every problem of the configuration and count the\n"
@@ -222,6 +230,44 @@ int writeTemplate(QTextStream &out)
     return 0;
 }
 
+// Writes the template to path, which must not exist yet: the file is created exclusively, so
+// a file that appears meanwhile is not overwritten either.
+int init(QTextStream &out, const QString &path)
+{
+    if (QFileInfo::exists(path)) {
+        std::fprintf(stderr,
+                     "lumora-catalogue: %s exists already; it is left as it is. Edit it, or "
+                     "move it away and run init again.\n",
+                     qPrintable(QDir::toNativeSeparators(path)));
+        out << path << '\n';
+        return 1;
+    }
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "lumora-catalogue: cannot create the folder %s\n", qPrintable(folder));
+        return 1;
+    }
+    QString text;
+    QTextStream templateText(&text);
+    writeTemplate(templateText);
+    templateText.flush();
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        std::fprintf(stderr, "lumora-catalogue: cannot create %s: %s\n", qPrintable(path),
+                     qPrintable(file.errorString()));
+        return 1;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        std::fprintf(stderr, "lumora-catalogue: cannot write %s: %s\n", qPrintable(path),
+                     qPrintable(file.errorString()));
+        file.remove();
+        return 1;
+    }
+    out << path << '\n';
+    return 0;
+}
+
 int check(QTextStream &out, const EndpointTable &table, const QList<ConfigMessage> &messages,
           const QString &used)
 {
@@ -294,6 +340,8 @@ int main(int argc, char **argv)
     }
     if (o.command == u"template")
         return writeTemplate(out);
+    if (o.command == u"init")
+        return init(out, o.config.isEmpty() ? EndpointTable::userFile() : o.config);
 
     QList<ConfigMessage> messages;
     QString used;
