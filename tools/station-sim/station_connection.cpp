@@ -280,7 +280,7 @@ StationConnection::Reply StationConnection::answer(Route route, const ServedStat
     if (fault == Fault::TenBytes)
         return tenBytes(*s);
     if (fault == Fault::HugeChunk || fault == Fault::HugeChunkText)
-        return hugeChunk(*s, fault == Fault::HugeChunk ? "audio/mpeg" : "text/html");
+        return hugeChunk(*s, fault == Fault::HugeChunkText);
     if (fault == Fault::SparseOgg
         && (route == Route::HttpStream || (route == Route::Station && isStreamAnswer(s->answer))))
         return sparseOgg(*s);
@@ -396,15 +396,14 @@ StationConnection::Reply StationConnection::tenBytes(const ServedStation &s)
     return r;
 }
 
-StationConnection::Reply StationConnection::hugeChunk(const ServedStation &s, const QByteArray &type)
+StationConnection::Reply StationConnection::hugeChunk(const ServedStation &s, bool page)
 {
-    // A chunked body whose first chunk claims nearly 2^63 bytes; some bytes follow, then close.
-    const QByteArray bytes = type == "audio/mpeg"
-        ? ToneEncoder(ToneEncoder::Format::Mp3, s.toneHz()).encode(1000)
-        : m3uOf(s).body;
+    // A chunked body whose first chunk claims nearly 2^63 bytes; some bytes follow (audio, or
+    // for a page a playlist), then close.
+    const QByteArray bytes = page ? m3uOf(s).body : ToneEncoder(ToneEncoder::Format::Mp3, s.toneHz()).encode(1000);
     Reply r;
     r.status = 200;
-    r.head = statusLine("HTTP/1.1", 200, "OK") + "Content-Type: " + type + "\r\n"
+    r.head = statusLine("HTTP/1.1", 200, "OK") + "Content-Type: " + (page ? "text/html" : "audio/mpeg") + "\r\n"
              "Transfer-Encoding: chunked\r\nServer: lumora-station-sim\r\nConnection: close\r\n\r\n";
     r.body = kHugeChunkSize + QByteArray("\r\n") + bytes;
     return r;

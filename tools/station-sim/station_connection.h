@@ -47,7 +47,7 @@ private:
     Reply httpStream(const ServedStation &s);
     Reply icyServer(const ServedStation &s);
     Reply tenBytes(const ServedStation &s);
-    Reply hugeChunk(const ServedStation &s, const QByteArray &type);
+    Reply hugeChunk(const ServedStation &s, bool page);
     Reply badLength(const ServedStation &s, const QByteArray &length);
     Reply sparseOgg(const ServedStation &s);
     Reply mmsh(const ServedStation &s, bool pcm);
