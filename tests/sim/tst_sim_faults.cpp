@@ -537,7 +537,7 @@ void TestSimFaults::hostileTitles()
     QCOMPARE(a.header("icy-br"), QByteArray("32"));
     const IcyParts parts = splitIcy(a.body, 400);
     // A new title every 100 ms: 2 s of burst and about 1.5 s in real time.
-    QVERIFY2(parts.blocks.size() >= 28 && parts.blocks.size() <= 40, QByteArray::number(parts.blocks.size()));
+    QVERIFY2(parts.blocks.size() >= 28 && parts.blocks.size() <= 45, QByteArray::number(parts.blocks.size()));
     QSet<QByteArray> seen;
     for (int n = 0; n < parts.blocks.size(); ++n) {
         QVERIFY(parts.blocks[n].size() <= 255 * 16);
@@ -762,7 +762,8 @@ void TestSimFaults::commandLineNewFaultsAndSettings()
     const RawAnswer ten = exchange(ports[6], getRequest("/"));
     QVERIFY(ten.closedByServer);
     QCOMPARE(ten.body.size(), 10);
-    QVERIFY(!exchange(ports[4], kMmstHello, 1000).closedByServer);
+    const RawAnswer silent = exchange(ports[4], kMmstHello, 1000);
+    QVERIFY(silent.connected && !silent.closedByServer);
     const RawAnswer play = exchange(ports[4], getRequest("/live_radioparty_stream_lumora_test_party-encoder",
                                                         {"Pragma: xPlayStrm=1"}), 1000, 64 * 1024);
     QVERIFY2(play.body.size() >= 64 * 1024, QByteArray::number(play.body.size()));
