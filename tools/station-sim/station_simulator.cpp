@@ -87,6 +87,7 @@ bool StationSimulator::start(QString *error)
         }
     }
     m_running = true;
+    m_requested.clear(); // second-differs counts per run
     prepareFiles();
     applyRefusals();
     qCInfo(lcStationSim).noquote() << "serving" << m_served.size() << "addresses on"

@@ -104,7 +104,7 @@ public:
     QByteArray mediaFile(const ServedStation &s);
     void record(const RequestRecord &r);
     // second-differs: true the first time this target is asked for on this port, false after
-    // (until clearFaults).
+    // (until clearFaults, or the next start).
     bool firstRequest(quint16 port, const QByteArray &target);
     // mmst-silent on the port or on a station of it: connections that speak no HTTP are
     // accepted and never answered rather than closed.
