@@ -4,8 +4,12 @@
 #include "sim_fixture.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -62,6 +66,93 @@ PosixRead readUntilClosed(quint16 port, const QByteArray &request, int waitMs)
     return r;
 }
 
+// The entries of an M3U body (the lines that are not comments).
+QList<QByteArray> m3uEntries(const QByteArray &body)
+{
+    QList<QByteArray> entries;
+    for (const QByteArray &line : body.split('\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith('#'))
+            entries.append(line.trimmed());
+    return entries;
+}
+
+// Splits an ICY body with the given metaint into its audio and its metadata blocks.
+struct IcyParts {
+    QByteArray audio;
+    QList<QByteArray> blocks; // each without its length byte, zero padding included
+};
+
+IcyParts splitIcy(const QByteArray &body, int metaint)
+{
+    IcyParts p;
+    qsizetype pos = 0;
+    while (pos + metaint < body.size()) {
+        p.audio += body.mid(pos, metaint);
+        pos += metaint;
+        const int length = quint8(body[pos]) * 16;
+        if (pos + 1 + length > body.size())
+            break;
+        p.blocks.append(body.mid(pos + 1, length));
+        pos += 1 + length;
+    }
+    return p;
+}
+
+// "StreamTitle='x';" padded with zeros -> x
+QByteArray streamTitle(const QByteArray &block)
+{
+    const QByteArray text = block.left(block.indexOf('\0') < 0 ? block.size() : block.indexOf('\0'));
+    if (!text.startsWith("StreamTitle='") || !text.endsWith("';"))
+        return {};
+    return text.mid(13, text.size() - 15);
+}
+
+// One Ogg page as it arrived.
+struct OggPage {
+    qint64 arrivedMs;
+    qint64 granule;
+    quint8 flags;
+    QByteArray data; // the whole page
+};
+
+// Reads an Ogg stream for waitMs and cuts it into pages, noting when each page's last byte came.
+QList<OggPage> readOggPages(quint16 port, const QByteArray &request, int waitMs, QByteArray *head)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray raw;
+    QList<OggPage> pages;
+    qsizetype bodyStart = -1, pos = 0;
+    bool sent = false;
+    while (clock.elapsed() < waitMs && socket.state() != QAbstractSocket::UnconnectedState) {
+        QTest::qWait(5);
+        if (!sent && socket.state() == QAbstractSocket::ConnectedState)
+            sent = socket.write(request) > 0;
+        raw += socket.readAll();
+        if (bodyStart < 0 && (bodyStart = raw.indexOf("\r\n\r\n")) >= 0) {
+            bodyStart += 4;
+            pos = bodyStart;
+        }
+        while (bodyStart >= 0 && pos + 27 <= raw.size()) {
+            const int segments = quint8(raw[pos + 26]);
+            if (pos + 27 + segments > raw.size())
+                break;
+            qsizetype size = 27 + segments;
+            for (int i = 0; i < segments; ++i)
+                size += quint8(raw[pos + 27 + i]);
+            if (pos + size > raw.size())
+                break;
+            pages.append({clock.elapsed(), qFromLittleEndian<qint64>(raw.constData() + pos + 6),
+                          quint8(raw[pos + 5]), raw.mid(pos, size)});
+            pos += size;
+        }
+    }
+    *head = raw.left(bodyStart);
+    return pages;
+}
+
 } // namespace
 
 class TestSimFaults : public QObject {
@@ -80,7 +171,18 @@ private slots:
     void selfReferencingPlaylist();
     void hugePlaylist();
     void junkLabelledAudioMpeg();
+    void secondRequestRedirectsToAFile();
+    void redirectsAndPlaylistEntriesToLocalSchemes();
+    void tenBytesThenClose();
+    void cp1256Titles();
+    void hostileTitles();
+    void hugeChunkAndBrokenLengths();
+    void sparseOggPages();
+    void mmstSilentKeepsMmshWorking();
+    void burstOfSixtyFourKilobytes();
     void commandLineFaults();
+    void commandLineNewFaultsAndSettings();
+    void manPageListsEveryFault();
 
 private:
     const ServedStation *station(Page page, int number) const
@@ -268,6 +370,313 @@ void TestSimFaults::junkLabelledAudioMpeg()
     QCOMPARE(mp3FrameRun(a.body), 0);
 }
 
+namespace {
+
+// The first <ref href> of an ASX body.
+QByteArray asxRef(const QByteArray &body)
+{
+    static const QRegularExpression re(QStringLiteral("<ref href=\"([^\"]+)\""),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re.match(QString::fromUtf8(body)).captured(1).toUtf8();
+}
+
+QByteArray targetOf(const QByteArray &address)
+{
+    const auto parts = splitAddress(QString::fromUtf8(address));
+    return parts ? parts->rest.toUtf8() : QByteArray();
+}
+
+bool hasArabic(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x0600 && c.unicode() <= 0x06FF; });
+}
+
+// What an MMS over TCP client sends first: a binary command, no HTTP request line.
+const QByteArray kMmstHello = QByteArray::fromHex("01000000cefa0bb0200000004d4d5320");
+
+} // namespace
+
+void TestSimFaults::secondRequestRedirectsToAFile()
+{
+    const ServedStation *s = station(Page::Form2, 1); // live MP3 stream
+    QCOMPARE(exchange(s->port, getRequest(s->target), 300, 100).status(), 200); // before the fault: not counted
+    m_sim->setFault(s->address, Fault::SecondDiffers);
+    const RawAnswer first = exchange(s->port, getRequest(s->target), 300, 100);
+    QCOMPARE(first.statusLine, QByteArray("HTTP/1.0 200 OK"));
+    QCOMPARE(first.header("Content-Type"), QByteArray("audio/mpeg"));
+    for (int i = 0; i < 2; ++i) {
+        const RawAnswer again = exchange(s->port, getRequest(s->target));
+        QCOMPARE(again.statusLine, QByteArray("HTTP/1.1 302 Found"));
+        QCOMPARE(again.header("Location"), QByteArray("file:///etc/passwd"));
+    }
+    const ServedStation *other = station(Page::Form2, 4);
+    QCOMPARE(exchange(other->port, getRequest(other->target), 300, 100).status(), 200);
+
+    // A playlist station: the playlist and the stream it names each answer right once.
+    const ServedStation *asx = station(Page::Form2, 6);
+    m_sim->setFault(asx->address, Fault::SecondDiffers);
+    const RawAnswer list = exchange(asx->port, getRequest(asx->target));
+    QCOMPARE(list.status(), 200);
+    const QByteArray stream = targetOf(asxRef(list.body));
+    QVERIFY(!stream.isEmpty());
+    QCOMPARE(exchange(asx->port, getRequest(stream), 300, 100).status(), 200);
+    QCOMPARE(exchange(asx->port, getRequest(stream)).header("Location"), QByteArray("file:///etc/passwd"));
+    QCOMPARE(exchange(asx->port, getRequest(asx->target)).header("Location"), QByteArray("file:///etc/passwd"));
+
+    // Cleared and set again: a new first answer.
+    m_sim->clearFaults();
+    QCOMPARE(exchange(s->port, getRequest(s->target), 300, 100).status(), 200);
+    m_sim->setFault(s->address, Fault::SecondDiffers);
+    QCOMPARE(exchange(s->port, getRequest(s->target), 300, 100).status(), 200);
+    QCOMPARE(exchange(s->port, getRequest(s->target)).status(), 302);
+}
+
+void TestSimFaults::redirectsAndPlaylistEntriesToLocalSchemes()
+{
+    const ServedStation *asx = station(Page::Form2, 6);
+    const QByteArray stream = targetOf(asxRef(exchange(asx->port, getRequest(asx->target)).body));
+    QCOMPARE(m_sim->localRedirectTarget(), QStringLiteral("file:///etc/passwd"));
+    const auto restore = qScopeGuard([this] { m_sim->setLocalRedirectTarget(QStringLiteral("file:///etc/passwd")); });
+    m_sim->setFault(asx->address, Fault::RedirectLocal);
+    for (const char *local : {"file:///etc/passwd", "v4l2:///dev/video0", "udp://@:5004"}) {
+        m_sim->setLocalRedirectTarget(QString::fromLatin1(local));
+        for (const QByteArray &target : {asx->target, asx->target, stream}) { // every request
+            const RawAnswer a = exchange(asx->port, getRequest(target));
+            QCOMPARE(a.statusLine, QByteArray("HTTP/1.1 302 Found"));
+            QCOMPARE(a.header("Location"), QByteArray(local));
+        }
+    }
+
+    // local-playlist: three local entries, then the stream that plays the station's tone.
+    const QList<QByteArray> local{"file:///etc/passwd", "v4l2:///dev/video0", "udp://@:5004"};
+    m_sim->setFault(asx->address, Fault::LocalPlaylist);
+    const RawAnswer a = exchange(asx->port, getRequest(asx->target));
+    QCOMPARE(a.status(), 200);
+    QCOMPARE(a.header("Content-Type"), QByteArray("audio/x-mpegurl"));
+    QList<QByteArray> entries = m3uEntries(a.body);
+    QCOMPARE(entries.size(), 4);
+    QCOMPARE(entries.mid(0, 3), local);
+    QCOMPARE(targetOf(entries[3]), stream); // what the station's own playlist names
+    const ServedStation *mount = station(Page::Form2, 4); // a stream station
+    m_sim->setFault(mount->address, Fault::LocalPlaylist);
+    entries = m3uEntries(exchange(mount->port, getRequest(mount->target)).body);
+    QCOMPARE(entries.mid(0, 3), local);
+    const RawAnswer last = exchange(mount->port, getRequest(targetOf(entries.value(3))), 1000, 8000);
+    QCOMPARE(last.header("Content-Type"), QByteArray("audio/mpeg"));
+    QVERIFY(mp3FrameRun(last.body) > 4000);
+    QCOMPARE(m_sim->requestLog().last().station, mount->label());
+}
+
+void TestSimFaults::tenBytesThenClose()
+{
+    const ServedStation *s = station(Page::Form2, 8); // SHOUTcast server
+    m_sim->setFault(s->address, Fault::TenBytes);
+    m_sim->clearRequestLog();
+    const QDateTime from = QDateTime::currentDateTimeUtc();
+    constexpr int kConnections = 12;
+    for (int i = 0; i < kConnections; ++i) {
+        const RawAnswer a = exchange(s->port, getRequest(s->target, {"Icy-MetaData: 1"}));
+        QVERIFY(a.closedByServer);
+        QCOMPARE(a.statusLine, QByteArray("ICY 200 OK"));
+        QCOMPARE(a.header("content-type"), QByteArray("audio/mpeg"));
+        QCOMPARE(a.header("icy-name"), s->caption.toUtf8());
+        QCOMPARE(a.body.size(), 10);
+        QCOMPARE(quint8(a.body[0]), quint8(0xFF)); // the start of an MP3 frame
+    }
+    const QDateTime to = QDateTime::currentDateTimeUtc();
+    const QList<RequestRecord> log = m_sim->requestLog();
+    QCOMPARE(std::count_if(log.begin(), log.end(), [&](const RequestRecord &r) {
+                 return r.station == s->label() && r.fault == QStringLiteral("ten-bytes") && r.time >= from
+                     && r.time <= to;
+             }),
+             kConnections);
+}
+
+void TestSimFaults::cp1256Titles()
+{
+    m_sim->setBurstMs(3000); // one metadata interval at once
+    const auto restore = qScopeGuard([this] { m_sim->setBurstMs(2000); });
+    const ServedStation *icy = station(Page::Form2, 8); // SHOUTcast server
+    QVERIFY(hasArabic(icy->caption));
+    // A playlist station with an Arabic caption: its stream carries the title as well.
+    const ServedStation *listed = nullptr;
+    for (const ServedStation &st : m_sim->served())
+        if (st.answer == Answer::AsxTidy && !st.stations.isEmpty() && hasArabic(st.caption)) {
+            listed = &st;
+            break;
+        }
+    QVERIFY(listed);
+    m_sim->setFault(icy->address, Fault::Cp1256Title);
+    m_sim->setFault(listed->address, Fault::Cp1256Title);
+    const QByteArray listedStream = targetOf(asxRef(exchange(listed->port, getRequest(listed->target)).body));
+
+    for (const auto &[s, target] : {std::pair{icy, icy->target}, std::pair{listed, listedStream}}) {
+        const RawAnswer a = exchange(s->port, getRequest(target, {"Icy-MetaData: 1"}), 3000, 8192 + 1024);
+        QCOMPARE(a.header("icy-metaint"), QByteArray("8192"));
+        const IcyParts parts = splitIcy(a.body, 8192);
+        QVERIFY(!parts.blocks.isEmpty());
+        const QByteArray title = streamTitle(parts.blocks[0]);
+        QCOMPARE(a.header("icy-name"), title);
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString asUtf8 = utf8(title);
+        QVERIFY2(utf8.hasError() && asUtf8.contains(QChar::ReplacementCharacter), title); // not UTF-8
+        QStringDecoder cp1256("windows-1256");
+        QCOMPARE(QString(cp1256(title)), s->caption);
+        QCOMPARE(StationSimulator::cp1256Title(*s), s->caption);
+        QVERIFY(mp3FrameRun(parts.audio) > parts.audio.size() - 1500);
+    }
+}
+
+void TestSimFaults::hostileTitles()
+{
+    const ServedStation *s = station(Page::Form2, 4); // Icecast-style mount
+    m_sim->setFault(s->address, Fault::HostileTitle);
+    const RawAnswer a = exchange(s->port, getRequest(s->target, {"Icy-MetaData: 1"}), 1500);
+    QCOMPARE(a.statusLine, QByteArray("HTTP/1.0 200 OK"));
+    QCOMPARE(a.header("icy-metaint"), QByteArray("400")); // 100 ms of 32 kbit/s
+    QCOMPARE(a.header("icy-br"), QByteArray("32"));
+    const IcyParts parts = splitIcy(a.body, 400);
+    // A new title every 100 ms: 2 s of burst and about 1.5 s in real time.
+    QVERIFY2(parts.blocks.size() >= 28 && parts.blocks.size() <= 45, QByteArray::number(parts.blocks.size()));
+    QSet<QByteArray> seen;
+    for (int n = 0; n < parts.blocks.size(); ++n) {
+        QVERIFY(parts.blocks[n].size() <= 255 * 16);
+        const QByteArray title = streamTitle(parts.blocks[n]);
+        QCOMPARE(title.size(), 4000);
+        QVERIFY(title.startsWith("<img src=\"/dev/zero\"><a href=\"x\">link</a>\u202E\x01\x07\x1b"));
+        QCOMPARE(QString::fromUtf8(title), StationSimulator::hostileTitle(n));
+        seen.insert(title);
+    }
+    QCOMPARE(seen.size(), parts.blocks.size()); // every update differs
+    QVERIFY(mp3FrameRun(parts.audio) > parts.audio.size() - 1500);
+}
+
+void TestSimFaults::hugeChunkAndBrokenLengths()
+{
+    const ServedStation *s = station(Page::Form2, 1);
+    const ServedStation *script = nullptr;
+    for (const ServedStation &st : m_sim->served())
+        if (st.answer == Answer::ScriptM3u && !st.stations.isEmpty())
+            script = &st;
+    QVERIFY(script);
+    m_sim->setFault(s->address, Fault::HugeChunk);
+    m_sim->setFault(script->address, Fault::HugeChunkText);
+    for (const auto &[st, type] : {std::pair{s, QByteArray("audio/mpeg")}, std::pair{script, QByteArray("text/html")}}) {
+        const RawAnswer a = exchange(st->port, getRequest(st->target), 3000);
+        QVERIFY(a.closedByServer);
+        QCOMPARE(a.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(a.header("Transfer-Encoding"), QByteArray("chunked"));
+        QCOMPARE(a.header("Content-Type"), type);
+        QVERIFY(a.header("Content-Length").isEmpty());
+        QVERIFY(a.body.startsWith("7ffffffffffffff0\r\n"));
+        const QByteArray rest = a.body.mid(18);
+        if (type == "audio/mpeg")
+            QVERIFY(rest.size() > 1000 && mp3FrameRun(rest) > rest.size() - 1500);
+        else
+            QVERIFY(rest.startsWith("#EXTM3U\n"));
+    }
+
+    const ServedStation *m3u = station(Page::Form16, 20);
+    for (const auto &[fault, length] : {std::pair{Fault::NegativeLength, QByteArray("-5")},
+                                        std::pair{Fault::HugeLength, QByteArray("99999999999999999999")}}) {
+        m_sim->setFault(m3u->address, fault);
+        const RawAnswer a = exchange(m3u->port, getRequest(m3u->target), 3000);
+        QVERIFY(a.closedByServer);
+        QCOMPARE(a.status(), 200);
+        QCOMPARE(a.header("Content-Type"), QByteArray("audio/x-mpegurl"));
+        QCOMPARE(a.header("Content-Length"), length);
+        const QList<QByteArray> entries = m3uEntries(a.body);
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(exchange(m3u->port, getRequest(targetOf(entries[0])), 500, 100).status(), 200);
+    }
+}
+
+void TestSimFaults::sparseOggPages()
+{
+    const ServedStation *s = station(Page::Form2, 4);
+    m_sim->setFault(s->address, Fault::SparseOgg);
+    QCOMPARE(m_sim->sparsePageMs(), 4000);
+    constexpr int kPageMs = 1500;
+    m_sim->setSparsePageMs(kPageMs);
+    const auto restore = qScopeGuard([this] { m_sim->setSparsePageMs(4000); });
+    QByteArray head;
+    const QList<OggPage> pages = readOggPages(s->port, getRequest(s->target), 2 * kPageMs + 1200, &head);
+    QVERIFY(head.startsWith("HTTP/1.0 200 OK\r\n"));
+    QVERIFY(head.contains("\r\nContent-Type: audio/ogg\r\n"));
+    QVERIFY(pages.size() >= 2);
+    // Header pages at once: identification (first page of the stream), then comment and setup.
+    QCOMPARE(pages[0].flags & 0x02, 0x02);
+    QCOMPARE(pages[0].data.mid(28, 7), QByteArray("\x01vorbis"));
+    QVERIFY(pages[1].data.contains("\x05vorbis"));
+    QList<OggPage> audio;
+    for (const OggPage &p : pages) {
+        QVERIFY(p.data.startsWith("OggS"));
+        if (p.granule == 0)
+            QVERIFY2(p.arrivedMs < 1000, QByteArray::number(p.arrivedMs));
+        else
+            audio.append(p);
+    }
+    // Then one page per interval, each with about that much audio (22050 samples a second).
+    QCOMPARE(audio.size(), 2);
+    qint64 granule = 0;
+    for (int i = 0; i < audio.size(); ++i) {
+        QVERIFY2(audio[i].arrivedMs >= (i + 1) * kPageMs - 150, QByteArray::number(audio[i].arrivedMs));
+        const qint64 samples = audio[i].granule - granule;
+        QVERIFY2(samples > kPageMs * 22050 / 1000 * 8 / 10 && samples <= kPageMs * 22050 / 1000 + 2048,
+                 QByteArray::number(samples));
+        granule = audio[i].granule;
+    }
+}
+
+void TestSimFaults::mmstSilentKeepsMmshWorking()
+{
+    const ServedStation *s = station(Page::Form2, 5); // MMSH
+    QCOMPARE(s->scheme, Scheme::Mms);
+    // As a port does by default: a connection that speaks no HTTP is closed at once.
+    RawAnswer a = exchange(s->port, kMmstHello, 1500);
+    QVERIFY(a.closedByServer);
+    QVERIFY(a.raw.isEmpty());
+    QCOMPARE(m_sim->requestLog().last().method, QByteArray("-"));
+
+    const QByteArray describe = getRequest(s->target, {"Pragma: no-cache,rate=1.000000,request-context=1"});
+    for (const bool byPort : {false, true}) {
+        m_sim->clearFaults();
+        if (byPort)
+            m_sim->setPortFault(s->port, Fault::MmstSilent);
+        else
+            m_sim->setFault(s->address, Fault::MmstSilent);
+        a = exchange(s->port, kMmstHello, 1500);
+        QVERIFY(a.connected);
+        QVERIFY(!a.closedByServer); // accepted, never answered
+        QVERIFY(a.raw.isEmpty());
+        QCOMPARE(m_sim->requestLog().last().method, QByteArray("-"));
+        QCOMPARE(m_sim->requestLog().last().fault, QStringLiteral("mmst-silent"));
+        // MMSH on the same port still answers.
+        const RawAnswer d = exchange(s->port, describe);
+        QCOMPARE(d.status(), 200);
+        QCOMPARE(d.header("Content-Type"), QByteArray("application/vnd.ms.wms-hdr.asfv1"));
+        QCOMPARE(d.body.left(2), QByteArray("$H"));
+    }
+}
+
+void TestSimFaults::burstOfSixtyFourKilobytes()
+{
+    m_sim->setBurstMs(20000);
+    const auto restore = qScopeGuard([this] { m_sim->setBurstMs(2000); });
+    constexpr qsizetype kBurst = 64 * 1024;
+    const ServedStation *mp3 = station(Page::Form2, 1);
+    const RawAnswer a = exchange(mp3->port, getRequest(mp3->target), 1000, kBurst);
+    QVERIFY2(a.body.size() >= kBurst, QByteArray::number(a.body.size()));
+    QVERIFY(mp3FrameRun(a.body) > kBurst - 1500);
+    // An MMSH play answer bursts too: its header, then at least 64 KiB of $D packets at once.
+    const ServedStation *mms = station(Page::Form2, 5);
+    const RawAnswer play = exchange(mms->port, getRequest(mms->target, {"Pragma: xPlayStrm=1"}), 1000, 2 * kBurst);
+    QCOMPARE(play.header("Content-Type"), QByteArray("application/x-mms-framed"));
+    QCOMPARE(play.body.left(2), QByteArray("$H"));
+    const qsizetype data = play.body.size() - play.body.indexOf("$D");
+    QVERIFY2(play.body.indexOf("$D") > 0 && data >= kBurst, QByteArray::number(play.body.size()));
+}
+
 void TestSimFaults::commandLineFaults()
 {
     const QList<quint16> ports = freeLoopbackPorts(65);
@@ -311,6 +720,71 @@ void TestSimFaults::commandLineFaults()
     QCOMPARE(lines.count('\n'), 3);
     QVERIFY(lines.contains(" GET /16790 404 Form2.Command1 fault=404 "));
     QVERIFY(lines.contains(" GET /live 500 Form2.Command4 fault=500 "));
+}
+
+void TestSimFaults::commandLineNewFaultsAndSettings()
+{
+    const QList<quint16> ports = freeLoopbackPorts(65);
+    QTemporaryDir dir;
+    const QString conf = dir.filePath(QStringLiteral("endpoints.conf"));
+    QFile f(conf);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(loopbackConfig(ports));
+    f.close();
+
+    const QStringList faults{
+        QStringLiteral("Form2.Command1=second-differs"), QStringLiteral("Form2.Command6=redirect-local"),
+        QStringLiteral("Form2.Command8=ten-bytes"),      QStringLiteral("Form2.Command5=mmst-silent"),
+        QStringLiteral("Form2.Command4=sparse-ogg"),     QStringLiteral("Form16.Command20=negative-length"),
+        QStringLiteral("Form2.Command9=local-playlist"), QStringLiteral("Form2.Command10=cp1256-title"),
+        QStringLiteral("Form2.Command12=hostile-title"), QStringLiteral("Form4.Command18=huge-chunk"),
+        QStringLiteral("Form2.Command3=huge-chunk-text"), QStringLiteral("Form16.Command7=huge-length"),
+    };
+    QStringList args{QStringLiteral("--config"), conf, QStringLiteral("--local-redirect"), QStringLiteral("udp://@:5004"),
+                     QStringLiteral("--burst-ms"), QStringLiteral("20000"), QStringLiteral("--sparse-page-ms"),
+                     QStringLiteral("1000"), QStringLiteral("--mp3-seconds"), QStringLiteral("2"),
+                     QStringLiteral("--real-seconds"), QStringLiteral("2")};
+    for (const QString &fault : faults)
+        args << QStringLiteral("--fault") << fault;
+    QProcess sim;
+    sim.start(QStringLiteral(LUMORA_STATION_SIM), args);
+    QVERIFY(sim.waitForStarted());
+    const auto stop = qScopeGuard([&sim] {
+        sim.terminate();
+        sim.waitForFinished(5000);
+    });
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += sim.readAllStandardError()).contains("serving 157 addresses"), 10000);
+
+    QCOMPARE(exchange(ports[0], getRequest("/16790"), 300, 100).status(), 200);
+    QCOMPARE(exchange(ports[0], getRequest("/16790")).header("Location"), QByteArray("file:///etc/passwd"));
+    QCOMPARE(exchange(ports[5], getRequest("/25276.asx")).header("Location"), QByteArray("udp://@:5004"));
+    const RawAnswer ten = exchange(ports[6], getRequest("/"));
+    QVERIFY(ten.closedByServer);
+    QCOMPARE(ten.body.size(), 10);
+    const RawAnswer silent = exchange(ports[4], kMmstHello, 1000);
+    QVERIFY(silent.connected && !silent.closedByServer);
+    const RawAnswer play = exchange(ports[4], getRequest("/live_radioparty_stream_lumora_test_party-encoder",
+                                                        {"Pragma: xPlayStrm=1"}), 1000, 64 * 1024);
+    QVERIFY2(play.body.size() >= 64 * 1024, QByteArray::number(play.body.size()));
+    QByteArray head;
+    const QList<OggPage> pages = readOggPages(ports[3], getRequest("/live"), 1600, &head);
+    QVERIFY(head.contains("Content-Type: audio/ogg"));
+    QVERIFY(!pages.isEmpty() && pages.last().granule > 0); // an audio page after 1 s
+}
+
+void TestSimFaults::manPageListsEveryFault()
+{
+    QFile f(QStringLiteral(LUMORA_SOURCE_DIR "/tools/station-sim/lumora-station-sim.1"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString man = QString::fromUtf8(f.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    for (const QString &name : faultNames()) {
+        const QRegularExpression entry(QStringLiteral("^\\.BR? (.*\\s)?%1(\\s|$)").arg(QRegularExpression::escape(name)),
+                                       QRegularExpression::MultilineOption);
+        QVERIFY2(entry.match(man).hasMatch(), qPrintable(name));
+    }
+    for (const char *option : {"--burst-ms", "--local-redirect", "--sparse-page-ms"})
+        QVERIFY2(man.contains(QLatin1StringView(".BI ") + QLatin1StringView(option)), option);
 }
 
 QTEST_GUILESS_MAIN(TestSimFaults)

@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace lumora;
@@ -54,6 +55,7 @@ private slots:
     void initTestCase();
     void everyKindPlaysItsTone();
     void libVlcRequestsAreMatchedExactly();
+    void faultyStreamsStillCarryTheTone();
 
 private:
     std::unique_ptr<StationSimulator> m_sim;
@@ -168,6 +170,43 @@ void TestSimPlayback::libVlcRequestsAreMatchedExactly()
         c->stop();
     for (const RequestRecord &r : m_sim->requestLog())
         QVERIFY2(r.status != 404, r.target);
+}
+
+void TestSimPlayback::faultyStreamsStillCarryTheTone()
+{
+    // The sparse Ogg pages, and the MP3 under Windows-1256 and hostile titles, are real audio
+    // of the station's tone: what a player that copes with them must hear.
+    m_sim->setSparsePageMs(1000);
+    const auto restore = qScopeGuard([this] {
+        m_sim->setSparsePageMs(4000);
+        m_sim->clearFaults();
+    });
+    const std::pair<const Station *, Fault> cases[] = {
+        {findStation(Page::Form2, 4), Fault::SparseOgg},
+        {findStation(Page::Form2, 8), Fault::Cp1256Title},
+        {findStation(Page::Form2, 1), Fault::HostileTitle},
+    };
+    VlcInstance vlc;
+    std::vector<std::unique_ptr<VlcCapture>> captures;
+    for (const auto &[station, fault] : cases) {
+        m_sim->setFault(*station, fault);
+        captures.push_back(std::make_unique<VlcCapture>(vlc, m_sim->servedFor(*station)->address));
+        captures.back()->play();
+    }
+    for (const auto &c : captures)
+        QTRY_VERIFY_WITH_TIMEOUT(c->capturedMs() >= 1500, 15000);
+    for (auto &c : captures)
+        c->stop();
+    const QList<RequestRecord> log = m_sim->requestLog();
+    for (size_t i = 0; i < captures.size(); ++i) {
+        const auto &[station, fault] = cases[i];
+        const QString label = m_sim->servedFor(*station)->label();
+        QVERIFY2(std::any_of(log.begin(), log.end(), [&, fault = fault](const RequestRecord &r) {
+                     return r.station == label && r.fault == faultName(fault) && r.status == 200;
+                 }),
+                 qPrintable(label));
+        QCOMPARE(captures[i]->dominantHz(), double(StationSimulator::toneHz(*station)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimPlayback)

@@ -21,6 +21,18 @@ constexpr FaultEntry kFaults[] = {
     {Fault::SelfPlaylist, "self-playlist"},
     {Fault::HugePlaylist, "huge-playlist"},
     {Fault::JunkAudio, "junk"},
+    {Fault::SecondDiffers, "second-differs"},
+    {Fault::RedirectLocal, "redirect-local"},
+    {Fault::LocalPlaylist, "local-playlist"},
+    {Fault::TenBytes, "ten-bytes"},
+    {Fault::Cp1256Title, "cp1256-title"},
+    {Fault::HostileTitle, "hostile-title"},
+    {Fault::HugeChunk, "huge-chunk"},
+    {Fault::HugeChunkText, "huge-chunk-text"},
+    {Fault::NegativeLength, "negative-length"},
+    {Fault::HugeLength, "huge-length"},
+    {Fault::SparseOgg, "sparse-ogg"},
+    {Fault::MmstSilent, "mmst-silent"},
 };
 
 } // namespace

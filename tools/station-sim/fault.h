@@ -21,10 +21,24 @@ enum class Fault {
     SelfPlaylist,     // a playlist whose only entry is the station's own address
     HugePlaylist,     // a playlist of more than 10 MB
     JunkAudio,        // endless binary junk labelled audio/mpeg
+    SecondDiffers,    // the first request for an address as usual, every later one 302 to file:///etc/passwd
+    RedirectLocal,    // 302 to a local scheme (StationSimulator::localRedirectTarget())
+    LocalPlaylist,    // an M3U of local files, devices and a UDP listener, the real stream last
+    TenBytes,         // "ICY 200 OK", its headers, 10 bytes of audio, then close
+    Cp1256Title,      // live MP3 whose StreamTitle and icy-name are Windows-1256
+    HostileTitle,     // live MP3 whose StreamTitle is markup, bidi override and control bytes, 10 a second
+    HugeChunk,        // chunked audio/mpeg whose first chunk claims 0x7ffffffffffffff0 bytes
+    HugeChunkText,    // the same labelled text/html
+    NegativeLength,   // an M3U with "Content-Length: -5"
+    HugeLength,       // an M3U with "Content-Length: 99999999999999999999"
+    SparseOgg,        // live Ogg Vorbis: header pages at once, then one page of audio every few seconds
+    MmstSilent,       // a connection that speaks no HTTP (MMS over TCP) is accepted and never answered
 };
 
 // Command-line names: "refuse", "404", "500", "no-answer", "stall", "trickle", "reset",
-// "redirect-loop", "redirect-chain", "self-playlist", "huge-playlist", "junk", "none".
+// "redirect-loop", "redirect-chain", "self-playlist", "huge-playlist", "junk", "second-differs",
+// "redirect-local", "local-playlist", "ten-bytes", "cp1256-title", "hostile-title", "huge-chunk",
+// "huge-chunk-text", "negative-length", "huge-length", "sparse-ogg", "mmst-silent", "none".
 QString faultName(Fault f);
 std::optional<Fault> faultFromName(QStringView name);
 QStringList faultNames();

@@ -9,19 +9,22 @@ constexpr quint16 kChunkData = 0x4424;   // "$D"
 constexpr quint16 kHeaderFlags = 0x0C00;
 } // namespace
 
-IcyFramer::IcyFramer(int metaint, const QString &title)
-    : m_metaint(metaint), m_untilMeta(metaint), m_title(title.toUtf8())
+IcyFramer::IcyFramer(IcyTitles titles)
+    : m_titles(std::move(titles)), m_untilMeta(m_titles.metaint)
 {
 }
 
 QByteArray IcyFramer::metadataBlock()
 {
-    // The title goes in the first block and in every 8th after it; the others are empty,
+    // The title goes in the first block and in every nth after it; the others are empty,
     // as a server does when the title has not changed.
-    const bool withTitle = (m_blocks++ % 8) == 0;
-    if (!withTitle)
+    const int block = m_blocks++;
+    if (block % m_titles.blocksPerTitle != 0)
         return QByteArray(1, '\0');
-    QByteArray text = "StreamTitle='" + m_title + "';";
+    static constexpr QByteArrayView kOpen = "StreamTitle='", kClose = "';";
+    const QByteArray title = m_titles.text(block / m_titles.blocksPerTitle)
+                                 .left(kMaxBlockBytes - kOpen.size() - kClose.size());
+    QByteArray text = kOpen.toByteArray() + title + kClose.toByteArray();
     const int units = int((text.size() + 15) / 16);
     text.resize(units * 16, '\0');
     return char(units) + text;
@@ -38,20 +41,19 @@ QByteArray IcyFramer::frame(const QByteArray &audio)
         m_untilMeta -= int(take);
         if (m_untilMeta == 0) {
             out += metadataBlock();
-            m_untilMeta = m_metaint;
+            m_untilMeta = m_titles.metaint;
         }
     }
     return out;
 }
 
-LiveSource::LiveSource(Framing framing, ToneEncoder::Format format, int toneHz,
-                       const QString &title, int metaint)
+LiveSource::LiveSource(Framing framing, ToneEncoder::Format format, int toneHz, IcyTitles titles)
     : m_framing(framing)
 {
     if (framing != Framing::Junk)
         m_encoder = std::make_unique<ToneEncoder>(format, toneHz);
     if (framing == Framing::Mp3Icy)
-        m_icy = std::make_unique<IcyFramer>(metaint, title);
+        m_icy = std::make_unique<IcyFramer>(std::move(titles));
 }
 
 LiveSource::~LiveSource() = default;
@@ -89,10 +91,11 @@ QByteArray LiveSource::next(qint64 ms)
     case Framing::Mp3Icy:
         return m_icy->frame(m_encoder->encode(ms));
     case Framing::Real:
+    case Framing::Ogg:
         if (!m_started)
             out = m_encoder->header();
         m_started = true;
-        return out + m_encoder->encode(ms);
+        return ms > 0 ? out + m_encoder->encode(ms) : out;
     case Framing::MmshDescribe:
         m_finished = true;
         return chunk(kChunkHeader, 0, kHeaderFlags, m_encoder->header());

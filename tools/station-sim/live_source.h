@@ -4,22 +4,32 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace lumora::sim {
 
+// What the ICY metadata of a stream says, and how often.
+struct IcyTitles {
+    int metaint = 8192;      // audio bytes between metadata blocks
+    int blocksPerTitle = 8;  // the title goes in every nth block; the others are empty
+    std::function<QByteArray(int update)> text; // StreamTitle bytes of the nth title sent
+};
+
 // Inserts SHOUTcast metadata blocks into an MP3 byte stream: after every `metaint` bytes of
-// audio, one length byte (in units of 16) and "StreamTitle='...';" padded with zeros.
+// audio, one length byte (in units of 16) and "StreamTitle='...';" padded with zeros. A block
+// holds at most 255 x 16 bytes: a longer title is cut so that it stays within one block.
 class IcyFramer {
 public:
-    IcyFramer(int metaint, const QString &title);
+    explicit IcyFramer(IcyTitles titles);
     QByteArray frame(const QByteArray &audio);
+
+    static constexpr int kMaxBlockBytes = 255 * 16;
 
 private:
     QByteArray metadataBlock();
-    int m_metaint;
+    IcyTitles m_titles;
     int m_untilMeta;
-    QByteArray m_title;
     int m_blocks = 0;
 };
 
@@ -33,10 +43,10 @@ public:
         MmshDescribe, // one $H chunk, then the body ends
         Real,     // RealMedia header, then packets
         Junk,     // bytes that are no audio at all
+        Ogg,      // Ogg header pages, then one page per slice
     };
 
-    LiveSource(Framing framing, ToneEncoder::Format format, int toneHz,
-               const QString &title = {}, int metaint = 0);
+    LiveSource(Framing framing, ToneEncoder::Format format, int toneHz, IcyTitles titles = {});
     ~LiveSource();
 
     bool ok() const;

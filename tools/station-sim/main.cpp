@@ -109,12 +109,19 @@ int main(int argc, char **argv)
         QStringLiteral("Length of the MP3 files (default 30)."), QStringLiteral("seconds"));
     const QCommandLineOption realOpt(QStringLiteral("real-seconds"),
         QStringLiteral("Length of the RealMedia file (default 300)."), QStringLiteral("seconds"));
+    const QCommandLineOption burstOpt(QStringLiteral("burst-ms"),
+        QStringLiteral("Audio a live stream sends at once before pacing in real time (default 2000)."),
+        QStringLiteral("ms"));
+    const QCommandLineOption redirectOpt(QStringLiteral("local-redirect"),
+        QStringLiteral("Where the redirect-local fault points (default file:///etc/passwd)."), QStringLiteral("address"));
+    const QCommandLineOption pageOpt(QStringLiteral("sparse-page-ms"),
+        QStringLiteral("Time between the audio pages of the sparse-ogg fault (default 4000)."), QStringLiteral("ms"));
     const QCommandLineOption listOpt(QStringLiteral("list"),
         QStringLiteral("Print every served address with its kind, answer and tone, and exit."));
     const QCommandLineOption writeOpt(QStringLiteral("write-config"),
         QStringLiteral("Print a configuration with E01..E65 on 127.0.0.1, ports from this one up, and exit."),
         QStringLiteral("first-port"));
-    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, listOpt, writeOpt});
+    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, burstOpt, redirectOpt, pageOpt, listOpt, writeOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -171,6 +178,12 @@ int main(int argc, char **argv)
         sim.setMp3FileSeconds(std::max(1, parser.value(mp3Opt).toInt()));
     if (parser.isSet(realOpt))
         sim.setRealFileSeconds(std::max(1, parser.value(realOpt).toInt()));
+    if (parser.isSet(burstOpt))
+        sim.setBurstMs(std::max(0, parser.value(burstOpt).toInt()));
+    if (parser.isSet(redirectOpt))
+        sim.setLocalRedirectTarget(parser.value(redirectOpt));
+    if (parser.isSet(pageOpt))
+        sim.setSparsePageMs(std::max(100, parser.value(pageOpt).toInt()));
 
     for (const QString &spec : parser.values(faultOpt)) {
         QString error;

@@ -50,10 +50,21 @@ QByteArray wvx(const QString &title, const QString &ref)
            "</ASX>\r\n";
 }
 
+QByteArray m3u(const QString &title, const QStringList &refs)
+{
+    QByteArray body = "#EXTM3U\n";
+    for (const QString &ref : refs)
+        body += "#EXTINF:-1," + title.toUtf8() + "\n" + ref.toUtf8() + "\n";
+    return body;
+}
+
 QByteArray m3u(const QString &title, const QString &ref)
 {
-    return "#EXTM3U\n#EXTINF:-1," + title.toUtf8() + "\n" + ref.toUtf8() + "\n";
+    return m3u(title, QStringList{ref});
 }
+
+// Entries that reach a local file, a capture device and a listening UDP socket.
+constexpr const char *kLocalEntries[] = {"file:///etc/passwd", "v4l2:///dev/video0", "udp://@:5004"};
 
 QByteArray pls(const QString &title, const QString &ref)
 {
@@ -142,6 +153,20 @@ Document selfReferencingPlaylist(const ServedStation &s)
     if (isAsxFamily(s.answer))
         return {"video/x-ms-asf", serverAsx(s.caption, s.address)};
     return {"audio/x-mpegurl", m3u(s.caption, s.address)};
+}
+
+Document m3uOf(const ServedStation &s)
+{
+    return {"audio/x-mpegurl", m3u(s.caption, streamLinkOf(s))};
+}
+
+Document localEntriesPlaylist(const ServedStation &s)
+{
+    QStringList refs;
+    for (const char *entry : kLocalEntries)
+        refs.append(QString::fromLatin1(entry));
+    refs.append(streamLinkOf(s));
+    return {"audio/x-mpegurl", m3u(s.caption, refs)};
 }
 
 Document hugePlaylist(const ServedStation &s, qsizetype minBytes)

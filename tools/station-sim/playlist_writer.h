@@ -29,6 +29,13 @@ Document documentOf(const ServedStation &s);
 // (ASX for the ASX family, M3U otherwise).
 Document selfReferencingPlaylist(const ServedStation &s);
 
+// An M3U whose one entry is the stream the station's playlists point at.
+Document m3uOf(const ServedStation &s);
+
+// An M3U whose entries are file:///etc/passwd, v4l2:///dev/video0 and udp://@:5004, then the
+// stream the station's playlists point at.
+Document localEntriesPlaylist(const ServedStation &s);
+
 // A playlist of at least minBytes, every entry a stream of this station.
 Document hugePlaylist(const ServedStation &s, qsizetype minBytes);
 

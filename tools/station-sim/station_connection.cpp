@@ -17,6 +17,61 @@ constexpr qint64 kMaxQueuedBytes = 512 * 1024; // a client that stops reading ge
 constexpr int kIcyMetaint = 8192;
 constexpr qint64 kHugePlaylistBytes = 10 * 1024 * 1024 + 1024;
 constexpr int kResetAfterMs = 300;
+constexpr int kHostileMetaint = 400;  // 100 ms of 32 kbit/s: a new title ten times a second
+constexpr int kTenBytes = 10;
+constexpr char kHugeChunkSize[] = "7ffffffffffffff0";
+constexpr char kSecondAnswerTarget[] = "file:///etc/passwd";
+
+// Answers that are a stream or a media file rather than a playlist or page.
+bool isStreamAnswer(Answer a)
+{
+    switch (a) {
+    case Answer::Mp3File: case Answer::IcyServer: case Answer::IcecastMount:
+    case Answer::Mmsh: case Answer::MmshPcm: case Answer::RealMedia:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The icy-name and ICY metadata of a station's live MP3 stream, as the fault in force has them.
+struct IcyText {
+    QByteArray name;
+    IcyTitles titles;
+};
+
+IcyText icyTextOf(const ServedStation &s, Fault fault)
+{
+    const auto fixed = [](const QByteArray &title) {
+        return IcyTitles{kIcyMetaint, 8, [title](int) { return title; }};
+    };
+    switch (fault) {
+    case Fault::Cp1256Title: {
+        const QByteArray title = StationSimulator::cp1256TitleBytes(s);
+        return {title, fixed(title)};
+    }
+    case Fault::HostileTitle:
+        return {s.caption.toUtf8(),
+                IcyTitles{kHostileMetaint, 1, [](int n) { return StationSimulator::hostileTitle(n).toUtf8(); }}};
+    default:
+        return {s.caption.toUtf8(), fixed(s.caption.toUtf8())};
+    }
+}
+
+// A SHOUTcast v1 answer head: ICY status line, icy-* headers, metaint when given.
+QByteArray icyHead(const ServedStation &s, const QByteArray &name, int metaint)
+{
+    return "ICY 200 OK\r\n"
+           "icy-notice1:<BR>This stream requires <a href=\"http://www.winamp.com/\">Winamp</a><BR>\r\n"
+           "icy-notice2:SHOUTcast Distributed Network Audio Server/Linux v1.9.8<BR>\r\n"
+           "icy-name:" + name + "\r\n"
+           "icy-genre:Arabic\r\n"
+           "icy-url:http://" + s.host.toUtf8() + ':' + QByteArray::number(s.port) + "\r\n"
+           "content-type:audio/mpeg\r\n"
+           "icy-pub:1\r\n"
+           + (metaint > 0 ? "icy-metaint:" + QByteArray::number(metaint) + "\r\n" : QByteArray())
+           + "icy-br:32\r\n\r\n";
+}
 
 
 QByteArray statusLine(const QByteArray &version, int status, const QByteArray &reason)
@@ -87,13 +142,19 @@ void StationConnection::onReadyRead()
     if (m_buffer.isEmpty())
         return;
 
-    // MMST and other binary protocols: not HTTP, close at once so the client moves on.
+    // MMST and other binary protocols: not HTTP. Closed at once so the client moves on, or,
+    // under mmst-silent, left open and unanswered as some MMSH servers do.
     if (!(m_buffer[0] >= 'A' && m_buffer[0] <= 'Z')) {
         m_handled = true;
         m_record.time = QDateTime::currentDateTimeUtc();
         m_record.port = m_socket->localPort();
         m_record.method = "-";
+        const bool silent = m_sim->ignoresNonHttp(m_record.port);
+        if (silent)
+            m_record.fault = faultName(Fault::MmstSilent);
         m_sim->record(m_record);
+        if (silent)
+            return;
         m_socket->abort();
         deleteLater();
         return;
@@ -171,6 +232,7 @@ void StationConnection::handle(const QByteArray &head)
         m_record.station = s->label();
     if (fault != Fault::None)
         m_record.fault = faultName(fault);
+    m_fault = fault;
 
     const bool fileKind = s && (s->answer == Answer::Mp3File || s->answer == Answer::RealMedia);
     if (fileKind && route == Route::Station && !m_sim->mediaFileReady(*s)) {
@@ -211,6 +273,18 @@ StationConnection::Reply StationConnection::answer(Route route, const ServedStat
                         "<html><head><title>500 Internal Server Error</title></head><body>"
                         "<h1>Internal Server Error</h1></body></html>\n");
 
+    if (fault == Fault::SecondDiffers && !m_sim->firstRequest(m_record.port, m_record.target))
+        return redirect(QString::fromLatin1(kSecondAnswerTarget));
+    if (fault == Fault::RedirectLocal)
+        return redirect(m_sim->localRedirectTarget());
+    if (fault == Fault::TenBytes)
+        return tenBytes(*s);
+    if (fault == Fault::HugeChunk || fault == Fault::HugeChunkText)
+        return hugeChunk(*s, fault == Fault::HugeChunkText);
+    if (fault == Fault::SparseOgg
+        && (route == Route::HttpStream || (route == Route::Station && isStreamAnswer(s->answer))))
+        return sparseOgg(*s);
+
     const QString base = QStringLiteral("http://") + s->host + u':' + QString::number(s->port);
     const QString firstHop = base + QLatin1StringView(kRedirectPrefix) + QString::number(s->index)
         + QStringLiteral("/1");
@@ -246,6 +320,14 @@ StationConnection::Reply StationConnection::answer(Route route, const ServedStat
         const Document d = hugePlaylist(*s, kHugePlaylistBytes);
         return document(200, "OK", d.contentType, d.body);
     }
+    case Fault::LocalPlaylist: {
+        const Document d = localEntriesPlaylist(*s);
+        return document(200, "OK", d.contentType, d.body);
+    }
+    case Fault::NegativeLength:
+        return badLength(*s, "-5");
+    case Fault::HugeLength:
+        return badLength(*s, "99999999999999999999");
     default:
         return stationAnswer(*s);
     }
@@ -262,25 +344,8 @@ StationConnection::Reply StationConnection::stationAnswer(const ServedStation &s
         return mmsh(s, false);
     case Answer::MmshPcm:
         return mmsh(s, true);
-    case Answer::IcyServer: {
-        // A SHOUTcast v1 server: ICY status line whatever the client; metadata when asked.
-        const bool meta = requestHeader("Icy-MetaData").trimmed() == "1";
-        Reply r;
-        r.status = 200;
-        r.head = "ICY 200 OK\r\n"
-                 "icy-notice1:<BR>This stream requires <a href=\"http://www.winamp.com/\">Winamp</a><BR>\r\n"
-                 "icy-notice2:SHOUTcast Distributed Network Audio Server/Linux v1.9.8<BR>\r\n"
-                 "icy-name:" + s.caption.toUtf8() + "\r\n"
-                 "icy-genre:Arabic\r\n"
-                 "icy-url:http://" + s.host.toUtf8() + ':' + QByteArray::number(s.port) + "\r\n"
-                 "content-type:audio/mpeg\r\n"
-                 "icy-pub:1\r\n"
-                 + (meta ? "icy-metaint:" + QByteArray::number(kIcyMetaint) + "\r\n" : QByteArray())
-                 + "icy-br:32\r\n\r\n";
-        r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
-                                              ToneEncoder::Format::Mp3, s.toneHz(), s.caption, kIcyMetaint);
-        return r;
-    }
+    case Answer::IcyServer:
+        return icyServer(s);
     case Answer::RealMedia:
         // RealMedia over HTTP is a file on a web server, read by the player at its own pace.
         return mediaFile(m_sim->mediaFile(s), "audio/x-pn-realaudio");
@@ -294,16 +359,79 @@ StationConnection::Reply StationConnection::stationAnswer(const ServedStation &s
 StationConnection::Reply StationConnection::httpStream(const ServedStation &s)
 {
     const bool meta = requestHeader("Icy-MetaData").trimmed() == "1";
+    IcyText text = icyTextOf(s, m_fault);
     Reply r;
     r.status = 200;
     r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: audio/mpeg\r\n"
-             "icy-name: " + s.caption.toUtf8() + "\r\n"
+             "icy-name: " + text.name + "\r\n"
              "icy-genre: Arabic\r\n"
              "icy-br: 32\r\n"
-             + (meta ? "icy-metaint: " + QByteArray::number(kIcyMetaint) + "\r\n" : QByteArray())
+             + (meta ? "icy-metaint: " + QByteArray::number(text.titles.metaint) + "\r\n" : QByteArray())
              + "Cache-Control: no-cache\r\nServer: Icecast 2.4.4\r\nConnection: close\r\n\r\n";
     r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
-                                          ToneEncoder::Format::Mp3, s.toneHz(), s.caption, kIcyMetaint);
+                                          ToneEncoder::Format::Mp3, s.toneHz(), std::move(text.titles));
+    return r;
+}
+
+StationConnection::Reply StationConnection::icyServer(const ServedStation &s)
+{
+    // A SHOUTcast v1 server: ICY status line whatever the client; metadata when asked.
+    const bool meta = requestHeader("Icy-MetaData").trimmed() == "1";
+    IcyText text = icyTextOf(s, m_fault);
+    Reply r;
+    r.status = 200;
+    r.head = icyHead(s, text.name, meta ? text.titles.metaint : 0);
+    r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
+                                          ToneEncoder::Format::Mp3, s.toneHz(), std::move(text.titles));
+    return r;
+}
+
+StationConnection::Reply StationConnection::tenBytes(const ServedStation &s)
+{
+    // A server that breaks off at once: the ICY head, a few bytes of audio, then close.
+    Reply r;
+    r.status = 200;
+    r.head = icyHead(s, s.caption.toUtf8(), 0);
+    r.body = ToneEncoder(ToneEncoder::Format::Mp3, s.toneHz()).encode(500).left(kTenBytes);
+    return r;
+}
+
+StationConnection::Reply StationConnection::hugeChunk(const ServedStation &s, bool page)
+{
+    // A chunked body whose first chunk claims nearly 2^63 bytes; some bytes follow (audio, or
+    // for a page a playlist), then close.
+    const QByteArray bytes = page ? m3uOf(s).body : ToneEncoder(ToneEncoder::Format::Mp3, s.toneHz()).encode(1000);
+    Reply r;
+    r.status = 200;
+    r.head = statusLine("HTTP/1.1", 200, "OK") + "Content-Type: " + (page ? "text/html" : "audio/mpeg") + "\r\n"
+             "Transfer-Encoding: chunked\r\nServer: lumora-station-sim\r\nConnection: close\r\n\r\n";
+    r.body = kHugeChunkSize + QByteArray("\r\n") + bytes;
+    return r;
+}
+
+StationConnection::Reply StationConnection::badLength(const ServedStation &s, const QByteArray &length)
+{
+    // An M3U whose Content-Length no client can take as it is; the body ends with the close.
+    Reply r;
+    r.status = 200;
+    const Document d = m3uOf(s);
+    r.head = statusLine("HTTP/1.1", 200, "OK") + "Content-Type: " + d.contentType + "\r\n"
+             "Content-Length: " + length + "\r\nServer: lumora-station-sim\r\nConnection: close\r\n\r\n";
+    r.body = d.body;
+    return r;
+}
+
+StationConnection::Reply StationConnection::sparseOgg(const ServedStation &s)
+{
+    // An Ogg stream as a muxer with long pages sends it: the header pages at once, then one
+    // page carrying sparsePageMs of audio every sparsePageMs.
+    Reply r;
+    r.status = 200;
+    r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: audio/ogg\r\n"
+             "icy-name: " + s.caption.toUtf8() + "\r\n"
+             "Cache-Control: no-cache\r\nServer: Icecast 2.4.4\r\nConnection: close\r\n\r\n";
+    r.live = std::make_unique<LiveSource>(LiveSource::Framing::Ogg, ToneEncoder::Format::OggVorbis, s.toneHz());
+    r.sliceMs = m_sim->sparsePageMs();
     return r;
 }
 
@@ -413,12 +541,14 @@ void StationConnection::deliver(Reply reply, Delivery delivery)
         return;
     }
     m_live = std::move(reply.live);
-    m_socket->write(m_live->next(m_sim->burstMs()));
+    m_sliceMs = reply.sliceMs;
+    m_burstMs = m_sliceMs > 0 ? 0 : m_sim->burstMs();
+    m_socket->write(m_live->next(m_burstMs));
     if (m_live->finished()) {
         finishWhenWritten();
         return;
     }
-    m_producedMs = m_sim->burstMs();
+    m_producedMs = m_burstMs;
     m_clock.start();
     m_timer.start(kTickMs);
 }
@@ -427,11 +557,13 @@ void StationConnection::tick()
 {
     if (!m_live)
         return;
-    const qint64 due = m_sim->burstMs() + m_clock.elapsed() - m_producedMs;
-    if (due < kTickMs / 2 || m_socket->bytesToWrite() > kMaxQueuedBytes)
+    // Real time: whatever audio is due since the last write, or whole slices when sliced.
+    const qint64 due = m_burstMs + m_clock.elapsed() - m_producedMs;
+    const qint64 slice = m_sliceMs > 0 ? m_sliceMs : due;
+    if (due < std::max<qint64>(m_sliceMs, kTickMs / 2) || m_socket->bytesToWrite() > kMaxQueuedBytes)
         return;
-    m_socket->write(m_live->next(due));
-    m_producedMs += due;
+    m_socket->write(m_live->next(slice));
+    m_producedMs += slice;
 }
 
 void StationConnection::trickleTick()

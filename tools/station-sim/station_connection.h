@@ -37,6 +37,7 @@ private:
         QByteArray head;
         QByteArray body;
         std::unique_ptr<LiveSource> live;
+        int sliceMs = 0; // > 0: no burst; the live body goes out in slices of this much audio
     };
 
     void onReadyRead();
@@ -44,6 +45,11 @@ private:
     Reply answer(Route route, const ServedStation *s, Fault fault, int hop);
     Reply stationAnswer(const ServedStation &s);
     Reply httpStream(const ServedStation &s);
+    Reply icyServer(const ServedStation &s);
+    Reply tenBytes(const ServedStation &s);
+    Reply hugeChunk(const ServedStation &s, bool page);
+    Reply badLength(const ServedStation &s, const QByteArray &length);
+    Reply sparseOgg(const ServedStation &s);
     Reply mmsh(const ServedStation &s, bool pcm);
     Reply document(int status, const QByteArray &reason, const QByteArray &type,
                    const QByteArray &body, const QByteArray &extraHeaders = {});
@@ -61,6 +67,7 @@ private:
     QByteArray m_buffer;
     bool m_handled = false;
     bool m_headOnly = false;
+    Fault m_fault = Fault::None;
     QList<QPair<QByteArray, QByteArray>> m_headers;
     RequestRecord m_record;
 
@@ -68,6 +75,8 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_producedMs = 0;
+    qint64 m_burstMs = 0;
+    int m_sliceMs = 0;
     QByteArray m_pending; // trickle: bytes still to send
 };
 

@@ -7,6 +7,8 @@
 #include <QHostAddress>
 #include <QFileDevice>
 #include <QSet>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -85,6 +87,7 @@ bool StationSimulator::start(QString *error)
         }
     }
     m_running = true;
+    m_requested.clear(); // second-differs counts per run
     prepareFiles();
     applyRefusals();
     qCInfo(lcStationSim).noquote() << "serving" << m_served.size() << "addresses on"
@@ -177,6 +180,7 @@ void StationSimulator::clearFaults()
 {
     m_stationFaults.clear();
     m_portFaults.clear();
+    m_requested.clear();
     applyRefusals();
 }
 
@@ -265,6 +269,46 @@ void StationSimulator::record(const RequestRecord &r)
             file->flush();
     }
     emit requestLogged(r);
+}
+
+bool StationSimulator::firstRequest(quint16 port, const QByteArray &target)
+{
+    const QPair<quint16, QByteArray> key{port, target};
+    if (m_requested.contains(key))
+        return false;
+    m_requested.insert(key);
+    return true;
+}
+
+bool StationSimulator::ignoresNonHttp(quint16 port) const
+{
+    if (portFault(port) == Fault::MmstSilent)
+        return true;
+    for (auto it = m_stationFaults.cbegin(); it != m_stationFaults.cend(); ++it)
+        if (it.value() == Fault::MmstSilent)
+            if (const ServedStation *s = servedByIndex(it.key()); s && s->port == port)
+                return true;
+    return false;
+}
+
+QByteArray StationSimulator::cp1256TitleBytes(const ServedStation &s)
+{
+    QStringEncoder encoder("windows-1256");
+    return encoder(s.caption);
+}
+
+QString StationSimulator::cp1256Title(const ServedStation &s)
+{
+    QStringDecoder decoder("windows-1256");
+    return decoder(cp1256TitleBytes(s));
+}
+
+QString StationSimulator::hostileTitle(int n)
+{
+    QString title = QStringLiteral("<img src=\"/dev/zero\"><a href=\"x\">link</a>") + QChar(0x202E)
+        + QStringLiteral("\x01\x07\x1b") + QString::number(n) + u' ';
+    title += QString(kHostileTitleBytes - title.toUtf8().size(), u'W');
+    return title;
 }
 
 EndpointTable loopbackTable(const QList<quint16> &ports)

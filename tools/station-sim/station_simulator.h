@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <future>
 
@@ -70,9 +71,25 @@ public:
     // Audio a live stream sends at once before pacing in real time (default 2000 ms).
     void setBurstMs(int ms) { m_burstMs = ms; }
     int burstMs() const { return m_burstMs; }
+    // Where the redirect-local fault sends every request (default "file:///etc/passwd").
+    void setLocalRedirectTarget(const QString &target) { m_localRedirectTarget = target; }
+    QString localRedirectTarget() const { return m_localRedirectTarget; }
+    // Time between the audio pages of the sparse-ogg fault, and the audio each carries
+    // (default 4000 ms).
+    void setSparsePageMs(int ms) { m_sparsePageMs = ms; }
+    int sparsePageMs() const { return m_sparsePageMs; }
     // Number of redirects of the redirect-chain fault before the real answer (default 3).
     void setRedirectChainLength(int hops) { m_chainLength = hops; }
     int redirectChainLength() const { return m_chainLength; }
+
+    // The StreamTitle and icy-name bytes of the cp1256-title fault: the station's caption in
+    // Windows-1256; and the text a client that reads them right shows.
+    static QByteArray cp1256TitleBytes(const ServedStation &s);
+    static QString cp1256Title(const ServedStation &s);
+    // The nth StreamTitle (n = 0, 1, ...) of the hostile-title fault, sent as UTF-8: markup,
+    // a right-to-left override, control characters, the number n, padding to 4000 bytes.
+    static QString hostileTitle(int n);
+    static constexpr int kHostileTitleBytes = 4000;
 
     QList<RequestRecord> requestLog() const { return m_log; }
     void clearRequestLog() { m_log.clear(); }
@@ -86,6 +103,12 @@ public:
     bool mediaFileReady(const ServedStation &s) const;
     QByteArray mediaFile(const ServedStation &s);
     void record(const RequestRecord &r);
+    // second-differs: true the first time this target is asked for on this port, false after
+    // (until clearFaults, or the next start).
+    bool firstRequest(quint16 port, const QByteArray &target);
+    // mmst-silent on the port or on a station of it: connections that speak no HTTP are
+    // accepted and never answered rather than closed.
+    bool ignoresNonHttp(quint16 port) const;
 
 signals:
     void requestLogged(const lumora::sim::RequestRecord &record);
@@ -102,6 +125,7 @@ private:
     QList<QPointer<StationConnection>> m_connections;
     QHash<int, Fault> m_stationFaults;
     QHash<quint16, Fault> m_portFaults;
+    QSet<QPair<quint16, QByteArray>> m_requested; // second-differs: targets answered once
     QHash<int, std::shared_future<QByteArray>> m_files;
     void prepareFiles();
     QList<RequestRecord> m_log;
@@ -110,6 +134,8 @@ private:
     int m_realFileSeconds = 300;
     int m_burstMs = 2000;
     int m_chainLength = 3;
+    int m_sparsePageMs = 4000;
+    QString m_localRedirectTarget = QStringLiteral("file:///etc/passwd");
     bool m_running = false;
 };
 

@@ -29,6 +29,7 @@ FormatSpec specOf(ToneEncoder::Format f)
     case ToneEncoder::Format::AsfWma: return {"asf", "wmav2", 22050, 32000, 1500};
     case ToneEncoder::Format::AsfPcm: return {"asf", "pcm_s16le", 8000, 128000, 3200};
     case ToneEncoder::Format::RealAudio: return {"rm", "real_144", 8000, 8000, 0};
+    case ToneEncoder::Format::OggVorbis: return {"ogg", "libvorbis", 22050, 32000, 0};
     }
     return {};
 }
@@ -143,6 +144,8 @@ bool ToneEncoder::open()
         av_dict_set(&options, "id3v2_version", "0", 0); // a live stream: no tag, no Xing frame
         av_dict_set(&options, "write_xing", "0", 0);
     }
+    if (m_format == Format::OggVorbis) // pages end where encode() says, not by the muxer's clock
+        av_dict_set(&options, "page_duration", "3600000000", 0);
     if (spec.packetSize > 0) {
         m_packetSize = spec.packetSize;
         av_dict_set_int(&options, "packet_size", spec.packetSize, 0);
@@ -229,6 +232,8 @@ QByteArray ToneEncoder::encode(qint64 ms)
             break;
         }
     }
+    if (m_format == Format::OggVorbis)
+        av_write_frame(av.format, nullptr); // closes the page under way
     avio_flush(av.io);
     QByteArray out;
     out.swap(m_out);

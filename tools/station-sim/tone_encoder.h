@@ -7,11 +7,11 @@
 namespace lumora::sim {
 
 // Encodes an endless sine tone into the container a station of some kind serves:
-// MP3 frames, ASF (WMA or PCM, for MMSH) or RealMedia (RealAudio 14.4). The encoder keeps
+// MP3 frames, ASF (WMA or PCM, for MMSH), RealMedia (RealAudio 14.4) or Ogg Vorbis. The encoder keeps
 // its phase and timestamps across calls, so consecutive chunks form one continuous stream.
 class ToneEncoder {
 public:
-    enum class Format { Mp3, AsfWma, AsfPcm, RealAudio };
+    enum class Format { Mp3, AsfWma, AsfPcm, RealAudio, OggVorbis };
 
     ToneEncoder(Format format, int toneHz);
     ~ToneEncoder();
@@ -23,12 +23,13 @@ public:
     Format format() const { return m_format; }
 
     // What the muxer wrote before the first audio packet: the ASF header objects with the
-    // data object header, or the RealMedia header. Empty for MP3.
+    // data object header, the RealMedia header, or the Ogg header pages. Empty for MP3.
     QByteArray header() const { return m_header; }
     // ASF data packet size; every chunk of encode() is a whole number of packets for ASF.
     int packetSize() const { return m_packetSize; }
 
     // Encodes the next `ms` milliseconds of tone and returns the bytes the muxer produced.
+    // For Ogg, everything encoded so far goes out as one page (more only past 255 segments).
     QByteArray encode(qint64 ms);
     // Ends the stream: flushes the encoder's delayed frames and writes the container's
     // trailer. For files; encode() gives nothing after it.
