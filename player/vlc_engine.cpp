@@ -34,19 +34,11 @@ VlcEngine::VlcEngine(QObject *parent)
         m_libvlcPaused = true;
         emit paused();
     });
-    // Sound that came before the end counts, however short the stream was.
-    connect(p, &VlcMediaPlayer::endReached, this, [this] {
-        if (m_soundCheck.isActive())
-            checkSound();
-        m_soundCheck.stop();
-        emit ended();
-    });
-    connect(p, &VlcMediaPlayer::encounteredError, this, [this] {
-        if (m_soundCheck.isActive())
-            checkSound();
-        m_soundCheck.stop();
-        emit failed();
-    });
+    // Sound that came before the end counts, however short the stream was. libVLC updates
+    // its counts a few times a second and once more as the input ends: an end that comes
+    // before any sound was counted waits for the last count first.
+    connect(p, &VlcMediaPlayer::endReached, this, [this] { finish(false); });
+    connect(p, &VlcMediaPlayer::encounteredError, this, [this] { finish(true); });
     connect(p, &VlcMediaPlayer::positionChanged, this, [this](float f) { emit positionChanged(f); });
     connect(p, &VlcMediaPlayer::seekableChanged, this, &DecodeEngine::seekableChanged);
     connect(p, &VlcMediaPlayer::voutChanged, this, [this](int count) { emit videoChanged(count > 0); });
@@ -120,10 +112,33 @@ bool VlcEngine::playAddress(const QString &mmstAddress)
 
 void VlcEngine::started()
 {
+    ++m_generation;
+    m_endChecks = 0;
     m_soundReached = m_noSoundTold = m_libvlcPaused = false;
     m_volumeSettled = false;
     m_decodedFor.invalidate();
     m_soundCheck.start(kSoundCheckMs);
+}
+
+void VlcEngine::finish(bool failed)
+{
+    m_soundCheck.stop();
+    if (!m_soundReached)
+        checkSound();
+    if (m_soundReached || m_endChecks >= kEndChecks) {
+        m_endChecks = 0;
+        if (failed)
+            emit this->failed();
+        else
+            emit ended();
+        return;
+    }
+    ++m_endChecks;
+    const quint64 generation = m_generation;
+    QTimer::singleShot(kSoundCheckMs, this, [this, failed, generation] {
+        if (generation == m_generation)
+            finish(failed);
+    });
 }
 
 void VlcEngine::checkSound()
@@ -153,6 +168,7 @@ void VlcEngine::checkSound()
 
 void VlcEngine::stop()
 {
+    ++m_generation; // an end still being confirmed belongs to what is stopped now
     m_soundCheck.stop();
     m_player->stop();
 }

@@ -50,11 +50,15 @@ private:
     QStringList mediaOptions() const;
     void started();
     void checkSound();
+    void finish(bool failed);
+    static constexpr int kEndChecks = 8;
 
     std::shared_ptr<VlcInstance> m_instance;
     std::unique_ptr<VlcMediaPlayer> m_player;
     QTimer m_soundCheck;
     QElapsedTimer m_decodedFor; // since audio was first decoded without being played
+    quint64 m_generation = 0;   // counts the media played and stopped
+    int m_endChecks = 0;
     bool m_soundReached = false;
     bool m_noSoundTold = false;
     bool m_libvlcPaused = false;
