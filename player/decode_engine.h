@@ -20,8 +20,9 @@ public:
     ~DecodeEngine() override = default;
 
     virtual void configure(const PlayerSettings &settings) = 0;
-    // Demuxes and decodes what buffer receives. false: the engine could not start.
-    virtual bool playBuffer(std::shared_ptr<StreamBuffer> buffer) = 0;
+    // Demuxes and decodes what buffer receives; container ("ogg", "asf") names its format when
+    // it is known, so that no time goes into guessing it. false: the engine could not start.
+    virtual bool playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &container) = 0;
     // Opens an mmst:// address itself (MMS over TCP). false: the engine could not start.
     virtual bool playAddress(const QString &mmstAddress) = 0;
     virtual void stop() = 0;

@@ -25,6 +25,10 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
             m_request->setPaused(false);
     }, Qt::QueuedConnection);
     connect(m_buffer.get(), &StreamBuffer::seekRequested, this, &HttpStream::onSeek, Qt::QueuedConnection);
+    if (firstBytes.startsWith("OggS"))
+        m_container = QStringLiteral("ogg");
+    else if (firstBytes.startsWith(QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")))
+        m_container = QStringLiteral("asf");
     m_request->setParent(nullptr);
     m_buffer->write(0, firstBytes);
     attach(m_request.get(), 0);

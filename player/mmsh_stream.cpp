@@ -13,6 +13,7 @@ MmshStream::MmshStream(const QString &address, int timeoutMs, QObject *parent)
     setParent(parent);
     m_address = address;
     m_contentType = QStringLiteral("application/x-mms-framed");
+    m_container = QStringLiteral("asf"); // MMSH carries nothing else
     m_clientId = QUuid::createUuid().toByteArray(QUuid::WithBraces).toUpper();
     m_buffer = std::make_shared<StreamBuffer>();
     connect(m_buffer.get(), &StreamBuffer::spaceAvailable, this, [this] {

@@ -103,7 +103,7 @@ void PlaybackPolicy::onFound(const QString &address)
     if (m_source) {
         connect(m_source.get(), &StreamSource::titleChanged, this, &PlaybackPolicy::onTitle);
         connect(m_source.get(), &StreamSource::ended, this, &PlaybackPolicy::onSourceEnded);
-        ok = m_engine->playBuffer(m_source->buffer());
+        ok = m_engine->playBuffer(m_source->buffer(), m_source->container());
         m_progressTimer->start(kProgressIntervalMs);
     } else {
         ok = m_engine->playAddress(address);

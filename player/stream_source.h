@@ -23,6 +23,8 @@ public:
     QString address() const { return m_address; }        // wire form, for logs
     QString contentType() const { return m_contentType; } // as the server named it
     QString stationName() const { return m_stationName; } // icy-name, plain text
+    // The container its first bytes show, where that is certain: "ogg", "asf"; else empty.
+    QString container() const { return m_container; }
 
     // Drops the connection and aborts the buffer: libVLC's reads end at once.
     virtual void close() = 0;
@@ -39,6 +41,7 @@ protected:
     QString m_address;
     QString m_contentType;
     QString m_stationName;
+    QString m_container;
 };
 
 } // namespace lumora

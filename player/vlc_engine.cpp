@@ -89,10 +89,16 @@ QStringList VlcEngine::mediaOptions() const
     return options;
 }
 
-bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer)
+bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &container)
 {
     stop();
-    if (!m_player->playBuffer(std::move(buffer), mediaOptions()))
+    QStringList options = mediaOptions();
+    // libVLC otherwise tries its demuxers in turn, and some of them wait for tens of
+    // kilobytes before they decline: on a stream that sends a page every few seconds, that
+    // is half a minute of silence.
+    if (container == u"ogg" || container == u"asf")
+        options << QStringLiteral(":demux=") + container;
+    if (!m_player->playBuffer(std::move(buffer), options))
         return false;
     started();
     return true;

@@ -24,7 +24,7 @@ public:
     ~VlcEngine() override;
 
     void configure(const PlayerSettings &settings) override;
-    bool playBuffer(std::shared_ptr<StreamBuffer> buffer) override;
+    bool playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &container) override;
     bool playAddress(const QString &mmstAddress) override;
     void stop() override;
     bool canPause() const override;

@@ -111,7 +111,7 @@ public:
     int stops = 0;
     bool file = false;
     void configure(const PlayerSettings &) override {}
-    bool playBuffer(std::shared_ptr<StreamBuffer>) override { return ++plays, true; }
+    bool playBuffer(std::shared_ptr<StreamBuffer>, const QString &) override { return ++plays, true; }
     bool playAddress(const QString &) override { return ++plays, true; }
     void stop() override { ++stops; }
     bool canPause() const override { return file; }
