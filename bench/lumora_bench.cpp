@@ -195,11 +195,15 @@ void stopAsNobody(QProcess &runuser)
     }
 }
 
+// The players compared by ear: VLC's and mpv's command-line players, as a user starts them.
+QStringList cvlcCommand(const QString &url) { return {"cvlc", "-q", "--no-video", url}; }
+QStringList mpvCommand(const QString &url) { return {"mpv", "--no-video", "--no-terminal", "--ao=pulse", url}; }
+
 // cvlc as nobody playing url into the sound server: CPU per cent over ms, and peak memory.
 std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const SoundServer &sound, int ms, int *streams)
 {
     QProcess runuser;
-    startAsNobody(runuser, sound, {"cvlc", "-q", "--no-video", url});
+    startAsNobody(runuser, sound, cvlcCommand(url));
     if (!runuser.waitForStarted(5000))
         return {};
     const qint64 pid = childOf(runuser);
@@ -219,10 +223,6 @@ std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const Sou
     stopAsNobody(runuser);
     return result;
 }
-
-// The players compared by ear: VLC's and mpv's command-line players, as a user starts them.
-QStringList cvlcCommand(const QString &url) { return {"cvlc", "-q", "--no-video", url}; }
-QStringList mpvCommand(const QString &url) { return {"mpv", "--no-video", "--no-terminal", "--ao=pulse", url}; }
 
 // Another player started (the click) to its first sound of toneHz at the sink, in ms; -1 when
 // none within 20 s. Afterwards the sink is silent again.
@@ -391,6 +391,9 @@ int main(int argc, char **argv)
             else
                 QTextStream(stderr) << "bench: " << key << ": no sound within 20 s" << Qt::endl;
         };
+        for (const sim::ServedStation *s : {icy, mms, live, file})
+            QTextStream(stderr) << "bench: " << s->label() << ", " << answerName(s->answer) << ", " << s->toneHz()
+                                << " Hz" << Qt::endl;
         const QString ours = bin("lumora-bench-sound");
         for (int run = 0; run < runs; ++run) {
             add(QStringLiteral("heard_burst_ours"), oursFirstSound(sink, ours, playing, {icyStation}, icy->toneHz()));
