@@ -1,8 +1,7 @@
 // Click to first decoded audio, on the program's own page and player, for an ASX station, an
 // ICY root station and an mms station; beside each, libVLC's own media list player opening
-// the same address with the same network caching on the same libVLC instance. And the
-// resolver's part: from the click to libVLC being handed the stream's address, beside one
-// plain HTTP request for the station's address.
+// the same address on the same libVLC instance with libVLC's default network caching, which
+// is how the player opened every stream before it kept its own connections.
 //   lumora-bench-audio [--burst MS] [--runs N]
 // Prints "<kind>_<figure> milliseconds" lines, one per run.
 
@@ -19,8 +18,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QTcpSocket>
-#include <QUrl>
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
@@ -53,52 +50,8 @@ struct FirstAudio {
     }
 };
 
-// When the player hands an address to libVLC (its log line "libVLC opens").
-std::atomic<qint64> g_handedOver{0};
-QtMessageHandler g_previous = nullptr;
-
-void watchLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (context.category && qstrcmp(context.category, "lumora.player") == 0
-        && message.startsWith(u"libVLC opens")) {
-        qint64 expected = 0;
-        g_handedOver.compare_exchange_strong(expected, nowNs());
-    }
-    static const bool all = qEnvironmentVariableIsSet("LUMORA_BENCH_LOG");
-    if ((all || type >= QtWarningMsg) && g_previous)
-        g_previous(type, context, message);
-}
-
-// One plain GET of a wire address: until the whole body of a document, or the first bytes
-// of a stream's answer.
-double plainGet(const QString &wire)
-{
-    const QUrl url(wire);
-    QTcpSocket socket;
-    QByteArray got;
-    const qint64 start = nowNs();
-    socket.connectToHost(url.host(), quint16(url.port(80)));
-    if (!socket.waitForConnected(5000))
-        return -1;
-    const qsizetype path = wire.indexOf(u'/', wire.indexOf(u"://") + 3);
-    const QString target = path < 0 ? QStringLiteral("/") : wire.mid(path);
-    socket.write("GET " + target.toLatin1() + " HTTP/1.0\r\nHost: " + url.authority().toLatin1()
-                 + "\r\nConnection: close\r\n\r\n");
-    qint64 length = -1;
-    while (socket.waitForReadyRead(5000)) {
-        got += socket.readAll();
-        const qsizetype end = got.indexOf("\r\n\r\n");
-        if (got.startsWith("ICY ") || (end >= 0 && !got.contains("Content-Length")))
-            break; // a stream: its first bytes are all any client waits for
-        if (end >= 0 && length < 0) {
-            const qsizetype at = got.indexOf("Content-Length:");
-            length = got.mid(at + 15, got.indexOf('\r', at) - at - 15).trimmed().toLongLong();
-        }
-        if (end >= 0 && got.size() >= end + 4 + length)
-            break;
-    }
-    return double(nowNs() - start) / 1e6;
-}
+// libVLC's default network caching.
+constexpr int kLibvlcCachingMs = 1000;
 
 struct Measured {
     const char *name;
@@ -127,9 +80,6 @@ int main(int argc, char **argv)
     conf.open(QIODevice::WriteOnly);
     conf.write(simulator.config());
     conf.close();
-
-    QLoggingCategory::setFilterRules(QStringLiteral("lumora.player.info=true"));
-    g_previous = qInstallMessageHandler(watchLog);
 
     // The three stations.
     Measured kinds[] = {{"asx"}, {"icy"}, {"mms"}};
@@ -176,20 +126,17 @@ int main(int argc, char **argv)
             showFromFront(pages, k.station->page);
             PageWindow *window = pages.slot(k.station->page)->window();
             ours.at = 0;
-            g_handedOver = 0;
             const qint64 clicked = nowNs();
             window->button(k.station->number)->click();
-            if (waitFor([&] { return ours.at.load() != 0; }, 15000)) {
+            if (waitFor([&] { return ours.at.load() != 0; }, 15000))
                 report(name + "_ours", double(ours.at - clicked) / 1e6);
-                report(name + "_resolver", double(g_handedOver - clicked) / 1e6);
-            }
             qobject_cast<PlayerControl *>(window->player())->stop();
             idle(300);
 
-            // libVLC's own list player, same address (in wire form), same caching.
+            // libVLC's own list player, same address (in wire form).
             libvlc_media_list_t *media = libvlc_media_list_new(vlc->native());
             libvlc_media_t *m = libvlc_media_new_location(vlc->native(), wire.toUtf8().constData());
-            libvlc_media_add_option(m, QStringLiteral(":network-caching=%1").arg(VlcBackend::kNetworkCachingMs).toUtf8().constData());
+            libvlc_media_add_option(m, QStringLiteral(":network-caching=%1").arg(kLibvlcCachingMs).toUtf8().constData());
             libvlc_media_add_option(m, ":no-video");
             libvlc_media_list_add_media(media, m);
             libvlc_media_release(m);
@@ -202,9 +149,6 @@ int main(int argc, char **argv)
             libvlc_media_list_player_stop(list);
             libvlc_media_list_release(media);
             idle(300);
-
-            if (k.station->scheme == Scheme::Http)
-                report(name + "_get", plainGet(wire));
         }
     }
     libvlc_media_list_player_release(list);

@@ -1,10 +1,12 @@
 // Runs every benchmark probe several times, each figure beside its baseline measured in the
 // same run, and prints a table of medians with their ratios and targets; writes it as CSV.
-//   lumora-bench [--out FILE] [--runs N]
-// Needs an X display (scripts/bench runs it under xvfb-run), pulseaudio and cvlc.
+//   lumora-bench [--out FILE] [--runs N] [--sound-only]
+// (--sound-only: only the first-sound figures, the ones heard at the sound server's sink.)
+// Needs an X display (scripts/bench runs it under xvfb-run), pulseaudio, parec, cvlc and mpv.
 
 #include "bench_support.h"
-#include "vlc_backend.h"
+#include "delay_proxy.h"
+#include "sink_monitor.h"
 #include "wire_url.h"
 
 #include <QCoreApplication>
@@ -153,6 +155,7 @@ public:
     QString configHome() const { return m_dir.path(); }
     QString configFile() const { return m_dir.filePath(QStringLiteral("lumora/endpoints.conf")); }
     EndpointTable table() const { return sim::loopbackTable(m_ports); }
+    const QList<quint16> &ports() const { return m_ports; }
 
 private:
     QTemporaryDir m_dir;
@@ -160,17 +163,9 @@ private:
     QProcess m_process;
 };
 
-// cvlc as nobody playing url into the sound server: CPU per cent over ms, and peak memory.
-std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const SoundServer &sound, int ms, int *streams)
+// The program runuser started for us (cvlc execs vlc; mpv is itself), or 0.
+qint64 childOf(const QProcess &runuser)
 {
-    QProcess runuser;
-    runuser.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    runuser.start(QStringLiteral("runuser"),
-                  {"-u", "nobody", "--", "env", "HOME=/tmp", "PULSE_SERVER=" + sound.address(), "cvlc", "-q",
-                   "--no-video", QStringLiteral("--network-caching=%1").arg(VlcBackend::kNetworkCachingMs), url});
-    if (!runuser.waitForStarted(5000))
-        return {};
-    // runuser waits for its child, the player (cvlc execs vlc).
     qint64 pid = 0;
     waitFor([&] {
         QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(runuser.processId()));
@@ -178,6 +173,40 @@ std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const Sou
             pid = children.readAll().trimmed().split(' ').value(0).toLongLong();
         return pid > 0;
     }, 5000);
+    return pid;
+}
+
+// Starts another player as nobody (cvlc refuses root) playing into the sound server.
+void startAsNobody(QProcess &runuser, const SoundServer &sound, const QStringList &command)
+{
+    runuser.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    runuser.start(QStringLiteral("runuser"),
+                  QStringList{"-u", "nobody", "--", "env", "-u", "DISPLAY", "HOME=/tmp",
+                               "PULSE_SERVER=" + sound.address()} + command);
+}
+
+void stopAsNobody(QProcess &runuser)
+{
+    if (const qint64 pid = childOf(runuser))
+        ::kill(pid_t(pid), SIGTERM);
+    if (!runuser.waitForFinished(10000)) {
+        runuser.kill();
+        runuser.waitForFinished(5000);
+    }
+}
+
+// The players compared by ear: VLC's and mpv's command-line players, as a user starts them.
+QStringList cvlcCommand(const QString &url) { return {"cvlc", "-q", "--no-video", url}; }
+QStringList mpvCommand(const QString &url) { return {"mpv", "--no-video", "--no-terminal", "--ao=pulse", url}; }
+
+// cvlc as nobody playing url into the sound server: CPU per cent over ms, and peak memory.
+std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const SoundServer &sound, int ms, int *streams)
+{
+    QProcess runuser;
+    startAsNobody(runuser, sound, cvlcCommand(url));
+    if (!runuser.waitForStarted(5000))
+        return {};
+    const qint64 pid = childOf(runuser);
     std::optional<std::pair<double, double>> result;
     if (pid > 0) {
         idle(5000); // opened and playing steadily
@@ -190,10 +219,65 @@ std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const Sou
         if (before.cpuMs >= 0 && after.cpuMs >= 0)
             result = std::make_pair(100.0 * double(after.cpuMs - before.cpuMs) / double(clock.elapsed()),
                                     double(after.peakKb));
-        ::kill(pid_t(pid), SIGTERM);
     }
-    runuser.waitForFinished(10000);
+    stopAsNobody(runuser);
     return result;
+}
+
+// Another player started (the click) to its first sound of toneHz at the sink, in ms; -1 when
+// none within 20 s. Afterwards the sink is silent again.
+double peerFirstSound(SinkMonitor &sink, const SoundServer &sound, const QStringList &command, int toneHz)
+{
+    sink.waitSilence(300, 5000);
+    QProcess runuser;
+    const qint64 clicked = steadyNs();
+    startAsNobody(runuser, sound, command);
+    const qint64 heard = sink.firstSound(clicked, toneHz, 20000);
+    stopAsNobody(runuser);
+    sink.waitSilence(300, 5000);
+    return heard < 0 ? -1 : double(heard - clicked) / 1e6;
+}
+
+// The program clicking the stations (page, number, ...) in turn: from its last click to its
+// first sound of toneHz at the sink, in ms; -1 when none within 20 s.
+double oursFirstSound(SinkMonitor &sink, const QString &program, const QProcessEnvironment &env,
+                      const QList<const Station *> &clicks, int toneHz)
+{
+    sink.waitSilence(300, 5000);
+    QStringList args;
+    for (const Station *s : clicks)
+        args << QString::number(pageNumber(s->page)) << QString::number(s->number);
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    qint64 clicked = 0;
+    int seen = 0;
+    waitFor([&] {
+        while (p.canReadLine()) {
+            const QList<QByteArray> f = p.readLine().trimmed().split(' ');
+            if (f.value(0) == "click" && ++seen == clicks.size())
+                clicked = f.value(1).toLongLong();
+        }
+        return clicked > 0 || p.state() == QProcess::NotRunning;
+    }, 60000);
+    const qint64 heard = clicked > 0 ? sink.firstSound(clicked, toneHz, 20000) : -1;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    sink.waitSilence(300, 5000);
+    return heard < 0 ? -1 : double(heard - clicked) / 1e6;
+}
+
+// The served address a station of the page plays, if the simulator serves it as asked.
+const sim::ServedStation *servedOf(const QList<sim::ServedStation> &served, const Station *station)
+{
+    for (const sim::ServedStation &s : served)
+        if (s.stations.contains(station))
+            return &s;
+    return nullptr;
 }
 
 struct Row {
@@ -225,36 +309,116 @@ int main(int argc, char **argv)
     gui.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     Results r;
 
+    const bool soundOnly = args.contains(u"--sound-only");
     say("start-up: the program and a bare Qt window, alternately");
-    for (int i = 0; i < runs + 2; ++i) {
+    for (int i = 0; i < (soundOnly ? 0 : runs + 2); ++i) {
         r[QStringLiteral("bare_start")] << timeToFirstLine(bin("lumora-bench-bare-window"), gui);
         r[QStringLiteral("lumora_start")] << timeToFirstLine(bin("lumora-bench-startup"), gui);
     }
     say("station page: first opening and showing again");
-    for (int i = 0; i < runs; ++i)
+    for (int i = 0; i < (soundOnly ? 0 : runs); ++i)
         runProbe(r, bin("lumora-bench-pages"), {}, gui);
 
     QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
     offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     say("first audio: streams that send a burst first (as Icecast and SHOUTcast do)");
-    runProbe(r, bin("lumora-bench-audio"), {"--burst", "2000", "--runs", QString::number(runs)}, offscreen);
+    if (!soundOnly)
+        runProbe(r, bin("lumora-bench-audio"), {"--burst", "2000", "--runs", QString::number(runs)}, offscreen);
     say("first audio: streams paced in real time from the first byte");
-    runProbe(r, bin("lumora-bench-audio"), {"--burst", "0", "--runs", QString::number(qMax(3, runs / 2))},
+    if (!soundOnly)
+        runProbe(r, bin("lumora-bench-audio"), {"--burst", "0", "--runs", QString::number(qMax(3, runs / 2))},
              offscreen, QStringLiteral("paced_"));
 
-    say("CPU and memory: 1, 5 and 17 pages playing, and cvlc playing one of the same streams");
     SoundServer sound;
-    SimulatorProcess simulator;
+    SimulatorProcess simulator; // bursts 2 s of audio to every new listener, as Icecast does
+    SinkMonitor sink;
     QMap<int, QList<double>> cpu, peak;
     QList<double> vlcCpu, vlcPeak;
     int ourStreams17 = -1, vlcStreams = -1;
-    if (!sound.start() || !simulator.start(QStringLiteral(LUMORA_STATION_SIM))) {
-        say("no sound server or simulator: CPU figures left out");
+    const bool canPlay = sound.start() && simulator.start(QStringLiteral(LUMORA_STATION_SIM));
+    QProcessEnvironment playing = gui;
+    playing.insert(QStringLiteral("PULSE_SERVER"), sound.address());
+    playing.insert(QStringLiteral("XDG_CONFIG_HOME"), simulator.configHome());
+    playing.insert(QStringLiteral("XDG_CONFIG_DIRS"), simulator.configHome() + QStringLiteral("/none"));
+
+    say("first sound at the sink: the program, cvlc and mpv; bursting ICY stream, direct and through a delay "
+        "proxy; mms; a file station after a switch and on a fresh page");
+    const QList<sim::ServedStation> served = sim::servedStations(simulator.table());
+    const sim::ServedStation *icy = nullptr, *mms = nullptr, *file = nullptr, *live = nullptr;
+    for (const sim::ServedStation &s : served) {
+        if (s.stations.isEmpty())
+            continue;
+        if (!icy && s.answer == sim::Answer::IcyServer && s.kind == Kind::Root && s.scheme == Scheme::Http)
+            icy = &s;
+        if (!mms && s.answer == sim::Answer::Mmsh && s.scheme == Scheme::Mms)
+            mms = &s;
+        if (s.answer != sim::Answer::Mp3File || s.scheme != Scheme::Http)
+            continue;
+        // A file station and a live stream on its page whose tones are far apart, so that the
+        // file's own tone tells when it is heard after the switch.
+        for (const Station &st : stationsOf(s.stations.first()->page)) {
+            const sim::ServedStation *x = servedOf(served, &st);
+            if (x && x->scheme == Scheme::Http
+                && (x->answer == sim::Answer::IcyServer || x->answer == sim::Answer::IcecastMount)
+                && (!live || std::abs(x->toneHz() - s.toneHz()) > std::abs(live->toneHz() - file->toneHz()))) {
+                file = &s;
+                live = x;
+            }
+        }
+    }
+    if (!canPlay || !icy || !mms || !file || !sink.start(sound.address(), QStringLiteral("bench"))) {
+        say("no sound server, simulator, monitor or stations: first-sound figures left out");
     } else {
-        QProcessEnvironment playing = gui;
-        playing.insert(QStringLiteral("PULSE_SERVER"), sound.address());
-        playing.insert(QStringLiteral("XDG_CONFIG_HOME"), simulator.configHome());
-        playing.insert(QStringLiteral("XDG_CONFIG_DIRS"), simulator.configHome() + QStringLiteral("/none"));
+        DelayProxyThread proxy(icy->port, DelayProxy::Limits{});
+        QTemporaryDir proxiedHome;
+        QList<quint16> proxiedPorts = simulator.ports();
+        const quint16 proxyPort = proxy.begin();
+        proxiedPorts.replace(proxiedPorts.indexOf(icy->port), proxyPort);
+        QDir(proxiedHome.path()).mkpath(QStringLiteral("lumora"));
+        QFile conf(proxiedHome.filePath(QStringLiteral("lumora/endpoints.conf")));
+        conf.open(QIODevice::WriteOnly);
+        conf.write(sim::loopbackConfig(proxiedPorts));
+        conf.close();
+        QProcessEnvironment viaProxy = playing;
+        viaProxy.insert(QStringLiteral("XDG_CONFIG_HOME"), proxiedHome.path());
+        const Station *icyStation = icy->stations.first();
+        const QString icyUrl = toWireUrl(addressOf(*icyStation, simulator.table()).text);
+        const QString proxiedUrl = toWireUrl(addressOf(*icyStation, sim::loopbackTable(proxiedPorts)).text);
+        const QString mmsUrl = toWireUrl(addressOf(*mms->stations.first(), simulator.table()).text);
+        auto add = [&](const QString &key, double ms) {
+            if (ms >= 0)
+                r[key] << ms;
+            else
+                QTextStream(stderr) << "bench: " << key << ": no sound within 20 s" << Qt::endl;
+        };
+        for (const sim::ServedStation *s : {icy, mms, live, file})
+            QTextStream(stderr) << "bench: " << s->label() << ", " << answerName(s->answer) << ", " << s->toneHz()
+                                << " Hz" << Qt::endl;
+        const QString ours = bin("lumora-bench-sound");
+        for (int run = 0; run < runs; ++run) {
+            add(QStringLiteral("heard_burst_ours"), oursFirstSound(sink, ours, playing, {icyStation}, icy->toneHz()));
+            add(QStringLiteral("heard_burst_cvlc"), peerFirstSound(sink, sound, cvlcCommand(icyUrl), icy->toneHz()));
+            add(QStringLiteral("heard_burst_mpv"), peerFirstSound(sink, sound, mpvCommand(icyUrl), icy->toneHz()));
+            if (proxyPort) {
+                add(QStringLiteral("heard_proxy_ours"), oursFirstSound(sink, ours, viaProxy, {icyStation}, icy->toneHz()));
+                add(QStringLiteral("heard_proxy_cvlc"), peerFirstSound(sink, sound, cvlcCommand(proxiedUrl), icy->toneHz()));
+                add(QStringLiteral("heard_proxy_mpv"), peerFirstSound(sink, sound, mpvCommand(proxiedUrl), icy->toneHz()));
+            }
+            add(QStringLiteral("heard_mms_ours"), oursFirstSound(sink, ours, playing, {mms->stations.first()}, mms->toneHz()));
+            add(QStringLiteral("heard_mms_cvlc"), peerFirstSound(sink, sound, cvlcCommand(mmsUrl), mms->toneHz()));
+            add(QStringLiteral("heard_mms_mpv"), peerFirstSound(sink, sound, mpvCommand(mmsUrl), mms->toneHz()));
+            add(QStringLiteral("heard_file_fresh"),
+                oursFirstSound(sink, ours, playing, {file->stations.first()}, file->toneHz()));
+            add(QStringLiteral("heard_file_switch"), oursFirstSound(sink, ours, playing,
+                                                              {live->stations.first(), file->stations.first()},
+                                                              file->toneHz()));
+        }
+    }
+
+    say("CPU and memory: 1, 5 and 17 pages playing, and cvlc playing one of the same streams");
+    if (!canPlay || soundOnly) {
+        say("no sound server or simulator, or only sound figures asked for: CPU figures left out");
+    } else {
         const Station *first = liveMp3Station(Page::Form2, simulator.table());
         const QString url = toWireUrl(addressOf(*first, simulator.table()).text);
         for (int round = 0; round < 3; ++round) {
@@ -276,7 +440,6 @@ int main(int argc, char **argv)
     }
 
     // The table.
-    const double caching = VlcBackend::kNetworkCachingMs;
     QList<Row> rows;
     auto m = [&](const QString &key) { return median(r.value(key)); };
     {
@@ -293,25 +456,43 @@ int main(int argc, char **argv)
                 m(QStringLiteral("page_player")), QString(), -1, QStringLiteral("-")};
     rows << Row{QStringLiteral("station page, shown again"), QStringLiteral("ms"), m(QStringLiteral("page_again")),
                 QStringLiteral("plain Qt window, shown again"), m(QStringLiteral("plain_again")), QStringLiteral("-")};
+    // First sound at the sink, beside the faster of cvlc and mpv started on the same address.
+    auto fasterPeer = [&](const QString &key, const QString &figure, const QString &target, double limitMs) {
+        const double v = m(key + QStringLiteral("_cvlc")), p = m(key + QStringLiteral("_mpv"));
+        const double faster = v < 0 ? p : p < 0 ? v : std::min(v, p);
+        Row row{figure, QStringLiteral("ms"), m(key + QStringLiteral("_ours")),
+                QStringLiteral("faster of cvlc %1, mpv %2").arg(v, 0, 'f', 0).arg(p, 0, 'f', 0), faster, target};
+        if (row.value >= 0)
+            row.met = limitMs > 0 ? row.value <= limitMs : faster > 0 && row.value <= faster;
+        rows << row;
+    };
+    fasterPeer(QStringLiteral("heard_burst"), QStringLiteral("click to first sound, bursting ICY stream, loopback"),
+               QStringLiteral("<= 1.0 x baseline"), 0);
+    fasterPeer(QStringLiteral("heard_proxy"), QStringLiteral("the same through a proxy adding 50 ms each way"),
+               QStringLiteral("<= 1.0 x baseline"), 0);
+    fasterPeer(QStringLiteral("heard_mms"), QStringLiteral("click to first sound, mms (MMSH server bursts)"),
+               QStringLiteral("<= 500 ms"), 500);
+    {
+        Row row{QStringLiteral("click to first sound, file station after a switch"), QStringLiteral("ms"),
+                m(QStringLiteral("heard_file_switch")), QStringLiteral("fresh page's first click on it"),
+                m(QStringLiteral("heard_file_fresh")), QStringLiteral("<= 300 ms")};
+        if (row.value >= 0)
+            row.met = row.value <= 300;
+        rows << row;
+    }
+    // Decoded audio in-process, beside libVLC's own list player at libVLC's default network
+    // caching: how the player opened every stream before it kept its own connections.
     for (const QString &pace : {QString(), QStringLiteral("paced_")}) {
         for (const char *kind : {"asx", "icy", "mms"}) {
             const QString k = pace + QString::fromLatin1(kind);
             Row row{QStringLiteral("click to first audio, %1 station%2")
                         .arg(QString::fromLatin1(kind).toUpper(), pace.isEmpty() ? QStringLiteral(" (server bursts)")
                                                                                  : QStringLiteral(" (paced stream)")),
-                    QStringLiteral("ms"), m(k + QStringLiteral("_ours")), QStringLiteral("libVLC media list player"),
-                    m(k + QStringLiteral("_list")),
-                    QStringLiteral("<= baseline + 50 and <= %1 + 100").arg(caching)};
-            row.met = row.value >= 0 && row.value <= row.baselineValue + 50 && row.value <= caching + 100;
+                    QStringLiteral("ms"), m(k + QStringLiteral("_ours")), QStringLiteral("libVLC list player, 1 s caching"),
+                    m(k + QStringLiteral("_list")), QStringLiteral("<= baseline + 50")};
+            row.met = row.value >= 0 && row.value <= row.baselineValue + 50;
             rows << row;
         }
-    }
-    for (const char *kind : {"asx", "icy", "mms"}) {
-        const QString k = QString::fromLatin1(kind);
-        rows << Row{QStringLiteral("resolver: click to libVLC given the stream, %1").arg(k.toUpper()), QStringLiteral("ms"),
-                    m(k + QStringLiteral("_resolver")),
-                    k == u"mms" ? QString() : QStringLiteral("one plain HTTP GET of the address"),
-                    m(k + QStringLiteral("_get")), QStringLiteral("-")};
     }
     const double vlcC = median(vlcCpu), vlcP = median(vlcPeak) / 1024;
     for (int n : {1, 5, kStationPageCount}) {
@@ -344,20 +525,24 @@ int main(int argc, char **argv)
               << (row.met ? (*row.met ? "yes" : "no") : "") << '\n';
         }
     }
-    table << QStringLiteral("\n%1 %2 %3 %4 %5  %6\n")
+    table << QStringLiteral("\n%1 %2 %3 %4 %5  %6  %7\n")
                  .arg(QStringLiteral("figure"), -58).arg(QStringLiteral("value"), 9).arg(QStringLiteral("baseline"), 9)
-                 .arg(QStringLiteral("ratio"), 6).arg(QStringLiteral("target"), -36).arg(QStringLiteral("met"));
+                 .arg(QStringLiteral("ratio"), 6).arg(QStringLiteral("target"), -20).arg(QStringLiteral("met"), -3)
+                 .arg(QStringLiteral("baseline is"));
     for (const Row &row : rows) {
         const double ratio = row.baselineValue > 0 && row.value >= 0 ? row.value / row.baselineValue : -1;
-        table << QStringLiteral("%1 %2 %3 %4 %5  %6\n")
+        table << QStringLiteral("%1 %2 %3 %4 %5  %6  %7\n")
                      .arg(row.figure + QStringLiteral(" (") + row.unit + u')', -58)
                      .arg(row.value >= 0 ? QString::number(row.value, 'f', 1) : QStringLiteral("-"), 9)
                      .arg(row.baselineValue >= 0 ? QString::number(row.baselineValue, 'f', 1) : QStringLiteral("-"), 9)
                      .arg(ratio >= 0 ? QString::number(ratio, 'f', 2) : QStringLiteral("-"), 6)
-                     .arg(row.target, -36)
-                     .arg(row.met ? (*row.met ? QStringLiteral("yes") : QStringLiteral("NO")) : QString());
+                     .arg(row.target, -20)
+                     .arg(row.met ? (*row.met ? QStringLiteral("yes") : QStringLiteral("NO")) : QString(), -3)
+                     .arg(row.baseline);
     }
-    table << QStringLiteral("\nbaselines: %1; runs per figure: %2 (medians); audio streams in the sound server: %3 for "
+    table << QStringLiteral("\nfirst sound: the station's own tone first heard at the sound server's null sink (parec on its "
+                            "monitor), the program timed from its button's click, cvlc and mpv from their start\n");
+    table << QStringLiteral("baselines: %1; runs per figure: %2 (medians); audio streams in the sound server: %3 for "
                             "17 pages, %4 for cvlc\nwritten to %5\n")
                  .arg(QStringLiteral("measured in this run"))
                  .arg(runs)

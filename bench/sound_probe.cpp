@@ -1,0 +1,82 @@
+// The program clicking station buttons as a user does, playing through its real audio output
+// (the sound server named by PULSE_SERVER), for the driver that listens at the sink.
+//   lumora-bench-sound PAGE NUMBER [PAGE NUMBER ...]
+// (the endpoint configuration is found by the program through XDG_CONFIG_HOME). Opens
+// the pages first, then clicks the stations in turn; after each click it waits until the page
+// says Playing and 1.5 s more before the next. Prints "click <steady-clock ns>" right before
+// each click and "playing <ns>" when the page says Playing, then stays up until its input
+// closes (or 30 s), so that the sound goes on while the driver listens.
+
+#include "bench_support.h"
+#include "page_instance.h"
+#include "page_set.h"
+#include "page_window.h"
+#include "player_control.h"
+#include "station_button.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <chrono>
+
+using namespace lumora;
+using namespace lumora::bench;
+
+namespace {
+
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void line(const char *what, qint64 ns)
+{
+    std::printf("%s %lld\n", what, static_cast<long long>(ns));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    const QStringList args = app.arguments();
+    QList<const Station *> clicks;
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        const Station *s = findStation(Page(args.at(i).toInt()), args.at(i + 1).toInt());
+        if (!s)
+            qFatal("no station %s %s", qPrintable(args.at(i)), qPrintable(args.at(i + 1)));
+        clicks << s;
+    }
+    if (clicks.isEmpty())
+        qFatal("usage: lumora-bench-sound PAGE NUMBER [PAGE NUMBER ...]");
+
+    PageSet pages([](int) {});
+    pages.start();
+    for (const Station *s : clicks) // windows and players exist before the first click
+        showFromFront(pages, s->page);
+    idle(500);
+
+    for (const Station *s : clicks) {
+        showFromFront(pages, s->page);
+        PageWindow *window = pages.slot(s->page)->window();
+        auto *player = qobject_cast<PlayerControl *>(window->player());
+        line("click", nowNs());
+        window->button(s->number)->click();
+        if (!waitFor([&] { return player->status().state == PlaybackState::Playing; }, 20000))
+            qFatal("%s %d does not play", qPrintable(pageName(s->page)), s->number);
+        line("playing", nowNs());
+        if (s != clicks.last())
+            idle(1500);
+    }
+    // Until the driver has heard enough: it closes our input.
+    QSocketNotifier input(0, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char c;
+        if (::read(0, &c, 1) <= 0)
+            app.quit();
+    });
+    QTimer::singleShot(30000, &app, &QApplication::quit);
+    return app.exec();
+}
