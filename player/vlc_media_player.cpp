@@ -165,37 +165,34 @@ void VlcMediaPlayer::deliver(quint64 generation, const Event &event)
 bool VlcMediaPlayer::play(const QString &mrl, const QStringList &options)
 {
     stop();
-    m_seekable = false;
-    m_hasLength = false;
-    m_media = libvlc_media_new_location(m_instance->native(), mrl.toUtf8().constData());
-    if (!m_media)
-        return false;
-    for (const QString &option : options)
-        libvlc_media_add_option(m_media, option.toUtf8().constData());
-    attachMediaEvents(true);
-    libvlc_media_player_set_media(m_player, m_media);
     qCDebug(lcVlc) << "play" << mrl << options;
-    return libvlc_media_player_play(m_player) == 0;
+    return start(libvlc_media_new_location(m_instance->native(), mrl.toUtf8().constData()), options);
 }
 
 bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options)
 {
     stop();
-    m_seekable = false;
-    m_hasLength = false;
     m_buffer = std::move(buffer);
+    qCDebug(lcVlc) << "play buffer" << options;
     // Without a seek callback libVLC takes the stream as live: it cannot pause it and paces
     // its clock by the arrival of the data.
-    m_media = libvlc_media_new_callbacks(m_instance->native(), openBuffer, readBuffer,
-                                         m_buffer->seekable() ? seekBuffer : nullptr, closeBuffer,
-                                         m_buffer.get());
+    return start(libvlc_media_new_callbacks(m_instance->native(), openBuffer, readBuffer,
+                                            m_buffer->seekable() ? seekBuffer : nullptr, closeBuffer,
+                                            m_buffer.get()),
+                 options);
+}
+
+bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
+{
+    m_seekable = false;
+    m_hasLength = false;
+    m_media = media;
     if (!m_media)
         return false;
     for (const QString &option : options)
         libvlc_media_add_option(m_media, option.toUtf8().constData());
     attachMediaEvents(true);
     libvlc_media_player_set_media(m_player, m_media);
-    qCDebug(lcVlc) << "play buffer" << options;
     return libvlc_media_player_play(m_player) == 0;
 }
 

@@ -86,6 +86,8 @@ private:
     void attachPlayerEvents(bool attach);
     void attachMediaEvents(bool attach);
     void releaseMedia();
+    // Takes media as the current one, with options, and starts it; false if there is none.
+    bool start(libvlc_media_t *media, const QStringList &options);
 
     std::shared_ptr<VlcInstance> m_instance;
     libvlc_media_player_t *m_player = nullptr;
