@@ -14,22 +14,13 @@ StationAddress addressOf(const Station &station, const EndpointTable &table)
         result.missing.append(endpointKey);
 
     // Copy the remainder literally, replacing each {KEY} with its configured value.
-    const QString t = station.remainderTemplate();
-    qsizetype pos = 0;
-    while (pos < t.size()) {
-        const qsizetype open = t.indexOf(u'{', pos);
-        if (open < 0) {
-            text += QStringView(t).mid(pos);
-            break;
-        }
-        text += QStringView(t).mid(pos, open - pos);
-        const qsizetype close = t.indexOf(u'}', open);
-        const QString key = t.mid(open + 1, close - open - 1);
-        if (const auto piece = table.value(key))
+    for (const RemainderPart &part : remainderParts(station.remainderTemplate())) {
+        if (!part.isKey)
+            text += part.text;
+        else if (const auto piece = table.value(part.text))
             text += *piece;
-        else if (!result.missing.contains(key))
-            result.missing.append(key);
-        pos = close + 1;
+        else if (!result.missing.contains(part.text))
+            result.missing.append(part.text);
     }
 
     if (result.missing.isEmpty())

@@ -36,21 +36,31 @@ QString Station::endpointKey() const
     return QStringLiteral("E%1").arg(endpoint, 2, 10, QLatin1Char('0'));
 }
 
+QList<RemainderPart> remainderParts(const QString &t)
+{
+    QList<RemainderPart> parts;
+    qsizetype pos = 0;
+    while (pos < t.size()) {
+        const qsizetype open = t.indexOf(u'{', pos);
+        const qsizetype close = open < 0 ? -1 : t.indexOf(u'}', open);
+        if (close < 0) {
+            parts.append({false, t.mid(pos)});
+            break;
+        }
+        if (open > pos)
+            parts.append({false, t.mid(pos, open - pos)});
+        parts.append({true, t.mid(open + 1, close - open - 1)});
+        pos = close + 1;
+    }
+    return parts;
+}
+
 QStringList Station::pieceKeys() const
 {
     QStringList keys;
-    const QString t = remainderTemplate();
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype open = t.indexOf(u'{', from);
-        if (open < 0)
-            break;
-        const qsizetype close = t.indexOf(u'}', open);
-        if (close < 0)
-            break;
-        keys.append(t.mid(open + 1, close - open - 1));
-        from = close + 1;
-    }
+    for (const RemainderPart &part : remainderParts(remainderTemplate()))
+        if (part.isKey)
+            keys.append(part.text);
     return keys;
 }
 

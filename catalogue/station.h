@@ -40,6 +40,15 @@ struct Station {
     QStringList pieceKeys() const;
 };
 
+// One part of a remainder template: literal text, or the key of a configured piece.
+struct RemainderPart {
+    bool isKey = false;
+    QString text; // the literal text, or the key
+};
+
+// The parts of a remainder template in order. A '{' without its '}' is literal text.
+QList<RemainderPart> remainderParts(const QString &remainderTemplate);
+
 // All 158 stations, page by page in page order, each page's stations by number.
 std::span<const Station> allStations();
 // The stations of one station page ordered by number; empty for Form1.

@@ -400,6 +400,29 @@ private slots:
         // Stations that do not use E32 are unaffected.
         QVERIFY(addressOf(station(Page::Form6, 1), withoutE32).ok());
     }
+
+    // One reading of a template serves both the keys a station needs and its address; a
+    // brace left open is text, not a key that never ends.
+    void templatesAreReadOneWay()
+    {
+        auto parts = [](const QString &t) {
+            QStringList out;
+            for (const RemainderPart &p : remainderParts(t))
+                out << (p.isKey ? u'[' + p.text + u']' : p.text);
+            return out;
+        };
+        QCOMPARE(parts("/?id={A}&x={B}"), (QStringList{"/?id=", "[A]", "&x=", "[B]"}));
+        QCOMPARE(parts("{A}{B}"), (QStringList{"[A]", "[B]"}));
+        QCOMPARE(parts("/live{x"), QStringList{"/live{x"});
+        QCOMPARE(parts("/a}b{c"), QStringList{"/a}b{c"});
+        QCOMPARE(parts(""), QStringList());
+        for (const Station &s : allStations()) {
+            QString rebuilt;
+            for (const RemainderPart &p : remainderParts(s.remainderTemplate()))
+                rebuilt += p.isKey ? u'{' + p.text + u'}' : p.text;
+            QCOMPARE(rebuilt, s.remainderTemplate());
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCatalogue)
