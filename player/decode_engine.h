@@ -32,6 +32,9 @@ public:
     virtual void setMuted(bool muted) = 0;
     virtual void seek(double fraction) = 0;
     virtual void setVideoWindow(WId window) = 0;
+    // Holds the audio back by this much behind the stream's clock, for a stream whose audio
+    // comes in pieces stamped later than they arrive. For the media playing now only.
+    virtual void setAudioMargin(int ms) = 0;
     // A file (it has a length or can seek) rather than a broadcast.
     virtual bool isFile() const = 0;
 

@@ -25,11 +25,15 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
             m_request->setPaused(false);
     }, Qt::QueuedConnection);
     connect(m_buffer.get(), &StreamBuffer::seekRequested, this, &HttpStream::onSeek, Qt::QueuedConnection);
-    if (firstBytes.startsWith("OggS"))
+    const QByteArray type = head.value("content-type").toLower();
+    if (firstBytes.startsWith("OggS") || type.startsWith("audio/ogg") || type.startsWith("application/ogg"))
         m_container = QStringLiteral("ogg");
     else if (firstBytes.startsWith(QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")))
         m_container = QStringLiteral("asf");
     m_request->setParent(nullptr);
+    if (m_container == u"ogg" && m_buffer->size() < 0)
+        m_pacing = std::make_unique<OggPacing>();
+    watchPacing(firstBytes);
     m_buffer->write(0, firstBytes);
     attach(m_request.get(), 0);
     if (m_request->isFinished()) {
@@ -78,8 +82,10 @@ void HttpStream::pump(quint64 epoch)
         return;
     HttpResponseParser &response = m_request->response();
     const QByteArray body = response.takeBody();
-    if (!body.isEmpty())
+    if (!body.isEmpty()) {
+        watchPacing(body);
         m_buffer->write(epoch, body);
+    }
     const QList<QByteArray> blocks = response.takeMetadata();
     for (const QByteArray &block : blocks) {
         const QString title = icyStreamTitle(block);
@@ -90,6 +96,16 @@ void HttpStream::pump(quint64 epoch)
     }
     if (m_buffer->freeSpace() <= 0)
         m_request->setPaused(true);
+}
+
+void HttpStream::watchPacing(const QByteArray &bytes)
+{
+    if (!m_pacing || bytes.isEmpty())
+        return;
+    const int before = m_pacing->longestPageMs();
+    m_pacing->feed(bytes);
+    if (m_pacing->longestPageMs() > before)
+        emit spacingChanged(m_pacing->longestPageMs());
 }
 
 void HttpStream::onSeek(quint64 offset, quint64 epoch)

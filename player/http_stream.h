@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http_request.h"
+#include "ogg_pacing.h"
 #include "stream_source.h"
 
 #include <memory>
@@ -23,9 +24,11 @@ public:
 private:
     void attach(HttpRequest *request, quint64 epoch);
     void pump(quint64 epoch);
+    void watchPacing(const QByteArray &bytes);
     void onSeek(quint64 offset, quint64 epoch);
 
     std::unique_ptr<HttpRequest> m_request;
+    std::unique_ptr<OggPacing> m_pacing; // a live Ogg stream: how far apart its pages are
     QString m_lastTitle;
     bool m_closed = false;
 };

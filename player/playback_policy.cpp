@@ -21,6 +21,7 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
     m_progressTimer = m_clock->createTimer();
     m_progressTimer->timeout = [this] { showProgress(); };
 
+
     connect(m_opener.get(), &StreamOpener::found, this, &PlaybackPolicy::onFound);
     connect(m_opener.get(), &StreamOpener::failed, this, &PlaybackPolicy::onOpenerFailed);
 
@@ -103,6 +104,7 @@ void PlaybackPolicy::onFound(const QString &address)
     if (m_source) {
         connect(m_source.get(), &StreamSource::titleChanged, this, &PlaybackPolicy::onTitle);
         connect(m_source.get(), &StreamSource::ended, this, &PlaybackPolicy::onSourceEnded);
+        connect(m_source.get(), &StreamSource::spacingChanged, this, &PlaybackPolicy::onSpacing);
         ok = m_engine->playBuffer(m_source->buffer(), m_source->container());
         m_progressTimer->start(kProgressIntervalMs);
     } else {
@@ -188,6 +190,23 @@ void PlaybackPolicy::onSourceEnded(OpenFailure failure, const QString &reason)
     m_breakFailure = failure;
 }
 
+void PlaybackPolicy::onSpacing(int ms)
+{
+    // Each change of the margin makes libVLC start its timing afresh: only a real growth counts.
+    if (ms < kSparseSpacingMs || ms < m_spacingMs + kSparseMarginMs)
+        return;
+    m_spacingMs = ms;
+    // Audio that comes a page every few seconds is stamped by the page's end: libVLC hears it
+    // only when held back by that much.
+    qCInfo(lcPlayer) << m_entry << ": a page of audio every" << ms << "ms";
+    m_engine->setAudioMargin(ms + kSparseMarginMs);
+    // The first sound comes a few pages later than from a stream that flows.
+    if (!m_sound && !m_noSound) {
+        m_entryTimer->start(m_entryTimeoutMs + 3 * ms);
+        m_openBudget->start(m_openBudgetMs + 3 * ms);
+    }
+}
+
 void PlaybackPolicy::onTitle(const QString &title)
 {
     m_pendingTitle = title;
@@ -234,6 +253,7 @@ void PlaybackPolicy::dropEntry()
         m_source.release()->deleteLater(); // may be inside its own signal
     }
     m_entry.clear();
+    m_spacingMs = 0;
     m_sound = m_noSound = false;
 }
 

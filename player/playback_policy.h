@@ -40,6 +40,9 @@ public:
     static constexpr int kProgressIntervalMs = 200;
     // Buffering counts towards this many bytes: about a second of a 128 kbit/s stream.
     static constexpr qint64 kStartBytes = 16000;
+    // A stream whose audio comes this far apart or more is given that much margin and more time.
+    static constexpr int kSparseSpacingMs = 250;
+    static constexpr int kSparseMarginMs = 500;
 
     PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique_ptr<StreamOpener> opener,
                    std::unique_ptr<PolicyClock> clock, QObject *parent = nullptr);
@@ -70,6 +73,8 @@ private:
     void onEngineFailed();
     void onSourceEnded(OpenFailure failure, const QString &reason);
     void onTitle(const QString &title);
+    void onSpacing(int ms);
+
     void applyTitle();
     void showProgress();
     void entryFailed(const char *why);
@@ -100,6 +105,7 @@ private:
     bool m_sound = false;     // the current entry has reached an audio output
     bool m_noSound = false;   // the current entry is decoded but not heard
     qint64 m_soundSince = 0;
+    int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;
     qint64 m_titleShownAt = -1;

@@ -35,6 +35,8 @@ signals:
     // The connection is over and the buffer finished: the server closed it (failure None)
     // or it broke.
     void ended(lumora::OpenFailure failure, const QString &reason);
+    // The stream sends its audio in pieces this far apart (an Ogg page every few seconds).
+    void spacingChanged(int ms);
 
 protected:
     std::shared_ptr<StreamBuffer> m_buffer;

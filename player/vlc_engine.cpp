@@ -25,6 +25,8 @@ VlcEngine::VlcEngine(QObject *parent)
 
     VlcMediaPlayer *p = m_player.get();
     connect(p, &VlcMediaPlayer::playing, this, [this] {
+        if (m_audioMarginMs > 0)
+            m_player->setAudioDelay(qint64(m_audioMarginMs) * 1000);
         if (m_libvlcPaused) {
             m_libvlcPaused = false;
             emit resumed();
@@ -118,6 +120,7 @@ bool VlcEngine::playAddress(const QString &mmstAddress)
 
 void VlcEngine::started()
 {
+    m_audioMarginMs = 0;
     ++m_generation;
     m_endChecks = 0;
     m_soundReached = m_noSoundTold = m_libvlcPaused = false;
@@ -205,6 +208,13 @@ void VlcEngine::setVideoWindow(WId window)
 {
     m_hasWindow = window != 0;
     m_player->setVideoWindow(quint32(window));
+}
+
+void VlcEngine::setAudioMargin(int ms)
+{
+    // libVLC takes it only once its input runs; it is given again when that starts.
+    m_audioMarginMs = ms;
+    m_player->setAudioDelay(qint64(ms) * 1000);
 }
 
 bool VlcEngine::isFile() const

@@ -33,6 +33,7 @@ public:
     void setMuted(bool muted) override;
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
+    void setAudioMargin(int ms) override;
     bool isFile() const override;
 
     // For tests and tools: the libVLC player (e.g. for audio callbacks).
@@ -59,6 +60,7 @@ private:
     QElapsedTimer m_decodedFor; // since audio was first decoded without being played
     quint64 m_generation = 0;   // counts the media played and stopped
     int m_endChecks = 0;
+    int m_audioMarginMs = 0;
     bool m_soundReached = false;
     bool m_noSoundTold = false;
     bool m_libvlcPaused = false;

@@ -224,6 +224,7 @@ void VlcMediaPlayer::setVolume(int volume) { libvlc_audio_set_volume(m_player, q
 void VlcMediaPlayer::setMuted(bool muted) { libvlc_audio_set_mute(m_player, muted ? 1 : 0); }
 void VlcMediaPlayer::setRate(double rate) { libvlc_media_player_set_rate(m_player, float(rate)); }
 void VlcMediaPlayer::setVideoWindow(quint32 xid) { libvlc_media_player_set_xwindow(m_player, xid); }
+void VlcMediaPlayer::setAudioDelay(qint64 microseconds) { libvlc_audio_set_delay(m_player, microseconds); }
 
 void VlcMediaPlayer::setKeepAspect(bool keep)
 {

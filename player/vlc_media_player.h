@@ -48,6 +48,7 @@ public:
     void setRate(double rate);
     void setKeepAspect(bool keep);
     void setVideoWindow(quint32 xid);
+    void setAudioDelay(qint64 microseconds); // of the media playing now
 
     bool isSeekable() const;
     bool canPause() const;

@@ -62,6 +62,7 @@ public:
     void close() override { closed = true; }
     void title(const QString &t) { emit titleChanged(t); }
     void end(OpenFailure f = OpenFailure::None) { emit ended(f, QStringLiteral("gone")); }
+    void spacing(int ms) { emit spacingChanged(ms); }
     bool closed = false;
 };
 
@@ -120,7 +121,9 @@ public:
     void setMuted(bool) override {}
     void seek(double) override {}
     void setVideoWindow(WId) override {}
+    void setAudioMargin(int ms) override { margin = ms; }
     bool isFile() const override { return file; }
+    int margin = 0;
     void sound() { emit soundStarted(); }
     void silent() { emit noSoundDevice(); }
     void end() { emit ended(); }
@@ -163,6 +166,7 @@ private slots:
     void steadyPlayEarnsTheTriesBack();
     void aFileThatEndsIsOver();
     void titlesAreCoalesced();
+    void sparsePagesGetTheirMarginAndTime();
     void stopAbandonsEverything();
 };
 
@@ -325,6 +329,24 @@ void TestPlaybackPolicy::titlesAreCoalesced()
     const qsizetype updates = r.statuses.size() - before;
     QVERIFY2(updates >= 3 && updates <= 1000 / PlaybackPolicy::kTitleIntervalMs + 2, qPrintable(QString::number(updates)));
     QCOMPARE(r.last().title, QString("title 99")); // the latest wins
+}
+
+void TestPlaybackPolicy::sparsePagesGetTheirMarginAndTime()
+{
+    Rig r;
+    r.opener->entries = {"http://a/ogg"};
+    r.policy->open("http://a/ogg");
+    r.opener->answer();
+    r.opener->lastSource->spacing(100); // pages that flow: nothing to do
+    QCOMPARE(r.engine->margin, 0);
+    r.clock->advance(4000);
+    r.opener->lastSource->spacing(4000);
+    QCOMPARE(r.engine->margin, 4000 + PlaybackPolicy::kSparseMarginMs);
+    r.clock->advance(PlaybackPolicy::kEntryTimeoutMs + 4000); // past what a flowing stream gets
+    QCOMPARE(r.state(), PlaybackState::Opening);
+    QCOMPARE(r.engine->plays, 1);
+    r.engine->sound();
+    QCOMPARE(r.state(), PlaybackState::Playing);
 }
 
 void TestPlaybackPolicy::stopAbandonsEverything()

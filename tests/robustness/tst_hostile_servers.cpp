@@ -1,8 +1,8 @@
 // Servers that lie, through the real windows and real libVLC: a second answer that differs, a
 // redirect or playlist to local files, devices and listening sockets, a server that drops
 // every listener after ten bytes, Arabic titles in the Windows code page, markup and
-// direction overrides in titles, a chunk size near 2^63, and an mms server that ignores MMS
-// over TCP. Each station either plays its own tone or says why
+// direction overrides in titles, a chunk size near 2^63, Ogg pages every four seconds, and an
+// mms server that ignores MMS over TCP. Each station either plays its own tone or says why
 // not, and nothing a server sends reaches a local file, a device or a socket of ours.
 
 #include "robust_shell.h"
@@ -73,6 +73,7 @@ private slots:
     void arabicTitlesInTheWindowsCodePage();
     void titlesArePlainTextAndPaced();
     void aHugeChunkSizeIsRefusedAtOnce();
+    void sparseOggPagesPlay();
     void mmsPlaysWhenMmsOverTcpIsIgnored();
     void aFileSeeksByRangeRequests();
 
@@ -247,6 +248,20 @@ void TestHostileServers::aHugeChunkSizeIsRefusedAtOnce()
     QVERIFY(residentKb() - before < 100 * 1024);
     const Station &text = stationOf(sim::Answer::AsxTidy);
     QCOMPARE(play(text, "huge-chunk-text"), PlaybackState::CannotOpen);
+}
+
+void TestHostileServers::sparseOggPagesPlay()
+{
+    const Station &s = stationOf(sim::Answer::IcyServer);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(play(s, "sparse-ogg", 30000), PlaybackState::Playing);
+    qInfo("a page every 4 s: heard after %lld ms", clock.elapsed());
+    // And it goes on: the next pages are heard too.
+    const qint64 heard = m_shell->tap(s.page)->totalSamples();
+    QTRY_VERIFY_WITH_TIMEOUT(m_shell->tap(s.page)->totalSamples() - heard > 6 * ToneTap::kRate, 15000);
+    QVERIFY(m_shell->tap(s.page)->hears(m_sim.served(s).toneHz()));
+    QCOMPARE(m_shell->player(s.page)->status().state, PlaybackState::Playing);
 }
 
 void TestHostileServers::mmsPlaysWhenMmsOverTcpIsIgnored()
