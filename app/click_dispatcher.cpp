@@ -1,5 +1,7 @@
 #include "click_dispatcher.h"
 
+#include "picture_failure.h"
+#include "player_failure.h"
 #include "runtime_error.h"
 
 #include <QAbstractButton>
@@ -19,6 +21,20 @@ namespace {
 // Numbers of the run-time error report for failures that are not RuntimeErrors.
 constexpr int kOutOfMemory = 7;
 constexpr int kInternalError = 51;
+constexpr int kInvalidPicture = 481;
+constexpr int kCannotCreateObject = 429;  // the player cannot be made
+constexpr int kInvalidProperty = 380;     // the player's stored settings are damaged
+constexpr int kFailed = int(0x80004005u); // the player refused stop or an address (E_FAIL)
+
+int numberOf(PlayerFailure::Kind kind)
+{
+    switch (kind) {
+    case PlayerFailure::Kind::CannotCreate: return kCannotCreateObject;
+    case PlayerFailure::Kind::InvalidSettings: return kInvalidProperty;
+    case PlayerFailure::Kind::Failed: return kFailed;
+    }
+    return kInternalError;
+}
 
 } // namespace
 
@@ -45,6 +61,10 @@ void ClickDispatcher::dispatch(const QString &control, const Handler &handler)
         handler();
     } catch (const RuntimeError &e) {
         fail(control, e.number(), e.description());
+    } catch (const PlayerFailure &e) {
+        fail(control, numberOf(e.kind()), e.description());
+    } catch (const PictureFailure &e) {
+        fail(control, kInvalidPicture, QStringLiteral("Invalid picture: %1").arg(e.path()));
     } catch (const std::bad_alloc &) {
         fail(control, kOutOfMemory, QStringLiteral("Out of memory"));
     } catch (const std::exception &e) {

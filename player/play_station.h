@@ -12,7 +12,7 @@ class PlayerControl;
 // its URL. Returns at once; the player opens and plays the address by itself. A station
 // whose configuration is incomplete has no address: the player is stopped and shows which
 // keys are missing; that is no error. A failure of stop or of writing URL is raised as
-// lumora::RuntimeError, and after a failed stop no address is written. The player is told
+// lumora::PlayerFailure, and after a failed stop no address is written. The player is told
 // the station's caption (none for a bare address), for what the desktop shows as playing.
 void playStation(PlayerControl &player, const StationAddress &address);
 void playStation(PlayerControl &player, const Station &station, const EndpointTable &table);

@@ -2,9 +2,8 @@
 
 #include "endpoint_table.h"
 #include "mpris/mpris_presence.h"
-#include "player_errors.h"
 #include "player_look.h"
-#include "runtime_error.h"
+#include "player_failure.h"
 #include "toolbar_navigation.h"
 #include "transport_icons.h"
 #include "vlc_backend.h"
@@ -416,7 +415,7 @@ void PlayerControl::applySettings()
 void PlayerControl::stop()
 {
     if (!m_backend->stop())
-        throw RuntimeError(PlayerError::Failed,
+        throw PlayerFailure(PlayerFailure::Kind::Failed,
                            tr("The player could not stop: %1").arg(m_backend->lastError()));
 }
 
@@ -427,7 +426,7 @@ void PlayerControl::setURL(const QString &url)
         return;
     m_backend->setVideoWindow(m_picture->videoWindow());
     if (!m_backend->open(url))
-        throw RuntimeError(PlayerError::Failed,
+        throw PlayerFailure(PlayerFailure::Kind::Failed,
                            tr("The player could not take the address: %1").arg(m_backend->lastError()));
 }
 

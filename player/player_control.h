@@ -33,7 +33,7 @@ class PlayerControl : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString URL READ URL WRITE setURL)
 public:
-    // With the stored PlayerSettings and libVLC. Throws lumora::RuntimeError when libVLC is
+    // With the stored PlayerSettings and libVLC. Throws lumora::PlayerFailure when libVLC is
     // missing or broken, saying what to install.
     explicit PlayerControl(QWidget *parent = nullptr);
     PlayerControl(const PlayerSettings &settings, std::unique_ptr<MediaBackend> backend,
@@ -41,10 +41,10 @@ public:
     ~PlayerControl() override;
 
     // Stops whatever plays, opens or buffers; on an idle player it does nothing.
-    // Throws lumora::RuntimeError when the engine fails.
+    // Throws lumora::PlayerFailure when the engine fails.
     void stop();
     // Keeps url exactly as given and starts opening it (autoStart); returns at once.
-    // Throws lumora::RuntimeError when the engine fails.
+    // Throws lumora::PlayerFailure when the engine fails.
     void setURL(const QString &url);
     QString URL() const { return m_url; }
 

@@ -1,7 +1,6 @@
 #include "player_settings.h"
 
-#include "player_errors.h"
-#include "runtime_error.h"
+#include "player_failure.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
@@ -211,7 +210,7 @@ PlayerSettings PlayerSettings::stored()
     QString error;
     const std::optional<PlayerSettings> s = decode(storedForm(), &error);
     if (!s)
-        throw RuntimeError(PlayerError::InvalidSettings, error);
+        throw PlayerFailure(PlayerFailure::Kind::InvalidSettings, error);
     return *s;
 }
 

@@ -46,7 +46,7 @@ struct PlayerSettings {
     // Decodes a persisted stream; a damaged one gives nullopt and, in *error, what is wrong.
     static std::optional<PlayerSettings> decode(QByteArrayView stream, QString *error = nullptr);
 
-    // storedForm() decoded. Throws lumora::RuntimeError if the stream is damaged.
+    // storedForm() decoded. Throws lumora::PlayerFailure if the stream is damaged.
     static PlayerSettings stored();
 
     // The extent in pixels at 96 dots per inch (12303 x 2566 HIMETRIC: 465 x 97).

@@ -13,7 +13,7 @@ namespace lumora {
 class VlcBackend : public PlaybackPolicy {
     Q_OBJECT
 public:
-    // Throws lumora::RuntimeError (saying what to install) when libVLC is missing or broken.
+    // Throws lumora::PlayerFailure (saying what to install) when libVLC is missing or broken.
     explicit VlcBackend(QObject *parent = nullptr);
     ~VlcBackend() override;
 

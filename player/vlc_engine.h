@@ -19,7 +19,7 @@ class VlcMediaPlayer;
 class VlcEngine : public DecodeEngine {
     Q_OBJECT
 public:
-    // Throws lumora::RuntimeError (saying what to install) when libVLC is missing or broken.
+    // Throws lumora::PlayerFailure (saying what to install) when libVLC is missing or broken.
     explicit VlcEngine(QObject *parent = nullptr);
     ~VlcEngine() override;
 

@@ -1,7 +1,6 @@
 #include "vlc_instance.h"
 
-#include "player_errors.h"
-#include "runtime_error.h"
+#include "player_failure.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -43,7 +42,7 @@ void logToQt(void *, int level, const libvlc_log_t *, const char *format, va_lis
 
 [[noreturn]] void refuse(const QString &what)
 {
-    throw RuntimeError(PlayerError::CannotCreate,
+    throw PlayerFailure(PlayerFailure::Kind::CannotCreate,
                        what + u' ' + QCoreApplication::translate("lumora::VlcInstance", kInstallHint));
 }
 

@@ -11,7 +11,7 @@ namespace lumora {
 // player is made (not at start-up) and released with the last one.
 class VlcInstance {
 public:
-    // The shared instance, created on first use. Throws lumora::RuntimeError, saying what to
+    // The shared instance, created on first use. Throws lumora::PlayerFailure, saying what to
     // install, when libVLC cannot be started or has no plugins. GUI thread only.
     static std::shared_ptr<VlcInstance> shared();
     // A separate instance with the given command-line arguments (same errors as shared()).

@@ -1,7 +1,6 @@
 #include "vlc_media_player.h"
 
-#include "player_errors.h"
-#include "runtime_error.h"
+#include "player_failure.h"
 #include "stream_buffer.h"
 #include "vlc_instance.h"
 
@@ -59,7 +58,7 @@ VlcMediaPlayer::VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *p
     m_player = libvlc_media_player_new(m_instance->native());
     if (!m_player) {
         const char *why = libvlc_errmsg();
-        throw RuntimeError(PlayerError::CannotCreate,
+        throw PlayerFailure(PlayerFailure::Kind::CannotCreate,
                            QCoreApplication::translate("lumora::VlcInstance",
                                                        "libVLC could not create a media player (%1). "
                                                        "Install the Debian package vlc-plugin-base.")

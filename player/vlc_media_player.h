@@ -27,7 +27,7 @@ class VlcInstance;
 class VlcMediaPlayer : public QObject {
     Q_OBJECT
 public:
-    // Throws lumora::RuntimeError when libVLC cannot make a media player.
+    // Throws lumora::PlayerFailure when libVLC cannot make a media player.
     explicit VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *parent = nullptr);
     ~VlcMediaPlayer() override;
 

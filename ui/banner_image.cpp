@@ -1,6 +1,6 @@
 #include "banner_image.h"
 
-#include "runtime_error.h"
+#include "picture_failure.h"
 
 #include <QFileInfo>
 #include <QPainter>
@@ -11,7 +11,7 @@ BannerImage::BannerImage(const QString &picturePath, QWidget *parent)
     : QWidget(parent), m_picture(picturePath)
 {
     if (m_picture.isNull())
-        throw RuntimeError(481, QStringLiteral("Invalid picture: %1").arg(picturePath));
+        throw PictureFailure(picturePath);
     const QFileInfo file(picturePath);
     const QString sharpPath =
         file.path() + u'/' + file.completeBaseName() + QStringLiteral("@2x.") + file.suffix();

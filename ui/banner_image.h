@@ -12,7 +12,7 @@ class BannerImage : public QWidget {
     Q_OBJECT
 
 public:
-    // Raises RuntimeError 481 "Invalid picture" when the picture cannot be read.
+    // Throws PictureFailure when the picture cannot be read.
     explicit BannerImage(const QString &picturePath, QWidget *parent = nullptr);
 
     const QPixmap &picture() const { return m_picture; }

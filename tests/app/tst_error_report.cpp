@@ -4,6 +4,7 @@
 #include "shell_probe.h"
 
 #include "banner_image.h"
+#include "player_failure.h"
 #include "runtime_error.h"
 
 #include <QMessageBox>
@@ -65,6 +66,8 @@ private slots:
     void failedHideLeavesBothPagesShown();
     void menuItemAndShortcutFailuresAreReported();
     void unreadablePictureIsReported();
+    void playerFailuresGetTheirNumbers_data();
+    void playerFailuresGetTheirNumbers();
     void otherExceptionsAreReportedToo();
 };
 
@@ -141,6 +144,30 @@ void ErrorReport::unreadablePictureIsReported()
     });
     QVERIFY(!built);
     QVERIFY(report.text.startsWith(QStringLiteral("Run-time error '481':\n\nInvalid picture")));
+    QCOMPARE(ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+}
+
+void ErrorReport::playerFailuresGetTheirNumbers_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("number");
+    QTest::newRow("cannot create") << int(PlayerFailure::Kind::CannotCreate) << 429;
+    QTest::newRow("damaged settings") << int(PlayerFailure::Kind::InvalidSettings) << 380;
+    QTest::newRow("stop or address refused") << int(PlayerFailure::Kind::Failed) << int(0x80004005u);
+}
+
+void ErrorReport::playerFailuresGetTheirNumbers()
+{
+    // The player raises its own failures; the report gives each its number.
+    QFETCH(int, kind);
+    QFETCH(int, number);
+    ProgramEndRecorder ends;
+    ClickDispatcher dispatcher(ends.endProgram());
+    ReportReader report(ends);
+    dispatcher.dispatch(QStringLiteral("Form2.Command1"), [&] {
+        throw PlayerFailure(PlayerFailure::Kind(kind), QStringLiteral("what went wrong"));
+    });
+    QCOMPARE(report.text, QStringLiteral("Run-time error '%1':\n\nwhat went wrong").arg(number));
     QCOMPARE(ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
 }
 

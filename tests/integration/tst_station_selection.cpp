@@ -5,7 +5,6 @@
 #include "station_shell.h"
 
 #include "recording_backend.h"
-#include "runtime_error.h"
 #include "station_simulator.h"
 
 #include <QLabel>

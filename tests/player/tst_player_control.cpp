@@ -5,9 +5,8 @@
 #include "contrast.h"
 #include "play_station.h"
 #include "player_control.h"
-#include "player_errors.h"
 #include "recording_backend.h"
-#include "runtime_error.h"
+#include "player_failure.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -82,7 +81,7 @@ private slots:
     void playStationStopsThenWrites();
     void everyStationReachesItsOwnPlayerWithItsAddress();
     void stationWithoutAddressStopsAndSaysWhichKeys();
-    void failuresAreRuntimeErrors();
+    void failuresArePlayerFailures();
     void statusLineInArabic_data();
     void statusLineInArabic();
     void ownControls();
@@ -227,7 +226,7 @@ void TestPlayerControl::stationWithoutAddressStopsAndSaysWhichKeys()
     QCOMPARE(r.backend->actions().last(), QString("open:http://radio.example.org/live"));
 }
 
-void TestPlayerControl::failuresAreRuntimeErrors()
+void TestPlayerControl::failuresArePlayerFailures()
 {
     const EndpointTable table = completeTable();
     const Station &station = *findStation(Page::Form3, 1);
@@ -237,8 +236,8 @@ void TestPlayerControl::failuresAreRuntimeErrors()
         try {
             playStation(*r.player, station, table);
             QFAIL("a failed stop was not raised");
-        } catch (const RuntimeError &e) {
-            QCOMPARE(e.number(), PlayerError::Failed);
+        } catch (const PlayerFailure &e) {
+            QCOMPARE(e.kind(), PlayerFailure::Kind::Failed);
             QVERIFY(e.description().contains("could not stop"));
             QVERIFY(e.description().contains("the engine refused"));
         }
@@ -248,7 +247,7 @@ void TestPlayerControl::failuresAreRuntimeErrors()
     {
         Recorded r;
         r.backend->failOpen = true;
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, playStation(*r.player, station, table));
+        QVERIFY_THROWS_EXCEPTION(PlayerFailure, playStation(*r.player, station, table));
         QCOMPARE(r.backend->actions(), (QStringList{"stop", "open:" + addressOf(station, table).text}));
     }
 }

@@ -4,8 +4,7 @@
 #include "audio_tap.h"
 #include "loopback_server.h"
 #include "player_control.h"
-#include "player_errors.h"
-#include "runtime_error.h"
+#include "player_failure.h"
 #include "tone.h"
 #include "vlc_backend.h"
 #include "vlc_instance.h"
@@ -266,8 +265,8 @@ void TestPlayerPlayback::brokenLibvlcSaysWhatToInstall()
     try {
         VlcInstance::create({QStringLiteral("--no-such-option-at-all")});
         QFAIL("libVLC accepted a bad argument");
-    } catch (const RuntimeError &e) {
-        QCOMPARE(e.number(), PlayerError::CannotCreate);
+    } catch (const PlayerFailure &e) {
+        QCOMPARE(e.kind(), PlayerFailure::Kind::CannotCreate);
         QVERIFY2(e.description().contains("vlc-plugin-base") && e.description().contains("libvlc-bin"),
                  qPrintable(e.description()));
     }

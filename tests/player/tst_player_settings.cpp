@@ -1,9 +1,7 @@
 // The player's stored settings: the exact 164 bytes, their decoded values, and damaged
 // streams refused with a message that says what is wrong.
 
-#include "player_errors.h"
 #include "player_settings.h"
-#include "runtime_error.h"
 
 #include <QDataStream>
 #include <QTest>
