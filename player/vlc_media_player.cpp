@@ -123,7 +123,9 @@ void VlcMediaPlayer::onEvent(const libvlc_event_t *e, void *data)
         event.number = e->u.media_player_position_changed.new_position;
         break;
     case libvlc_MediaPlayerSeekableChanged:
-        event.integer = e->u.media_player_seekable_changed.new_seekable;
+        // A live stream has a seek callback that always refuses (see playBuffer): it is not
+        // seekable, whatever libVLC concludes from the callback.
+        event.integer = e->u.media_player_seekable_changed.new_seekable && !self->m_liveBuffer;
         self->m_seekable = event.integer != 0;
         break;
     case libvlc_MediaPlayerVout: event.integer = e->u.media_player_vout.new_count; break;
@@ -164,6 +166,7 @@ void VlcMediaPlayer::deliver(quint64 generation, const Event &event)
 bool VlcMediaPlayer::play(const QString &mrl, const QStringList &options)
 {
     stop();
+    m_liveBuffer = false;
     qCDebug(lcVlc) << "play" << mrl << options;
     return start(libvlc_media_new_location(m_instance->native(), mrl.toUtf8().constData()), options);
 }
@@ -172,12 +175,16 @@ bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStr
 {
     stop();
     m_buffer = std::move(buffer);
+    m_liveBuffer = !m_buffer->seekable();
     qCDebug(lcVlc) << "play buffer" << options;
-    // Without a seek callback libVLC takes the stream as live: it cannot pause it and paces
-    // its clock by the arrival of the data.
-    return start(libvlc_media_new_callbacks(m_instance->native(), openBuffer, readBuffer,
-                                            m_buffer->seekable() ? seekBuffer : nullptr, closeBuffer,
-                                            m_buffer.get()),
+    // The seek callback is given even for a live stream, where it always refuses. Without one
+    // libVLC takes a stream as one whose pace it cannot control: it slaves its clock to the
+    // data's arrival with a margin of only 300 ms, and on a busy machine the sound breaks up
+    // (a third of a second lost in a second, measured beside another player's work). With it,
+    // libVLC paces playback by its own clock, as its own http access does for radio, and the
+    // bytes it has not yet read wait in the buffer.
+    return start(libvlc_media_new_callbacks(m_instance->native(), openBuffer, readBuffer, seekBuffer,
+                                            closeBuffer, m_buffer.get()),
                  options);
 }
 
@@ -234,7 +241,7 @@ void VlcMediaPlayer::setKeepAspect(bool keep)
         libvlc_video_set_aspect_ratio(m_player, nullptr);
 }
 
-bool VlcMediaPlayer::isSeekable() const { return libvlc_media_player_is_seekable(m_player) != 0; }
+bool VlcMediaPlayer::isSeekable() const { return !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }
 bool VlcMediaPlayer::canPause() const { return libvlc_media_player_can_pause(m_player) != 0; }
 qint64 VlcMediaPlayer::lengthMs() const { return qMax<qint64>(0, libvlc_media_player_get_length(m_player)); }
 

@@ -101,6 +101,7 @@ private:
     // GUI thread a wake-up for each of them (several a second for every playing page).
     std::atomic<bool> m_seekable{false};
     std::atomic<bool> m_hasLength{false};
+    std::atomic<bool> m_liveBuffer{false}; // the current media is a live stream from a buffer
 };
 
 } // namespace lumora

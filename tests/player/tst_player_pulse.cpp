@@ -86,8 +86,8 @@ void TestPlayerPulse::toneReachesTheSoundServer()
         qsizetype first = 0;
         while (first < count && qAbs(all[first]) < 100)
             ++first;
-        // Half a second is let go by after the sound starts: the sound server's new stream
-        // settles in that time (libVLC resynchronises it once, a gap of some 50 ms).
+        // Half a second is let go by after the sound starts, while the sound server's new
+        // stream settles.
         const qsizetype from = first + 22050;
         if (from + 44100 > count)
             return false;
