@@ -28,12 +28,6 @@ using namespace lumora::bench;
 
 namespace {
 
-qint64 nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // The time of the first audio a libVLC player delivers.
 struct FirstAudio {
     std::atomic<qint64> at{0};

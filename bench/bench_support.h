@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 // What the benchmark probes share: knowing when a window has been painted, the process's
 // CPU time and memory, and the station simulator on a thread of its own.
 
@@ -21,6 +23,13 @@
 #include <unistd.h>
 
 namespace lumora::bench {
+
+// A monotonic clock in nanoseconds, the same in every probe.
+inline qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // Calls done() once, right after a window's first paint has been flushed to the screen.
 class FirstPaint : public QObject {

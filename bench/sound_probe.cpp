@@ -23,12 +23,6 @@ using namespace lumora::bench;
 
 namespace {
 
-qint64 nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 void line(const char *what, qint64 ns)
 {
     std::printf("%s %lld\n", what, static_cast<long long>(ns));

@@ -20,8 +20,6 @@ public:
     // For tests and tools: the libVLC player (e.g. for audio callbacks) and the resolver.
     libvlc_media_player_t *nativePlayer() const;
     StreamResolver &resolver() const;
-
-    static constexpr int kNetworkCachingMs = VlcEngine::kNetworkCachingMs;
 };
 
 } // namespace lumora

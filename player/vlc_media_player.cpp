@@ -24,10 +24,6 @@ const libvlc_event_type_t kPlayerEvents[] = {
     libvlc_MediaPlayerLengthChanged,
 };
 
-const libvlc_event_type_t kMediaEvents[] = {
-    libvlc_MediaMetaChanged,
-};
-
 // libVLC's media callbacks, on libVLC's input thread; opaque is the StreamBuffer, which the
 // player keeps alive until that thread has ended.
 int openBuffer(void *opaque, void **data, uint64_t *size)
@@ -73,7 +69,6 @@ VlcMediaPlayer::VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *p
 VlcMediaPlayer::~VlcMediaPlayer()
 {
     attachPlayerEvents(false);
-    attachMediaEvents(false);
     if (m_buffer)
         m_buffer->abort();
     libvlc_media_player_stop(m_player);
@@ -86,19 +81,6 @@ void VlcMediaPlayer::attachPlayerEvents(bool attach)
 {
     libvlc_event_manager_t *em = libvlc_media_player_event_manager(m_player);
     for (libvlc_event_type_t type : kPlayerEvents) {
-        if (attach)
-            libvlc_event_attach(em, type, &VlcMediaPlayer::onEvent, this);
-        else
-            libvlc_event_detach(em, type, &VlcMediaPlayer::onEvent, this);
-    }
-}
-
-void VlcMediaPlayer::attachMediaEvents(bool attach)
-{
-    if (!m_media)
-        return;
-    libvlc_event_manager_t *em = libvlc_media_event_manager(m_media);
-    for (libvlc_event_type_t type : kMediaEvents) {
         if (attach)
             libvlc_event_attach(em, type, &VlcMediaPlayer::onEvent, this);
         else
@@ -129,7 +111,6 @@ void VlcMediaPlayer::onEvent(const libvlc_event_t *e, void *data)
         self->m_seekable = event.integer != 0;
         break;
     case libvlc_MediaPlayerVout: event.integer = e->u.media_player_vout.new_count; break;
-    case libvlc_MediaMetaChanged: event.integer = e->u.media_meta_changed.meta_type; break;
     case libvlc_MediaPlayerAudioVolume: event.number = e->u.media_player_audio_volume.volume; break;
     default: break;
     }
@@ -155,10 +136,6 @@ void VlcMediaPlayer::deliver(quint64 generation, const Event &event)
     case libvlc_MediaPlayerAudioVolume: emit audioVolumeChanged(event.number); break;
     case libvlc_MediaPlayerMuted: emit audioMutedChanged(true); break;
     case libvlc_MediaPlayerUnmuted: emit audioMutedChanged(false); break;
-    case libvlc_MediaMetaChanged:
-        if (event.integer == libvlc_meta_NowPlaying || event.integer == libvlc_meta_Title)
-            emit metaChanged();
-        break;
     default: break;
     }
 }
@@ -197,7 +174,6 @@ bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
         return false;
     for (const QString &option : options)
         libvlc_media_add_option(m_media, option.toUtf8().constData());
-    attachMediaEvents(true);
     libvlc_media_player_set_media(m_player, m_media);
     return libvlc_media_player_play(m_player) == 0;
 }
@@ -219,7 +195,6 @@ void VlcMediaPlayer::releaseMedia()
 {
     if (!m_media)
         return;
-    attachMediaEvents(false);
     libvlc_media_release(m_media);
     m_media = nullptr;
 }
@@ -244,16 +219,6 @@ void VlcMediaPlayer::setKeepAspect(bool keep)
 bool VlcMediaPlayer::isSeekable() const { return !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }
 bool VlcMediaPlayer::canPause() const { return libvlc_media_player_can_pause(m_player) != 0; }
 qint64 VlcMediaPlayer::lengthMs() const { return qMax<qint64>(0, libvlc_media_player_get_length(m_player)); }
-
-QString VlcMediaPlayer::nowPlaying() const
-{
-    if (!m_media)
-        return {};
-    char *text = libvlc_media_get_meta(m_media, libvlc_meta_NowPlaying);
-    const QString result = QString::fromUtf8(text).trimmed();
-    libvlc_free(text);
-    return result;
-}
 
 VlcMediaPlayer::AudioCounts VlcMediaPlayer::audioCounts() const
 {

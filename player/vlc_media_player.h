@@ -53,7 +53,6 @@ public:
     bool isSeekable() const;
     bool canPause() const;
     qint64 lengthMs() const;             // 0 when unknown, as for a live stream
-    QString nowPlaying() const;          // the current media's "now playing" text
 
     // Audio of the current media so far: blocks decoded, and blocks an audio output played.
     struct AudioCounts {
@@ -72,7 +71,6 @@ signals:
     void positionChanged(float fraction);
     void seekableChanged(bool seekable);
     void voutChanged(int count);
-    void metaChanged();
     void audioVolumeChanged(float volume); // 1.0: full
     void audioMutedChanged(bool muted);
 
@@ -85,7 +83,6 @@ private:
     static void onEvent(const libvlc_event_t *event, void *self);
     void deliver(quint64 generation, const Event &event);
     void attachPlayerEvents(bool attach);
-    void attachMediaEvents(bool attach);
     void releaseMedia();
     // Takes media as the current one, with options, and starts it; false if there is none.
     bool start(libvlc_media_t *media, const QStringList &options);
