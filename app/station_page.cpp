@@ -1,6 +1,7 @@
 #include "station_page.h"
 
 #include "layout.h"
+#include "mpris_presence.h"
 #include "page_directory.h"
 #include "page_menus.h"
 #include "page_set.h"
@@ -40,7 +41,7 @@ std::unique_ptr<PageWindow> StationPage::build()
         pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
             PlayerControl *player = pages().createPlayer(clientArea);
             if (player) // known to the desktop's media keys by the page's name and title
-                player->setIdentity(pageName(id()), PageDirectory::byPage(id())->title());
+                new MprisPresence(player, pageName(id()), PageDirectory::byPage(id())->title());
             return player;
         });
     buildMenuBar(window->menuBar(), id(), pages());

@@ -31,7 +31,7 @@ namespace {
 // The time of the first audio a libVLC player delivers.
 struct FirstAudio {
     std::atomic<qint64> at{0};
-    void install(libvlc_media_player_t *p)
+    void install(libvlc_media_player_t *p) // libVLC's own player, for the comparison
     {
         libvlc_audio_set_callbacks(p, &FirstAudio::onPlay, nullptr, nullptr, nullptr, nullptr, this);
         libvlc_audio_set_format(p, "S16N", 44100, 1);
@@ -39,9 +39,20 @@ struct FirstAudio {
     static void onPlay(void *data, const void *, unsigned, int64_t)
     {
         auto *self = static_cast<FirstAudio *>(data);
-        qint64 expected = 0;
-        self->at.compare_exchange_strong(expected, nowNs());
+        self->mark();
     }
+    void mark()
+    {
+        qint64 expected = 0;
+        at.compare_exchange_strong(expected, nowNs());
+    }
+};
+
+// The same for the program's own player, whose engine hands its audio to a sink.
+struct FirstAudioSink : AudioSink {
+    FirstAudio &first;
+    explicit FirstAudioSink(FirstAudio &f) : first(f) {}
+    void takeSamples(const qint16 *, qsizetype) override { first.mark(); }
 };
 
 // libVLC's default network caching.
@@ -89,10 +100,11 @@ int main(int argc, char **argv)
     }
 
     FirstAudio ours;
+    FirstAudioSink ourSink(ours);
     PageSet pages([](int) {});
     pages.setPlayerFactory([&](QWidget *area) -> PlayerControl * {
         auto backend = std::make_unique<VlcBackend>();
-        ours.install(backend->nativePlayer());
+        backend->divertAudio(ourSink);
         return new PlayerControl(PlayerSettings::stored(), std::move(backend), area);
     });
     pages.start();

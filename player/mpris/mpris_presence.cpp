@@ -19,22 +19,11 @@ namespace {
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 
-bool isUnderWay(PlaybackState state)
-{
-    switch (state) {
-    case PlaybackState::Opening:
-    case PlaybackState::Buffering:
-    case PlaybackState::Playing:
-    case PlaybackState::Reconnecting:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
-MprisPresence::MprisPresence(PlayerControl *player) : QObject(player), m_player(player)
+MprisPresence::MprisPresence(PlayerControl *player, const QString &pageName,
+                             const QString &pageTitle)
+    : QObject(player), m_player(player), m_pageName(pageName), m_pageTitle(pageTitle)
 {
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
@@ -70,7 +59,7 @@ void MprisPresence::onStatus(const PlayerStatus &status)
 
 void MprisPresence::appear()
 {
-    const QString page = m_player->pageName();
+    const QString page = m_pageName;
     m_connectionName = QStringLiteral("lumora-mpris-%1-%2").arg(page).arg(quintptr(this), 0, 16);
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
     const QString path = QString::fromLatin1(kObjectPath);
@@ -99,7 +88,7 @@ void MprisPresence::appear()
 
 QString MprisPresence::identity() const
 {
-    const QString title = m_player->pageTitle();
+    const QString title = m_pageTitle;
     return title.isEmpty() ? QStringLiteral("Lumora") : QStringLiteral("Lumora \u2014 ") + title;
 }
 
@@ -123,15 +112,15 @@ QVariantMap MprisPresence::metadata() const
     }
     m.insert(QStringLiteral("mpris:trackid"),
              QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/lumora/Lumora/%1/station%2")
-                                                     .arg(m_player->pageName()).arg(m_track))));
+                                                     .arg(m_pageName).arg(m_track))));
     const QString caption = m_player->stationCaption();
     const QString nowPlaying = m_player->status().title; // the stream's ICY title, if it sends one
     m.insert(QStringLiteral("xesam:title"),
              !nowPlaying.isEmpty() ? nowPlaying : !caption.isEmpty() ? caption : m_player->URL());
     if (!caption.isEmpty())
         m.insert(QStringLiteral("xesam:artist"), QStringList{caption});
-    if (!m_player->pageTitle().isEmpty())
-        m.insert(QStringLiteral("xesam:album"), m_player->pageTitle());
+    if (!m_pageTitle.isEmpty())
+        m.insert(QStringLiteral("xesam:album"), m_pageTitle);
     if (!m_player->URL().isEmpty())
         m.insert(QStringLiteral("xesam:url"), m_player->URL());
     return m;

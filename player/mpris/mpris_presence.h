@@ -27,8 +27,9 @@ public:
     static constexpr const char *kObjectPath = "/org/mpris/MediaPlayer2";
     static constexpr const char *kNamePrefix = "org.mpris.MediaPlayer2.lumora.";
 
-    // Becomes a child of player.
-    explicit MprisPresence(PlayerControl *player);
+    // Watches player and becomes its child; pageName ("Form2") names it on the bus and
+    // pageTitle is what the desktop shows as its album.
+    MprisPresence(PlayerControl *player, const QString &pageName, const QString &pageTitle);
     ~MprisPresence() override;
 
     PlayerControl &player() const { return *m_player; }
@@ -53,6 +54,8 @@ private:
     QVariantMap changeableProperties() const;
 
     PlayerControl *m_player;
+    QString m_pageName;
+    QString m_pageTitle;
     std::optional<QDBusConnection> m_bus;
     QString m_connectionName;
     QString m_busName;

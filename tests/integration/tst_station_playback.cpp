@@ -33,7 +33,7 @@ struct TappedPlayers {
     {
         return [this](QWidget *clientArea) {
             auto engine = std::make_unique<VlcBackend>();
-            taps.push_back(std::make_unique<AudioTap>(engine->nativePlayer()));
+            taps.push_back(std::make_unique<AudioTap>(*engine));
             const Page page = qobject_cast<PageWindow *>(clientArea->window())->layout().page;
             current[page] = taps.back().get();
             return new PlayerControl(PlayerSettings::stored(), std::move(engine), clientArea);

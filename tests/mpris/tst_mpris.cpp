@@ -4,6 +4,7 @@
 // player. Mostly on the recording stand-in engine; once with libVLC against the simulator.
 
 #include "mpris_client.h"
+#include "mpris_presence.h"
 #include "play_station.h"
 #include "player_control.h"
 #include "recording_backend.h"
@@ -34,7 +35,7 @@ struct Recorded {
         backend = b.get();
         player = new PlayerControl(PlayerSettings::stored(), std::move(b), parent);
         if (!page.isEmpty())
-            player->setIdentity(page, title);
+            new MprisPresence(player, page, title);
     }
     ~Recorded() { delete player.data(); }
 
@@ -339,9 +340,9 @@ void TestMpris::realPlaybackOnTheSimulator()
     QVERIFY2(simulator.start(&error), qPrintable(error));
 
     auto engine = std::make_unique<VlcBackend>();
-    AudioTap tap(engine->nativePlayer());
+    AudioTap tap(*engine);
     PlayerControl player(PlayerSettings::stored(), std::move(engine));
-    player.setIdentity("Form2", kEgypt);
+    new MprisPresence(&player, "Form2", kEgypt);
 
     // A SHOUTcast server sending its station's caption as the ICY title.
     const Station &s = station(Page::Form2, 8);

@@ -1,6 +1,7 @@
 // Where no session bus can be reached (a desktop-less session, a container): the players work
 // as ever and nothing is printed but one debug line per player, and that only when asked for.
 
+#include "mpris_presence.h"
 #include "play_station.h"
 #include "player_control.h"
 #include "recording_backend.h"
@@ -42,7 +43,7 @@ struct Recorded {
         auto b = std::make_unique<RecordingBackend>();
         backend = b.get();
         player = std::make_unique<PlayerControl>(PlayerSettings::stored(), std::move(b));
-        player->setIdentity(page, QStringLiteral("title"));
+        new MprisPresence(player.get(), page, QStringLiteral("title"));
     }
     std::unique_ptr<PlayerControl> player;
     RecordingBackend *backend = nullptr;

@@ -1,24 +1,25 @@
 #pragma once
 
-// Captures the audio one libVLC media player plays (libVLC's audio callbacks) and tells
+// Captures the audio one player's engine decodes, in place of the sound device, and tells
 // which tone it holds.
 
 #include <QMutex>
 #include <QVector>
 #include <QtMath>
-#include <vlc/vlc.h>
+
+#include "vlc_backend.h"
 
 namespace lumora::test {
 
-class AudioTap {
+class AudioTap : public AudioSink {
 public:
-    static constexpr int kRate = 44100;
+    // Takes backend's audio; it must outlive the backend.
+    explicit AudioTap(VlcBackend &backend) { backend.divertAudio(*this); }
 
-    // Installs itself on player; it must outlive the player.
-    explicit AudioTap(libvlc_media_player_t *player)
+    void takeSamples(const qint16 *samples, qsizetype count) override
     {
-        libvlc_audio_set_callbacks(player, &AudioTap::onPlay, nullptr, nullptr, nullptr, nullptr, this);
-        libvlc_audio_set_format(player, "S16N", kRate, 1);
+        QMutexLocker lock(&m_mutex);
+        m_samples.append(QVector<qint16>(samples, samples + count));
     }
 
     void clear()
@@ -96,14 +97,6 @@ public:
     }
 
 private:
-    static void onPlay(void *data, const void *samples, unsigned count, int64_t)
-    {
-        auto *self = static_cast<AudioTap *>(data);
-        QMutexLocker lock(&self->m_mutex);
-        const auto *p = static_cast<const qint16 *>(samples);
-        self->m_samples.append(QVector<qint16>(p, p + count));
-    }
-
     mutable QMutex m_mutex;
     QVector<qint16> m_samples;
 };

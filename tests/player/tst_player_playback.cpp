@@ -29,7 +29,7 @@ struct TappedPlayer {
     {
         auto backend = std::make_unique<VlcBackend>();
         engine = backend.get();
-        tap = std::make_unique<AudioTap>(backend->nativePlayer());
+        tap = std::make_unique<AudioTap>(*backend);
         player = std::make_unique<PlayerControl>(PlayerSettings::stored(), std::move(backend));
         QObject::connect(player.get(), &PlayerControl::statusChanged, player.get(),
                          [this](const PlayerStatus &s) { states << s.state; });
@@ -282,7 +282,7 @@ void TestPlayerPlayback::screenshots()
     p.player->setURL(m_server.url("/"));
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().title, QString::fromUtf8("نشرة الأخبار"), 10000);
     QVERIFY(p.player->grab().save(dir + "/player-playing.png"));
-    p.player->showNoAddress({"E05", "Form2.Command5.domain"});
+    p.player->showNoAddress({"E05", "Form2.Command5.domain"}, "/nonexistent/endpoints.conf");
     QVERIFY(p.player->grab().save(dir + "/player-no-address.png"));
     qInfo() << "screenshots in" << dir;
 }

@@ -61,7 +61,7 @@ void TestPlayerVideo::pictureIsDrawnInsideThePictureArea()
     server.route("/tv.ts", LoopbackServer::ok("video/mp2t", video));
 
     auto backend = std::make_unique<VlcBackend>();
-    AudioTap tap(backend->nativePlayer()); // no sound device needed
+    AudioTap tap(*backend); // no sound device needed
     QWidget page;
     page.resize(600, 200);
     auto *player = new PlayerControl(PlayerSettings::stored(), std::move(backend), &page);

@@ -167,18 +167,23 @@ private:
     bool m_started = false;
 };
 
-// The audio one libVLC player plays, the last two seconds of it kept (libVLC's audio
-// callbacks). A child of the PlayerControl, so it outlives the engine that feeds it.
-class ToneTap : public QObject {
+// The audio one player's engine decodes, the last two seconds of it kept. A child of the
+// PlayerControl, so it outlives the engine that feeds it.
+class ToneTap : public QObject, public AudioSink {
     Q_OBJECT
 public:
     static constexpr int kRate = test::AudioTap::kRate;
     static constexpr qsizetype kKeep = 2 * kRate;
 
-    explicit ToneTap(libvlc_media_player_t *player)
+    explicit ToneTap(VlcBackend &backend) { backend.divertAudio(*this); }
+
+    void takeSamples(const qint16 *p, qsizetype count) override
     {
-        libvlc_audio_set_callbacks(player, &ToneTap::onPlay, nullptr, nullptr, nullptr, nullptr, this);
-        libvlc_audio_set_format(player, "S16N", kRate, 1);
+        QMutexLocker lock(&m_mutex);
+        m_samples.append(QVector<qint16>(p, p + count));
+        m_total += count;
+        if (m_samples.size() > 2 * kKeep)
+            m_samples.remove(0, m_samples.size() - kKeep);
     }
 
     qint64 totalSamples() const
@@ -215,17 +220,6 @@ public:
     }
 
 private:
-    static void onPlay(void *data, const void *samples, unsigned count, int64_t)
-    {
-        auto *self = static_cast<ToneTap *>(data);
-        const auto *p = static_cast<const qint16 *>(samples);
-        QMutexLocker lock(&self->m_mutex);
-        self->m_samples.append(QVector<qint16>(p, p + count));
-        self->m_total += count;
-        if (self->m_samples.size() > 2 * kKeep)
-            self->m_samples.remove(0, self->m_samples.size() - kKeep);
-    }
-
     mutable QMutex m_mutex;
     QVector<qint16> m_samples;
     qint64 m_total = 0;
@@ -236,7 +230,7 @@ inline PageSet::PlayerFactory tappedVlcPlayers()
 {
     return [](QWidget *clientArea) -> PlayerControl * {
         auto backend = std::make_unique<VlcBackend>();
-        auto tap = std::make_unique<ToneTap>(backend->nativePlayer());
+        auto tap = std::make_unique<ToneTap>(*backend);
         auto *player = new PlayerControl(PlayerSettings::stored(), std::move(backend), clientArea);
         tap.release()->setParent(player);
         return player;

@@ -63,9 +63,9 @@ VlcEngine::VlcEngine(QObject *parent)
 
 VlcEngine::~VlcEngine() = default;
 
-libvlc_media_player_t *VlcEngine::nativePlayer() const
+void VlcEngine::divertAudio(AudioSink &sink)
 {
-    return m_player->native();
+    m_player->divertAudio(sink);
 }
 
 void VlcEngine::configure(const PlayerSettings &settings)

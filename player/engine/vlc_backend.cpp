@@ -1,5 +1,7 @@
 #include "vlc_backend.h"
 
+#include "vlc_engine.h"
+
 namespace lumora {
 
 VlcBackend::VlcBackend(QObject *parent)
@@ -9,9 +11,14 @@ VlcBackend::VlcBackend(QObject *parent)
 
 VlcBackend::~VlcBackend() = default;
 
-libvlc_media_player_t *VlcBackend::nativePlayer() const
+VlcEngine &VlcBackend::vlc() const
 {
-    return static_cast<VlcEngine &>(engine()).nativePlayer();
+    return static_cast<VlcEngine &>(engine());
+}
+
+void VlcBackend::divertAudio(AudioSink &sink)
+{
+    vlc().divertAudio(sink);
 }
 
 StreamResolver &VlcBackend::resolver() const

@@ -13,7 +13,6 @@ class QToolButton;
 
 namespace lumora {
 
-class MprisPresence;
 class StatusLine;
 class VideoSurface;
 
@@ -49,16 +48,10 @@ public:
     QString URL() const { return m_url; }
 
     // The status line for a station whose address is incomplete: says that the stations are
-    // not set up and where the user's endpoint file is; its tool tip names the missing keys
-    // and the command that writes the file.
-    void showNoAddress(const QStringList &missingKeys);
+    // not set up and where the user's endpoint file (configFile) is; its tool tip names the
+    // missing keys and the command that writes the file.
+    void showNoAddress(const QStringList &missingKeys, const QString &configFile);
 
-    // Who the player is to the desktop: its page's name ("Form2") and title. A player with
-    // an identity shows on the session bus as a media player (MPRIS) from its first playback
-    // until it is destroyed, for media keys and sound menus; see MprisPresence.
-    void setIdentity(const QString &pageName, const QString &pageTitle);
-    QString pageName() const { return m_pageName; }
-    QString pageTitle() const { return m_pageTitle; }
     // The caption of the station the page last played (playStation sets it).
     void setStationCaption(const QString &caption);
     QString stationCaption() const { return m_stationCaption; }
@@ -101,20 +94,13 @@ private:
     void toggleMute();
     void updateMuteButton();
     void updatePlayButton();
-    QString statusToolTip() const;
-    QString lineFor(const PlayerStatus &status) const;
-    static QString describeStatus(const PlayerStatus &status, bool forDisplay);
-    QString spokenStatus() const;
 
     PlayerSettings m_settings;
     std::unique_ptr<MediaBackend> m_backend;
     QString m_url;
     PlayerStatus m_status;
     bool m_muted = false;
-    QString m_pageName;
-    QString m_pageTitle;
     QString m_stationCaption;
-    MprisPresence *m_mpris = nullptr; // a child; from setIdentity on
 
     VideoSurface *m_picture = nullptr;
     QSlider *m_position = nullptr;

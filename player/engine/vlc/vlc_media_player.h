@@ -12,6 +12,7 @@ struct libvlc_event_t;
 
 namespace lumora {
 
+class AudioSink;
 class StreamBuffer;
 class VlcInstance;
 
@@ -31,8 +32,6 @@ public:
     explicit VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *parent = nullptr);
     ~VlcMediaPlayer() override;
 
-    libvlc_media_player_t *native() const { return m_player; }
-
     // Starts playing mrl (wire form) with the given media options (":name=value"). Only MMS
     // over TCP (mmst://) is opened this way: every other stream comes through playBuffer().
     bool play(const QString &mrl, const QStringList &options);
@@ -49,6 +48,9 @@ public:
     void setKeepAspect(bool keep);
     void setVideoWindow(quint32 xid);
     void setAudioDelay(qint64 microseconds); // of the media playing now
+    // All audio from the next media on goes to sink (S16 mono at AudioSink::kRate) instead
+    // of a sound device.
+    void divertAudio(AudioSink &sink);
 
     bool isSeekable() const;
     bool canPause() const;

@@ -2,6 +2,19 @@
 
 namespace lumora {
 
+bool isUnderWay(PlaybackState state)
+{
+    switch (state) {
+    case PlaybackState::Opening:
+    case PlaybackState::Buffering:
+    case PlaybackState::Playing:
+    case PlaybackState::Reconnecting:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QString playbackStateName(PlaybackState state)
 {
     switch (state) {

@@ -5,7 +5,7 @@
 
 #include <QObject>
 #include <QString>
-#include <QWidget>
+#include <qwindowdefs.h> // WId
 
 namespace lumora {
 

@@ -1,5 +1,6 @@
 #include "play_station.h"
 
+#include "endpoint_table.h"
 #include "player_control.h"
 
 namespace lumora {
@@ -12,7 +13,7 @@ void stopAndWrite(PlayerControl &player, const StationAddress &address, const QS
     // Once the old station is stopped: what the desktop shows as playing (MPRIS).
     player.setStationCaption(caption);
     if (!address.ok()) {
-        player.showNoAddress(address.missing);
+        player.showNoAddress(address.missing, EndpointTable::userFile());
         return;
     }
     player.setURL(address.text);

@@ -43,9 +43,14 @@ struct PlayerStatus {
     int attempt = 0;
     OpenFailure failure = OpenFailure::None; // CannotOpen and Lost: why
     int serverStatus = 0;                    // ServerError: the HTTP status code
+    QString configFile; // NoAddress: the user's endpoint file, where the missing keys go
 
     bool operator==(const PlayerStatus &) const = default;
 };
+
+// Whether the player is on its way to sound or making it: opening, buffering, playing or
+// rejoining a stream (not paused, not at rest, not failed).
+bool isUnderWay(PlaybackState state);
 
 QString playbackStateName(PlaybackState state); // "idle", "opening", ... for logs and tests
 QString openFailureName(OpenFailure failure);    // "refused", "not found", ... for logs and tests

@@ -1,5 +1,6 @@
 #include "vlc_media_player.h"
 
+#include "audio_sink.h"
 #include "player_failure.h"
 #include "stream_buffer.h"
 #include "vlc_instance.h"
@@ -206,6 +207,16 @@ void VlcMediaPlayer::setMuted(bool muted) { libvlc_audio_set_mute(m_player, mute
 void VlcMediaPlayer::setRate(double rate) { libvlc_media_player_set_rate(m_player, float(rate)); }
 void VlcMediaPlayer::setVideoWindow(quint32 xid) { libvlc_media_player_set_xwindow(m_player, xid); }
 void VlcMediaPlayer::setAudioDelay(qint64 microseconds) { libvlc_audio_set_delay(m_player, microseconds); }
+
+void VlcMediaPlayer::divertAudio(AudioSink &sink)
+{
+    // Called on libVLC's audio thread; count is in samples of the one channel asked for.
+    const auto play = [](void *data, const void *samples, unsigned count, int64_t) {
+        static_cast<AudioSink *>(data)->takeSamples(static_cast<const qint16 *>(samples), count);
+    };
+    libvlc_audio_set_callbacks(m_player, play, nullptr, nullptr, nullptr, nullptr, &sink);
+    libvlc_audio_set_format(m_player, "S16N", AudioSink::kRate, 1);
+}
 
 void VlcMediaPlayer::setKeepAspect(bool keep)
 {

@@ -6,10 +6,9 @@
 #include <QTimer>
 #include <memory>
 
-struct libvlc_media_player_t;
-
 namespace lumora {
 
+class AudioSink;
 class VlcInstance;
 class VlcMediaPlayer;
 
@@ -36,8 +35,8 @@ public:
     void setAudioMargin(int ms) override;
     bool isFile() const override;
 
-    // For tests and tools: the libVLC player (e.g. for audio callbacks).
-    libvlc_media_player_t *nativePlayer() const;
+    // See VlcBackend::divertAudio.
+    void divertAudio(AudioSink &sink);
 
     // Network caching for MMS over TCP, the one stream libVLC fetches itself. Internet radio
     // comes from distant servers over paths with jitter; libVLC's default of one second rides

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "audio_sink.h"
 #include "playback_policy.h"
 #include "stream_resolver.h"
-#include "vlc_engine.h"
-
-struct libvlc_media_player_t;
 
 namespace lumora {
+
+class VlcEngine;
 
 // The player's engine as the program assembles it: the playback policy with libVLC as the
 // decoder, Lumora's own connections (StreamResolver) as the opener and the system clock.
@@ -17,9 +17,13 @@ public:
     explicit VlcBackend(QObject *parent = nullptr);
     ~VlcBackend() override;
 
-    // For tests and tools: the libVLC player (e.g. for audio callbacks) and the resolver.
-    libvlc_media_player_t *nativePlayer() const;
+    // Sends the decoded audio to sink instead of the sound device, from the next media on and
+    // for the backend's life: sink must outlive the backend.
+    void divertAudio(AudioSink &sink);
     StreamResolver &resolver() const;
+
+private:
+    VlcEngine &vlc() const;
 };
 
 } // namespace lumora

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "player_status.h"
+#include "transport_icons.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace lumora {
+
+// Every text the player shows or speaks, in one place: the names and tool tips of its
+// controls, and what its status line says in each state, with the reason and what to do next.
+
+enum class PlayerLabel {
+    Player,         // the whole player, for screen readers
+    PictureArea,
+    Controls,       // the row of controls (a toolbar)
+    Position,
+    Stop,
+    Volume,
+    VolumeKeys,     // how the volume is changed from the keyboard
+    StatusLine,     // what the status line is
+    Mute,
+    Unmute,
+};
+QString playerLabel(PlayerLabel label);
+
+// What the play button and the first item of the context menu do in a state: never the
+// opposite of what they are called.
+struct PrimaryAction {
+    TransportIcon icon;
+    QString name;
+};
+PrimaryAction primaryAction(PlaybackState state);
+
+// The state in words a listener understands: why a station could not be opened or was lost,
+// and what to do about it. forDisplay sets text of another direction (a Latin title, a file
+// path) in Unicode isolates, for the right-to-left line.
+QString describeStatus(const PlayerStatus &status, bool forDisplay);
+
+// The whole status line: a right-to-left mark, the station's caption (isolated) while it is
+// opened, played or failing, then the state.
+QString statusLine(const PlayerStatus &status, const QString &stationCaption);
+// What a screen reader announces: the status line without the buffering percentage, which
+// changes many times a second and would drown what matters.
+QString spokenStatusLine(const PlayerStatus &status, const QString &stationCaption);
+// The status line's tool tip: the line, and for a station without an address the missing
+// keys and the commands that help.
+QString statusToolTip(const PlayerStatus &status, const QString &stationCaption);
+
+} // namespace lumora
