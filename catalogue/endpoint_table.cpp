@@ -1,5 +1,7 @@
 #include "endpoint_table.h"
 
+#include "authority.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -116,41 +118,22 @@ bool isDnsName(QStringView s)
 
 QString validateEndpoint(QStringView v)
 {
-    QStringView host = v;
-    QStringView port;
-    if (v.startsWith(u'[')) {
-        const qsizetype close = v.indexOf(u']');
-        if (close < 0)
-            return QStringLiteral("IPv6 address without closing ']'");
-        host = v.mid(1, close - 1);
-        const QStringView rest = v.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(u':'))
-                return QStringLiteral("unexpected text after ']'");
-            port = rest.mid(1);
-            if (port.isEmpty())
-                return QStringLiteral("':' without a port");
-        }
-        if (!isIPv6(host))
-            return QStringLiteral("\"%1\" is not an IPv6 address").arg(host);
-    } else {
-        const qsizetype colon = v.indexOf(u':');
-        if (colon >= 0) {
-            host = v.left(colon);
-            port = v.mid(colon + 1);
-            if (port.isEmpty())
-                return QStringLiteral("':' without a port");
-        }
-        if (!isIPv4(host) && !isDnsName(host))
-            return QStringLiteral("\"%1\" is not a host name or IPv4 address "
-                                  "(IPv6 addresses go in brackets)").arg(host);
+    if (v.contains(u'@')) // no user name goes into a station's address
+        return QStringLiteral("\"%1\" is not a host name or IPv4 address").arg(v);
+    const Authority a = splitAuthority(v);
+    if (a.problem)
+        return QString::fromLatin1(a.problem);
+    if (!a.port.isNull() && a.port.isEmpty())
+        return QStringLiteral("':' without a port");
+    if (a.bracketed) {
+        if (!isIPv6(a.host))
+            return QStringLiteral("\"%1\" is not an IPv6 address").arg(a.host);
+    } else if (!isIPv4(a.host) && !isDnsName(a.host)) {
+        return QStringLiteral("\"%1\" is not a host name or IPv4 address "
+                              "(IPv6 addresses go in brackets)").arg(a.host);
     }
-    if (!port.isNull()) {
-        bool ok = false;
-        const int n = port.toInt(&ok);
-        if (!allOf(port, isAsciiDigit) || port.size() > 5 || !ok || n < 1 || n > 65535)
-            return QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(port);
-    }
+    if (!a.port.isNull() && !portNumber(a.port))
+        return QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(a.port);
     return {};
 }
 

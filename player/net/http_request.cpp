@@ -1,5 +1,6 @@
 #include "http_request.h"
 
+#include "authority.h"
 #include "wire_url.h"
 
 #include <QLoggingCategory>
@@ -34,36 +35,20 @@ std::optional<HttpTarget> HttpTarget::parse(const QString &wire, QString *error)
     qsizetype end = start;
     while (end < wire.size() && wire[end] != u'/' && wire[end] != u'?' && wire[end] != u'#')
         ++end;
-    QString authority = wire.mid(start, end - start);
-    const qsizetype at = authority.lastIndexOf(u'@');
-    if (at >= 0)
-        authority = authority.mid(at + 1);
-    t.authority = authority;
-    QString portText;
-    if (authority.startsWith(u'[')) {
-        const qsizetype close = authority.indexOf(u']');
-        if (close < 0)
-            return no("bad host");
-        t.host = authority.mid(1, close - 1);
-        if (authority.mid(close + 1).startsWith(u':'))
-            portText = authority.mid(close + 2);
-        else if (close + 1 != authority.size())
-            return no("bad host");
-    } else {
-        const qsizetype colon = authority.lastIndexOf(u':');
-        t.host = colon >= 0 ? authority.left(colon) : authority;
-        if (colon >= 0)
-            portText = authority.mid(colon + 1);
-    }
+    const QString authority = wire.mid(start, end - start);
+    const Authority parts = splitAuthority(authority);
+    if (parts.problem)
+        return no("bad host");
+    t.authority = authority.mid(parts.userInfo.isNull() ? 0 : parts.userInfo.size() + 1);
+    t.host = parts.host.toString();
     if (t.host.isEmpty())
         return no("no host");
     t.port = t.tls ? 443 : 80;
-    if (!portText.isEmpty()) {
-        bool ok = false;
-        const uint port = portText.toUInt(&ok);
-        if (!ok || port == 0 || port > 65535)
+    if (!parts.port.isEmpty()) {
+        const std::optional<quint16> port = portNumber(parts.port);
+        if (!port)
             return no("bad port");
-        t.port = quint16(port);
+        t.port = *port;
     }
     QString path = wire.mid(end);
     const qsizetype hash = path.indexOf(u'#');

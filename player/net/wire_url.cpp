@@ -1,5 +1,7 @@
 #include "wire_url.h"
 
+#include "authority.h"
+
 #include <QUrl>
 
 namespace lumora {
@@ -100,12 +102,9 @@ QString toWireUrl(const QString &address)
             appendEncoded(out, authority.left(at + 1));
             authority = authority.mid(at + 1);
         }
-        qsizetype hostEnd = authority.size();
-        if (!authority.startsWith(u'[')) {
-            const qsizetype colon = authority.lastIndexOf(u':');
-            if (colon >= 0)
-                hostEnd = colon;
-        }
+        // A bracketed IPv6 host is ASCII and goes as it is, port and all.
+        const Authority parts = splitAuthority(authority);
+        const qsizetype hostEnd = parts.problem || parts.bracketed ? authority.size() : parts.host.size();
         const QStringView host = authority.left(hostEnd);
         if (!isAscii(host)) {
             const QByteArray ace = QUrl::toAce(host.toString());

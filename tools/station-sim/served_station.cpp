@@ -1,6 +1,7 @@
 #include "served_station.h"
 
 #include "address.h"
+#include "authority.h"
 #include "page.h"
 
 #include <QHash>
@@ -192,15 +193,16 @@ std::optional<AddressParts> splitAddress(const QString &address)
         restStart = address.size();
     const QString endpoint = address.mid(hostStart, restStart - hostStart);
     parts.rest = address.mid(restStart);
-    const qsizetype colon = endpoint.lastIndexOf(u':');
-    if (colon >= 0 && !endpoint.endsWith(u']')) {
-        bool ok = false;
-        parts.port = endpoint.mid(colon + 1).toUShort(&ok);
-        if (!ok)
+    const Authority authority = splitAuthority(endpoint);
+    if (authority.problem)
+        return std::nullopt;
+    // A bracketed IPv6 host keeps its brackets, as a URL writes it.
+    parts.host = authority.bracketed ? u'[' + authority.host.toString() + u']' : authority.host.toString();
+    if (!authority.port.isNull()) {
+        const std::optional<quint16> port = portNumber(authority.port);
+        if (!port)
             return std::nullopt;
-        parts.host = endpoint.left(colon);
-    } else {
-        parts.host = endpoint;
+        parts.port = *port;
     }
     return parts;
 }
