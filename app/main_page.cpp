@@ -8,6 +8,7 @@
 #include "station_button.h"
 
 #include <stdexcept>
+#include <string>
 
 namespace lumora {
 
@@ -17,7 +18,7 @@ Page MainPage::targetOf(int button)
 {
     const PageEntry *entry = PageDirectory::byMainButton(button);
     if (!entry)
-        throw std::out_of_range("the main page has category buttons 1 to 17");
+        throw std::out_of_range("the main page has no category button " + std::to_string(button));
     return entry->page;
 }
 

@@ -4,7 +4,7 @@
 
 namespace lumora {
 
-// Form1: the 17 category buttons, each opening its station page, and the "file" menu.
+// Form1: the category buttons, each opening its station page, and the "file" menu.
 class MainPage : public PageInstance {
 public:
     explicit MainPage(PageSet &pages);

@@ -21,11 +21,18 @@ constexpr char8_t kExitCaption[] = u8"إنهاء";
 constexpr char8_t kBackCaption[] = u8"الصفحة الرئيسية";
 
 // Names of the page items of the "to" menu, by position, the same on every station page.
+// Positions past these, should pages be added, are named "to" and their number.
 constexpr const char8_t *kPageItemNames[] = {
     u8"ن", u8"م", u8"ك", u8"ط", u8"ض", u8"ص", u8"ث", u8"ق",
     u8"ف", u8"غ", u8"ع", u8"ه", u8"خ", u8"ح", u8"ج", u8"د",
 };
-static_assert(std::size(kPageItemNames) == kStationPageCount - 1);
+
+QString pageItemName(qsizetype position)
+{
+    if (position < qsizetype(std::size(kPageItemNames)))
+        return QString::fromUtf8(kPageItemNames[position]);
+    return QStringLiteral("to%1").arg(position + 1);
+}
 
 QMenu *addMenu(QMenuBar *bar, const char *name, const char8_t *caption, QStyle *style)
 {
@@ -53,7 +60,7 @@ QList<PageMenuItem> pageMenuItems(Page page)
     for (const PageEntry &entry : PageDirectory::entries()) {
         if (entry.page == page)
             continue;
-        items.append({QString::fromUtf8(kPageItemNames[items.size()]), entry.title(), entry.page});
+        items.append({pageItemName(items.size()), entry.title(), entry.page});
     }
     return items;
 }

@@ -19,7 +19,7 @@ class PlayerControl;
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
 
-// The 18 pages of the run, one slot each. A slot is filled the first time anything refers to
+// The pages of the run, one slot each. A slot is filled the first time anything refers to
 // its page and keeps that instance until the program ends. Every page reaches every other
 // page through its page set.
 class PageSet {

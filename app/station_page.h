@@ -7,7 +7,7 @@ namespace lumora {
 class PlayerControl;
 struct Station;
 
-// Form2 .. Form18: the banner, one button per station of the page, the page's player and the
+// A station page (Form2 on): the banner, one button per station of the page, the page's player and the
 // menus "file" and "to".
 class StationPage : public PageInstance {
 public:

@@ -49,7 +49,7 @@ struct RemainderPart {
 // The parts of a remainder template in order. A '{' without its '}' is literal text.
 QList<RemainderPart> remainderParts(const QString &remainderTemplate);
 
-// All 158 stations, page by page in page order, each page's stations by number.
+// All the stations, page by page in page order, each page's stations by number.
 std::span<const Station> allStations();
 // The stations of one station page ordered by number; empty for Form1.
 std::span<const Station> stationsOf(Page page);

@@ -1,7 +1,5 @@
 #include "station.h"
 
-#include <array>
-
 namespace lumora {
 namespace {
 
@@ -9,7 +7,7 @@ namespace {
 // page, number, caption (exact, spaces included), scheme, endpoint key number (E01..E65),
 // whether that endpoint carries a port, kind, remainder. In a remainder, {KEY} stands for a
 // piece that the endpoint configuration supplies.
-constexpr std::array<Station, 158> kStations{{
+constexpr Station kStations[] = {
     {Page::Form2,  1, u8"radio goal fm", Scheme::Http,  1, false, Kind::NoExtension, u8"/16790"},
     {Page::Form2,  2, u8"إذاعة وراديو صوت شعب مصر", Scheme::Http,  2, false, Kind::M3u, u8"/cgi-bin/plist.m3u?user=elshab_mp3&type=m3u&ext=file.m3u"},
     {Page::Form2,  3, u8"إذاعة الشرق الأوسط", Scheme::Http,  3, false, Kind::Asx, u8"/Video/Arabic-Radio/03/Egypt-Radio/Shark-awsat/video.asx"},
@@ -168,7 +166,7 @@ constexpr std::array<Station, 158> kStations{{
     {Page::Form18,  4, u8"راديو أستراليا", Scheme::Http, 63, true , Kind::Rm, u8"/ramgen/encoder/live.rm"},
     {Page::Form18,  5, u8"راديو بي بي سي", Scheme::Http, 64, false, Kind::Asx, u8"/worldservice/meta/tx/nb/live/www1.asx"},
     {Page::Form18,  6, u8"راديو صوت العالم", Scheme::Mms, 65, false, Kind::NoExtension, u8"/wrnara"},
-}};
+};
 
 } // namespace
 

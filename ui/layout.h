@@ -29,9 +29,10 @@ struct FontOverride {
 struct ControlLayout {
     const char *name;         // object name: "Command1", "Image1", "WindowsMediaPlayer1"
     ControlKind kind;
-    const char8_t *captionUtf8; // push button with a caption of its own; nullptr otherwise
+    int category;             // push button opening the station page of this main-page
+                              // button number, with that page's title; 0 otherwise
     int station;              // push button showing the caption of this station (number on the
-                              // page); 0 when the caption is captionUtf8
+                              // page); 0 otherwise
     int left, top, width, height; // twips
     int tabIndex;             // place in the focus order, 0 first; -1: takes no focus
     bool rightToLeft;         // caption laid out right to left
@@ -49,14 +50,14 @@ struct ControlLayout {
 // One page window.
 struct PageLayout {
     Page page;
-    const char8_t *titleUtf8;
     int clientWidth, clientHeight; // twips, the area below the menu bar
     const char *icon;              // Qt resource path; the same on every page
     bool rightToLeft;
     bool startCentred;
     std::span<const ControlLayout> controls;
 
-    QString title() const { return QString::fromUtf8(titleUtf8); }
+    // The main page's "Lumora", a station page's title from the page directory.
+    QString title() const;
     QSize clientPixels() const
     {
         return {twipsToPixels(clientWidth), twipsToPixels(clientHeight)};
@@ -65,9 +66,9 @@ struct PageLayout {
     const ControlLayout *control(std::string_view name) const;
 };
 
-// The layout of one page, Form1 .. Form18.
+// The layout of one page (Form1 is the main page).
 const PageLayout &pageLayout(Page page);
-// All 18 layouts in page order, Form1 first.
+// The layouts of all pages in page order, Form1 first.
 std::span<const PageLayout> allPageLayouts();
 
 } // namespace lumora

@@ -1,9 +1,13 @@
 #include "layout.h"
 
+#include "page_directory.h"
+
+#include <iterator>
+
 namespace lumora {
 namespace {
 
-// The window layouts of all 18 pages, in twips. Station buttons carry no caption of their own:
+// The window layouts of all pages, in twips. Station buttons carry no caption of their own:
 // each shows the caption of the station with its number (the catalogue's stationsOf).
 
 constexpr const char *kIcon = ":/lumora/lumora.png";
@@ -11,53 +15,54 @@ constexpr const char *kIcon = ":/lumora/lumora.png";
 // Form16 Command6 alone has a font of its own.
 constexpr FontOverride kArial975{"Arial", 9.75, 400, 178};
 
-constexpr ControlLayout category(const char *name, const char8_t *caption, int left, int top,
-                                 int width, int height, int tabIndex)
+// Category buttons show the title of the page they open (the page directory).
+constexpr ControlLayout category(const char *name, int button, int left, int top, int width,
+                                 int height, int tabIndex)
 {
-    return {name, ControlKind::PushButton, caption, 0, left, top, width, height, tabIndex, true,
+    return {name, ControlKind::PushButton, button, 0, left, top, width, height, tabIndex, true,
             nullptr, nullptr};
 }
 
 constexpr ControlLayout station(const char *name, int number, int left, int top, int width,
                                 int height, int tabIndex, const FontOverride *font = nullptr)
 {
-    return {name, ControlKind::PushButton, nullptr, number, left, top, width, height, tabIndex,
+    return {name, ControlKind::PushButton, 0, number, left, top, width, height, tabIndex,
             true, font, nullptr};
 }
 
 constexpr ControlLayout image(const char *name, int left, int top, int width, int height,
                               const char *picture)
 {
-    return {name, ControlKind::Image, nullptr, 0, left, top, width, height, -1, false, nullptr,
+    return {name, ControlKind::Image, 0, 0, left, top, width, height, -1, false, nullptr,
             picture};
 }
 
 constexpr ControlLayout player(const char *name, int left, int top, int width, int height,
                                int tabIndex)
 {
-    return {name, ControlKind::MediaPlayer, nullptr, 0, left, top, width, height, tabIndex, false,
+    return {name, ControlKind::MediaPlayer, 0, 0, left, top, width, height, tabIndex, false,
             nullptr, nullptr};
 }
 
 // Form1: two columns of category buttons and one centred below them.
 constexpr ControlLayout kForm1Controls[] = {
-    category("Command1",  u8"إذاعات سودانية",       240,  240, 2055, 495,  0),
-    category("Command2",  u8"إذاعات مصرية",        2760,  240, 2055, 495,  1),
-    category("Command3",  u8"إذاعات سورية",         240,  960, 2055, 495,  2),
-    category("Command4",  u8"إذاعات مغربية",       2760,  960, 2055, 495,  3),
-    category("Command5",  u8"إذاعات أردنية",        240, 1680, 2055, 495,  4),
-    category("Command6",  u8"إذاعات ليبية",        2760, 1680, 2055, 495,  5),
-    category("Command7",  u8"إذاعات كويتية",        240, 2400, 2055, 495,  6),
-    category("Command8",  u8"إذاعات سعودية",       2760, 2400, 2055, 495,  7),
-    category("Command9",  u8"إذاعات قطرية",         240, 3120, 2055, 495,  8),
-    category("Command10", u8"إذاعات تونسية",       2760, 3120, 2055, 495,  9),
-    category("Command11", u8"إذاعات جزائرية",       240, 3840, 2055, 495, 10),
-    category("Command12", u8"إذاعات بحرينية",      2760, 3840, 2055, 495, 11),
-    category("Command13", u8"إذاعات يمنية",         240, 4560, 2055, 495, 12),
-    category("Command14", u8"إذاعات عراقية",       2760, 4560, 2055, 495, 13),
-    category("Command15", u8"إذاعات إماراتية",      240, 5280, 2055, 495, 14),
-    category("Command16", u8"إذاعات فلسطينية",     2760, 5280, 2055, 495, 15),
-    category("Command17", u8"إذاعات عربية منوعة",  1440, 6000, 2175, 495, 16),
+    category("Command1",   1,  240,  240, 2055, 495,  0),
+    category("Command2",   2, 2760,  240, 2055, 495,  1),
+    category("Command3",   3,  240,  960, 2055, 495,  2),
+    category("Command4",   4, 2760,  960, 2055, 495,  3),
+    category("Command5",   5,  240, 1680, 2055, 495,  4),
+    category("Command6",   6, 2760, 1680, 2055, 495,  5),
+    category("Command7",   7,  240, 2400, 2055, 495,  6),
+    category("Command8",   8, 2760, 2400, 2055, 495,  7),
+    category("Command9",   9,  240, 3120, 2055, 495,  8),
+    category("Command10", 10, 2760, 3120, 2055, 495,  9),
+    category("Command11", 11,  240, 3840, 2055, 495, 10),
+    category("Command12", 12, 2760, 3840, 2055, 495, 11),
+    category("Command13", 13,  240, 4560, 2055, 495, 12),
+    category("Command14", 14, 2760, 4560, 2055, 495, 13),
+    category("Command15", 15,  240, 5280, 2055, 495, 14),
+    category("Command16", 16, 2760, 5280, 2055, 495, 15),
+    category("Command17", 17, 1440, 6000, 2175, 495, 16),
 };
 
 // Form2: إذاعات مصرية
@@ -320,28 +325,36 @@ constexpr ControlLayout kForm18Controls[] = {
     station("Command6",   6, 4080, 4080, 3375,  735,  6),
 };
 
-constexpr PageLayout kPages[kPageCount] = {
-    {Page::Form1, u8"Lumora", 5055, 6735, kIcon, true, true, kForm1Controls},
-    {Page::Form2,  u8"إذاعات مصرية",        7875, 6780, kIcon, true, true, kForm2Controls},
-    {Page::Form3,  u8"إذاعات سودانية",      7875, 6780, kIcon, true, true, kForm3Controls},
-    {Page::Form4,  u8"إذاعات مغربية",       7875, 6780, kIcon, true, true, kForm4Controls},
-    {Page::Form5,  u8"إذاعات سورية",        7875, 6780, kIcon, true, true, kForm5Controls},
-    {Page::Form6,  u8"إذاعات ليبية",        7875, 6780, kIcon, true, true, kForm6Controls},
-    {Page::Form7,  u8"إذاعات أردنية",       7875, 6780, kIcon, true, true, kForm7Controls},
-    {Page::Form8,  u8"إذاعات سعودية",       7875, 6780, kIcon, true, true, kForm8Controls},
-    {Page::Form9,  u8"إذاعات كويتية",       7875, 6780, kIcon, true, true, kForm9Controls},
-    {Page::Form10, u8"إذاعات تونسية",       7875, 6780, kIcon, true, true, kForm10Controls},
-    {Page::Form11, u8"إذاعات قطرية",        7875, 6780, kIcon, true, true, kForm11Controls},
-    {Page::Form12, u8"إذاعات بحرينية",      7875, 6780, kIcon, true, true, kForm12Controls},
-    {Page::Form13, u8"إذاعات جزائرية",      7875, 6780, kIcon, true, true, kForm13Controls},
-    {Page::Form14, u8"إذاعات عراقية",       7875, 6780, kIcon, true, true, kForm14Controls},
-    {Page::Form15, u8"إذاعات يمنية",        7875, 6780, kIcon, true, true, kForm15Controls},
-    {Page::Form16, u8"إذاعات فلسطينية",     7875, 6780, kIcon, true, true, kForm16Controls},
-    {Page::Form17, u8"إذاعات إماراتية",     7875, 6780, kIcon, true, true, kForm17Controls},
-    {Page::Form18, u8"إذاعات عربية منوعة",  7875, 6780, kIcon, true, true, kForm18Controls},
+constexpr PageLayout kPages[] = {
+    {Page::Form1, 5055, 6735, kIcon, true, true, kForm1Controls},
+    {Page::Form2, 7875, 6780, kIcon, true, true, kForm2Controls},
+    {Page::Form3, 7875, 6780, kIcon, true, true, kForm3Controls},
+    {Page::Form4, 7875, 6780, kIcon, true, true, kForm4Controls},
+    {Page::Form5, 7875, 6780, kIcon, true, true, kForm5Controls},
+    {Page::Form6, 7875, 6780, kIcon, true, true, kForm6Controls},
+    {Page::Form7, 7875, 6780, kIcon, true, true, kForm7Controls},
+    {Page::Form8, 7875, 6780, kIcon, true, true, kForm8Controls},
+    {Page::Form9, 7875, 6780, kIcon, true, true, kForm9Controls},
+    {Page::Form10,7875, 6780, kIcon, true, true, kForm10Controls},
+    {Page::Form11,7875, 6780, kIcon, true, true, kForm11Controls},
+    {Page::Form12,7875, 6780, kIcon, true, true, kForm12Controls},
+    {Page::Form13,7875, 6780, kIcon, true, true, kForm13Controls},
+    {Page::Form14,7875, 6780, kIcon, true, true, kForm14Controls},
+    {Page::Form15,7875, 6780, kIcon, true, true, kForm15Controls},
+    {Page::Form16,7875, 6780, kIcon, true, true, kForm16Controls},
+    {Page::Form17,7875, 6780, kIcon, true, true, kForm17Controls},
+    {Page::Form18,7875, 6780, kIcon, true, true, kForm18Controls},
 };
 
+static_assert(std::size(kPages) == kPageCount, "one layout per page");
+
 } // namespace
+
+QString PageLayout::title() const
+{
+    const PageEntry *entry = PageDirectory::byPage(page);
+    return entry ? entry->title() : QStringLiteral("Lumora");
+}
 
 const ControlLayout *PageLayout::control(std::string_view name) const
 {

@@ -2,6 +2,7 @@
 
 #include "appearance.h"
 #include "banner_image.h"
+#include "page_directory.h"
 #include "station.h"
 #include "station_button.h"
 
@@ -33,8 +34,12 @@ namespace {
 
 QString captionOf(Page page, const ControlLayout &control)
 {
-    if (control.captionUtf8)
-        return QString::fromUtf8(control.captionUtf8);
+    if (control.category) {
+        const PageEntry *entry = PageDirectory::byMainButton(control.category);
+        if (!entry)
+            throw std::logic_error("layout names a category button that no page has");
+        return entry->title();
+    }
     const Station *station = findStation(page, control.station);
     if (!station)
         throw std::logic_error("layout names a station that the page does not have");

@@ -188,7 +188,7 @@ private slots:
         for (int k = 1; k <= 28; ++k) {
             QList<const Station *> played;
             for (const PageEntry &e : PageDirectory::entries()) {
-                if (k > e.stationCount)
+                if (k > int(stationsOf(e.page).size()))
                     continue;
                 const Station &s = station(e.page, k);
                 shell.click(s);
