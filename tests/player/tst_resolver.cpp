@@ -7,6 +7,8 @@
 #include "wire_url.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -71,6 +73,7 @@ private slots:
     void schemes();
     void recognition_data();
     void recognition();
+    void everyPlaylistFormatRecognisesItsOwn();
     void eachPlaylistForm_data();
     void eachPlaylistForm();
     void streamsRecognisedByContent();
@@ -224,6 +227,34 @@ void TestResolver::recognition()
     // A short partial body is never judged.
     if (body.size() > 8)
         QCOMPARE(recogniseContent(type, body.left(8), false).kind, ContentKind::NeedMore);
+}
+
+// Each row of the format table against a sample of its own, sent without a type: a format
+// shadowed by one tried before it, or a reader that misses its own format, shows here.
+void TestResolver::everyPlaylistFormatRecognisesItsOwn()
+{
+    const QHash<QString, QByteArray> samples = {
+        {"PLS", "[playlist]\nFile1=http://a/\n"},
+        {"reference", "[Reference]\nRef1=http://a/\n"},
+        {"M3U", "#EXTM3U\nhttp://a/\n"},
+        {"WPL/SMIL", "<smil><body><media src=\"http://a/\"/></body></smil>"},
+        {"ASX", "<asx version=\"3.0\"><entry><ref href=\"http://a/\"/></entry></asx>"},
+        {"XSPF", "<playlist><trackList><track><location>http://a/</location></track></trackList></playlist>"},
+        {"HTML", "<html><body><embed src=\"http://a/\"></body></html>"},
+    };
+    QSet<QString> names;
+    for (const PlaylistFormat &format : playlistFormats()) {
+        const QString name = QString::fromLatin1(format.name);
+        QVERIFY2(!names.contains(name), qPrintable("two formats named " + name));
+        names.insert(name);
+        QVERIFY2(samples.contains(name), qPrintable("no sample of " + name + " in this test"));
+        const QByteArray body = samples.value(name);
+        const Content whole = recogniseContent({}, body, true);
+        QCOMPARE(contentName(whole), name);
+        QCOMPARE(playlistEntries(whole, body), QStringList{"http://a/"});
+        // The first bytes of a longer body still coming are judged the same.
+        QCOMPARE(contentName(recogniseContent({}, body + QByteArray(600, '\n'), false)), name);
+    }
 }
 
 void TestResolver::eachPlaylistForm_data()
