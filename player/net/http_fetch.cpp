@@ -90,7 +90,7 @@ void HttpFetch::onHead()
         // "ICY 200 OK" is a stream by its status line alone; an Icecast answer by its headers.
         FetchResult r;
         r.outcome = FetchResult::Outcome::Stream;
-        r.kind = ContentKind::Stream;
+        r.content = {ContentKind::Stream};
         r.address = m_address;
         finish(r);
     }
@@ -119,11 +119,10 @@ void HttpFetch::judge(bool complete)
     }
     if (!complete && m_partialGuess)
         return;
-    const ContentKind kind = recogniseContent(m_request->head().value("content-type"), m_body, complete);
     FetchResult r;
     r.address = m_address;
-    r.kind = kind;
-    switch (kind) {
+    r.content = recogniseContent(m_request->head().value("content-type"), m_body, complete);
+    switch (r.content.kind) {
     case ContentKind::NeedMore:
         if (complete)
             fail(OpenFailure::NotAStream, QStringLiteral("empty answer"));
@@ -138,7 +137,7 @@ void HttpFetch::judge(bool complete)
         fail(OpenFailure::NotAStream, QStringLiteral("neither a stream nor a playlist (%1)")
                  .arg(QString::fromLatin1(m_request->head().value("content-type").left(60))));
         return;
-    default:
+    case ContentKind::Playlist:
         if (complete) {
             r.outcome = FetchResult::Outcome::Playlist;
             r.body = m_body;
@@ -160,7 +159,7 @@ void HttpFetch::finish(FetchResult result)
     result.icyName = decodeNetworkText(head.value("icy-name"));
     if (result.status == 0)
         result.status = head.status;
-    if (result.outcome == FetchResult::Outcome::Stream && result.kind == ContentKind::Stream) {
+    if (result.outcome == FetchResult::Outcome::Stream && result.content.kind == ContentKind::Stream) {
         // The connection goes on as the stream, with what was read of it.
         m_request->disconnect(this);
         m_stream = std::make_unique<HttpStream>(std::move(m_request), m_body);
@@ -168,7 +167,7 @@ void HttpFetch::finish(FetchResult result)
         HttpRequest::discard(m_request);
     }
     m_body.clear();
-    qCDebug(lcFetch) << m_address << "->" << int(result.outcome) << contentKindName(result.kind) << result.error;
+    qCDebug(lcFetch) << m_address << "->" << int(result.outcome) << contentName(result.content) << result.error;
     emit finished(result);
 }
 

@@ -26,7 +26,7 @@ struct FetchResult {
     enum class Outcome { Stream, Playlist, Redirect, Failed };
 
     Outcome outcome = Outcome::Failed;
-    ContentKind kind = ContentKind::NotPlayable; // Stream: Stream/MmshStream/Hls; Playlist: its form
+    Content content; // Stream: Stream/MmshStream/Hls; Playlist: its format
     QString address;  // the address fetched (wire form)
     QString location; // Redirect: the target as the server wrote it, made absolute
     QByteArray body;  // Playlist: the whole body

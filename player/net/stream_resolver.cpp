@@ -170,14 +170,14 @@ void StreamResolver::onFetched(const FetchResult &result)
     const Candidate c = m_current;
     switch (result.outcome) {
     case FetchResult::Outcome::Stream:
-        if (result.kind == ContentKind::MmshStream) {
+        if (result.content.kind == ContentKind::MmshStream) {
             // Framed ASF over plain http: a Windows Media server; ask it as one.
             openMmsh(c);
             return;
         }
         if (!stream) {
             // An HTTP Live Streaming index would have libVLC fetch its segments itself.
-            m_problems << QStringLiteral("%1: %2 is not supported").arg(c.address, contentKindName(result.kind));
+            m_problems << QStringLiteral("%1: %2 is not supported").arg(c.address, contentName(result.content));
             noteFailure(OpenFailure::NotAStream, 0);
             break;
         }
@@ -214,11 +214,11 @@ void StreamResolver::pushEntries(const FetchResult &result, const Candidate &fro
         m_problems << QStringLiteral("%1: playlists nested more than %2 deep").arg(from.address).arg(m_limits.maxDepth);
         return;
     }
-    QStringList entries = playlistEntries(result.kind, result.body);
-    qCInfo(lcResolver) << from.address << "is" << contentKindName(result.kind) << "with"
+    QStringList entries = playlistEntries(result.content, result.body);
+    qCInfo(lcResolver) << from.address << "is" << contentName(result.content) << "with"
                        << entries.size() << "entries";
     if (entries.isEmpty()) {
-        m_problems << QStringLiteral("%1: %2 without entries").arg(from.address, contentKindName(result.kind));
+        m_problems << QStringLiteral("%1: %2 without entries").arg(from.address, contentName(result.content));
         noteFailure(OpenFailure::NotAStream, 0);
         return;
     }
@@ -230,9 +230,9 @@ void StreamResolver::pushEntries(const FetchResult &result, const Candidate &fro
         QString address = entry;
         if (schemeOf(entry).isEmpty()) // relative to the playlist
             address = QUrl(from.address).resolved(QUrl(entry)).toString(QUrl::FullyEncoded);
-        // Reference files name Windows Media servers; their http entries mean MMS over HTTP,
-        // as Windows Media Player and VLC read them.
-        if (result.kind == ContentKind::Reference && schemeOf(address) == u"http")
+        // Some formats name Windows Media servers (reference files); their http entries
+        // mean MMS over HTTP, as Windows Media Player and VLC read them.
+        if (result.content.playlist->httpMeansMmsh && schemeOf(address) == u"http")
             address = QStringLiteral("mmsh") + address.mid(4);
         resolved.push_back({toWireUrl(address), from.depth + 1, 0});
     }
