@@ -26,12 +26,12 @@ void runUntil(const std::function<bool()> &stop, int ms, int pollMs)
 
 } // namespace
 
-bool waitFor(const std::function<bool()> &condition, int deadlineMs)
+bool waitFor(const std::function<bool()> &condition, int deadlineMs, int pollMs)
 {
     // condition() is not asked again once it held: it may consume what it looks at.
     bool met = condition();
     if (!met)
-        runUntil([&] { return met = condition(); }, deadlineMs, 1);
+        runUntil([&] { return met = condition(); }, deadlineMs, pollMs);
     return met;
 }
 
