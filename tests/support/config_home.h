@@ -4,8 +4,9 @@
 // lives, and gives back afterwards exactly what was there before (a variable that was unset
 // is unset again, one that was set gets its old value).
 
+#include "scoped_environment.h"
+
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,25 +17,15 @@ public:
     ConfigHome();
     // With the endpoint configuration given already written.
     explicit ConfigHome(const QByteArray &endpointsConf);
-    ~ConfigHome();
     ConfigHome(const ConfigHome &) = delete;
     ConfigHome &operator=(const ConfigHome &) = delete;
 
     // Writes lumora/endpoints.conf in the config home.
     void write(const QByteArray &endpointsConf) const;
-    // The config home (XDG_CONFIG_HOME).
-    QString home() const;
 
 private:
-    void set(const char *name, const QString &value);
-
     QTemporaryDir m_dir;
-    struct Saved {
-        const char *name;
-        bool wasSet;
-        QByteArray value;
-    };
-    QList<Saved> m_saved;
+    ScopedEnvironment m_environment; // restored before the folder goes
 };
 
 } // namespace lumora::test
