@@ -13,6 +13,7 @@ void runUntil(const std::function<bool()> &stop, int ms, int pollMs)
     QEventLoop loop;
     QTimer poll, deadline;
     poll.setTimerType(Qt::PreciseTimer);
+    deadline.setTimerType(Qt::PreciseTimer); // a coarse one may end the wait up to 5 % early
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
         if (stop())
             loop.quit();
