@@ -6,6 +6,12 @@
 // Prints "<kind>_<figure> milliseconds" lines, one per run.
 
 #include "bench_support.h"
+
+#include "audio_capture.h"
+#include "config_home.h"
+#include "page_set_driver.h"
+#include "simulator_thread.h"
+
 #include "page_instance.h"
 #include "page_set.h"
 #include "page_window.h"
@@ -17,10 +23,6 @@
 #include "wire_url.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QTemporaryDir>
-#include <atomic>
-#include <chrono>
 #include <vlc/vlc.h>
 
 using namespace lumora;
@@ -28,32 +30,8 @@ using namespace lumora::bench;
 
 namespace {
 
-// The time of the first audio a libVLC player delivers.
-struct FirstAudio {
-    std::atomic<qint64> at{0};
-    void install(libvlc_media_player_t *p) // libVLC's own player, for the comparison
-    {
-        libvlc_audio_set_callbacks(p, &FirstAudio::onPlay, nullptr, nullptr, nullptr, nullptr, this);
-        libvlc_audio_set_format(p, "S16N", 44100, 1);
-    }
-    static void onPlay(void *data, const void *, unsigned, int64_t)
-    {
-        auto *self = static_cast<FirstAudio *>(data);
-        self->mark();
-    }
-    void mark()
-    {
-        qint64 expected = 0;
-        at.compare_exchange_strong(expected, nowNs());
-    }
-};
-
-// The same for the program's own player, whose engine hands its audio to a sink.
-struct FirstAudioSink : AudioSink {
-    FirstAudio &first;
-    explicit FirstAudioSink(FirstAudio &f) : first(f) {}
-    void takeSamples(const qint16 *, qsizetype) override { first.mark(); }
-};
+// Captures of the audio of libVLC players, only to know when the first of it came.
+constexpr int kKeepMs = 100;
 
 // libVLC's default network caching.
 constexpr int kLibvlcCachingMs = 1000;
@@ -73,18 +51,12 @@ int main(int argc, char **argv)
     const int burst = args.contains(u"--burst") ? args.value(args.indexOf(u"--burst") + 1).toInt() : 2000;
     const int runs = args.contains(u"--runs") ? args.value(args.indexOf(u"--runs") + 1).toInt() : 5;
 
-    SimulatorThread simulator(burst);
-    if (!simulator.begin())
-        qFatal("the simulator cannot listen");
+    test::SimulatorThread simulator;
+    QString error;
+    if (!simulator.begin(test::SimulatorThread::burstMs(burst), &error))
+        qFatal("the simulator cannot listen: %s", qPrintable(error));
     const EndpointTable table = simulator.table();
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_DIRS", home.filePath(QStringLiteral("none")).toUtf8());
-    QDir().mkpath(home.filePath(QStringLiteral("lumora")));
-    QFile conf(home.filePath(QStringLiteral("lumora/endpoints.conf")));
-    conf.open(QIODevice::WriteOnly);
-    conf.write(simulator.config());
-    conf.close();
+    const test::ConfigHome home(simulator.config());
 
     // The three stations.
     Measured kinds[] = {{"asx"}, {"icy"}, {"mms"}};
@@ -99,26 +71,25 @@ int main(int argc, char **argv)
             kinds[2].station = s.stations.first();
     }
 
-    FirstAudio ours;
-    FirstAudioSink ourSink(ours);
-    PageSet pages([](int) {});
-    pages.setPlayerFactory([&](QWidget *area) -> PlayerControl * {
+    test::PageSetDriver pages([](QWidget *area) -> PlayerControl * {
         auto backend = std::make_unique<VlcBackend>();
-        backend->divertAudio(ourSink);
-        return new PlayerControl(PlayerSettings::stored(), std::move(backend), area);
+        auto capture = std::make_unique<test::AudioCapture>(*backend);
+        capture->keepOnly(kKeepMs);
+        auto *player = new PlayerControl(PlayerSettings::stored(), std::move(backend), area);
+        capture.release()->setParent(player); // it outlives the engine that feeds it
+        return player;
     });
-    pages.start();
     // Every page with a measured station is opened first: its window and player exist.
     for (Measured &k : kinds) {
         if (!k.station)
             qFatal("no %s station", k.name);
-        showFromFront(pages, k.station->page);
+        pages.show(k.station->page);
     }
 
     std::shared_ptr<VlcInstance> vlc = VlcInstance::shared();
-    FirstAudio listAudio;
     libvlc_media_player_t *listMedia = libvlc_media_player_new(vlc->native());
-    listAudio.install(listMedia);
+    auto listAudio = std::make_unique<test::AudioCapture>(listMedia);
+    listAudio->keepOnly(kKeepMs);
     libvlc_media_list_player_t *list = libvlc_media_list_player_new(vlc->native());
     libvlc_media_list_player_set_media_player(list, listMedia);
 
@@ -129,14 +100,15 @@ int main(int argc, char **argv)
             const QByteArray name = k.name;
 
             // The program: the page's button, as the user clicks it.
-            showFromFront(pages, k.station->page);
-            PageWindow *window = pages.slot(k.station->page)->window();
-            ours.at = 0;
+            pages.show(k.station->page);
+            PageWindow *window = pages.window(k.station->page);
+            auto *ours = pages.player(k.station->page)->findChild<test::AudioCapture *>();
+            ours->clear();
             const qint64 clicked = nowNs();
             window->button(k.station->number)->click();
-            if (waitFor([&] { return ours.at.load() != 0; }, 15000))
-                report(name + "_ours", double(ours.at - clicked) / 1e6);
-            qobject_cast<PlayerControl *>(window->player())->stop();
+            if (waitFor([&] { return ours->firstAudioNs() != 0; }, 15000))
+                report(name + "_ours", double(ours->firstAudioNs() - clicked) / 1e6);
+            pages.player(k.station->page)->stop();
             idle(300);
 
             // libVLC's own list player, same address (in wire form).
@@ -147,11 +119,11 @@ int main(int argc, char **argv)
             libvlc_media_list_add_media(media, m);
             libvlc_media_release(m);
             libvlc_media_list_player_set_media_list(list, media);
-            listAudio.at = 0;
+            listAudio->clear();
             const qint64 started = nowNs();
             libvlc_media_list_player_play(list);
-            if (waitFor([&] { return listAudio.at.load() != 0; }, 15000))
-                report(name + "_list", double(listAudio.at - started) / 1e6);
+            if (waitFor([&] { return listAudio->firstAudioNs() != 0; }, 15000))
+                report(name + "_list", double(listAudio->firstAudioNs() - started) / 1e6);
             libvlc_media_list_player_stop(list);
             libvlc_media_list_release(media);
             idle(300);
@@ -159,5 +131,6 @@ int main(int argc, char **argv)
     }
     libvlc_media_list_player_release(list);
     libvlc_media_player_release(listMedia);
+    listAudio.reset(); // after the player that fed it
     return 0;
 }

@@ -2,10 +2,12 @@
 
 #include <chrono>
 
-// What the benchmark probes share: knowing when a window has been painted, the process's
-// CPU time and memory, and the station simulator on a thread of its own.
+// What the benchmark probes share beyond the test toolkit (tests/support, whose page-set
+// driver, simulator thread, audio capture and waits they use): knowing when a window has been
+// painted, the process's CPU time and memory, and reporting a figure.
 
 #include "station_simulator.h"
+#include "wait.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,8 +15,6 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
-#include <QSemaphore>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -23,6 +23,8 @@
 #include <unistd.h>
 
 namespace lumora::bench {
+
+using test::waitFor;
 
 // A monotonic clock in nanoseconds, the same in every probe.
 inline qint64 nowNs()
@@ -57,26 +59,6 @@ private:
     QWidget *m_window;
     std::function<void()> m_done;
 };
-
-// Runs the event loop until pred() holds (looked at every millisecond) or timeoutMs passes;
-// true when it holds.
-inline bool waitFor(const std::function<bool()> &pred, int timeoutMs)
-{
-    if (pred())
-        return true;
-    QEventLoop loop;
-    QTimer poll, deadline;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (pred())
-            loop.quit();
-    });
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(1);
-    deadline.setSingleShot(true);
-    deadline.start(timeoutMs);
-    loop.exec();
-    return pred();
-}
 
 // Runs the event loop for ms, doing nothing else.
 inline void idle(int ms)
@@ -130,71 +112,6 @@ inline void report(const QByteArray &name, double value)
     std::printf("%s %.3f\n", name.constData(), value);
     std::fflush(stdout);
 }
-
-// Shows a page the way navigation does, from whichever page is in front.
-template <typename Pages>
-void showFromFront(Pages &pages, Page target)
-{
-    for (int n = 1; n <= kPageCount; ++n) {
-        auto *p = pages.slot(Page(n));
-        if (p && p->isVisible()) {
-            if (Page(n) != target)
-                pages.showPage(target, Page(n));
-            return;
-        }
-    }
-    pages.showPage(target, Page::Form1);
-}
-
-// The simulator serving the whole catalogue on free loopback ports, on a thread of its own.
-class SimulatorThread : public QThread {
-public:
-    explicit SimulatorThread(int burstMs = 2000) : m_ports(sim::freeLoopbackPorts(65)), m_burstMs(burstMs) {}
-    ~SimulatorThread() override
-    {
-        quit();
-        wait();
-    }
-    bool begin()
-    {
-        if (m_ports.size() != 65)
-            return false;
-        start();
-        m_ready.acquire();
-        return m_started;
-    }
-    EndpointTable table() const { return sim::loopbackTable(m_ports); }
-    QByteArray config() const { return sim::loopbackConfig(m_ports); }
-    void call(const std::function<void(sim::StationSimulator &)> &f)
-    {
-        QMetaObject::invokeMethod(m_sim, [this, &f] { f(*m_sim); }, Qt::BlockingQueuedConnection);
-    }
-
-protected:
-    void run() override
-    {
-        std::unique_ptr<sim::StationSimulator> simulator;
-        for (int attempt = 0; attempt < 5 && !m_started; ++attempt) { // a port taken meanwhile
-            if (attempt > 0)
-                m_ports = sim::freeLoopbackPorts(65);
-            simulator = std::make_unique<sim::StationSimulator>(sim::loopbackTable(m_ports));
-            simulator->setBurstMs(m_burstMs);
-            m_started = simulator->start();
-        }
-        m_sim = simulator.get();
-        m_ready.release();
-        if (m_started)
-            exec();
-        m_sim = nullptr;
-    }
-
-private:
-    QList<quint16> m_ports;
-    int m_burstMs;
-    sim::StationSimulator *m_sim = nullptr;
-    QSemaphore m_ready;
-    bool m_started = false;
-};
 
 } // namespace lumora::bench
 

@@ -6,6 +6,9 @@
 // Prints "cpu_percent", "peak_kb" and "resident_kb".
 
 #include "bench_support.h"
+
+#include "page_set_driver.h"
+
 #include "page_instance.h"
 #include "page_set.h"
 #include "page_window.h"
@@ -28,16 +31,15 @@ int main(int argc, char **argv)
     const EndpointTable table = EndpointTable::load(app.arguments().value(2));
     const int measureMs = 10000;
 
-    PageSet pages([](int) {});
-    pages.start();
+    test::PageSetDriver pages;
     QList<PlayerControl *> players;
     for (int i = 0; i < count; ++i) {
         const Page page = Page(pageNumber(Page::Form2) + i);
         const Station *station = liveMp3Station(page, table);
         if (!station)
             qFatal("%s has no live MP3 station", qPrintable(pageName(page)));
-        showFromFront(pages, page);
-        PageWindow *window = pages.slot(page)->window();
+        pages.show(page);
+        PageWindow *window = pages.window(page);
         window->button(station->number)->click();
         players << qobject_cast<PlayerControl *>(window->player());
     }

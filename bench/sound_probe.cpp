@@ -8,6 +8,9 @@
 // closes (or 30 s), so that the sound goes on while the driver listens.
 
 #include "bench_support.h"
+
+#include "page_set_driver.h"
+
 #include "page_instance.h"
 #include "page_set.h"
 #include "page_window.h"
@@ -46,15 +49,14 @@ int main(int argc, char **argv)
     if (clicks.isEmpty())
         qFatal("usage: lumora-bench-sound PAGE NUMBER [PAGE NUMBER ...]");
 
-    PageSet pages([](int) {});
-    pages.start();
+    test::PageSetDriver pages;
     for (const Station *s : clicks) // windows and players exist before the first click
-        showFromFront(pages, s->page);
+        pages.show(s->page);
     idle(500);
 
     for (const Station *s : clicks) {
-        showFromFront(pages, s->page);
-        PageWindow *window = pages.slot(s->page)->window();
+        pages.show(s->page);
+        PageWindow *window = pages.window(s->page);
         auto *player = qobject_cast<PlayerControl *>(window->player());
         line("click", nowNs());
         window->button(s->number)->click();

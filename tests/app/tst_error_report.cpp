@@ -1,7 +1,18 @@
 // The run-time error report: an error raised inside any click ends that click, is shown as
 // "Run-time error 'N':" with its description, and the program ends once it is dismissed.
 
-#include "shell_probe.h"
+#include "page_set_driver.h"
+
+#include "main_page.h"
+#include "page_instance.h"
+#include "page_window.h"
+#include "station_button.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
 
 #include "banner_image.h"
 #include "player_failure.h"
@@ -13,14 +24,14 @@
 #include <stdexcept>
 
 using namespace lumora;
-using namespace probe;
+using namespace lumora::test;
 
 namespace {
 
 // Dismisses the next message box and remembers what it said and what had happened by then.
 class ReportReader : public QObject {
 public:
-    explicit ReportReader(const ProgramEndRecorder &ends) : m_ends(ends)
+    explicit ReportReader(const QList<int> &ends) : m_ends(ends)
     {
         connect(&m_poll, &QTimer::timeout, this, [this] { look(); });
         m_poll.start(10);
@@ -40,15 +51,15 @@ private:
         seen = true;
         text = box->text();
         title = box->windowTitle();
-        endedBeforeDismissal = !m_ends.codes.isEmpty();
+        endedBeforeDismissal = !m_ends.isEmpty();
         box->button(QMessageBox::Ok)->click();
     }
 
-    const ProgramEndRecorder &m_ends;
+    const QList<int> &m_ends;
     QTimer m_poll;
 };
 
-void failAt(Shell &shell, NavigationStep failing, Page page, int number, const QString &text)
+void failAt(PageSetDriver &shell, NavigationStep failing, Page page, int number, const QString &text)
 {
     shell.pages.setStepHook([=](NavigationStep step, Page p) {
         if (step == failing && p == page)
@@ -73,69 +84,69 @@ private slots:
 
 void ErrorReport::failedShowIsReportedThenTheProgramEnds()
 {
-    Shell shell;
+    PageSetDriver shell;
     failAt(shell, NavigationStep::ShowTarget, Page::Form2, 481, QStringLiteral("Invalid picture"));
     ReportReader report(shell.ends);
-    click(windowOf(shell.pages, Page::Form1), 2); // returns once the report is dismissed
+    PageSetDriver::click(shell.window(Page::Form1), 2); // returns once the report is dismissed
 
     QVERIFY(report.seen);
     QCOMPARE(report.text, QStringLiteral("Run-time error '481':\n\nInvalid picture"));
     QCOMPARE(report.title, QStringLiteral("Lumora"));
     QVERIFY(!report.endedBeforeDismissal);
-    QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
     // The click ended at the failing step: the target was created, never opened; the source
     // was not hidden.
     QVERIFY(shell.pages.slot(Page::Form2));
     QVERIFY(!shell.pages.slot(Page::Form2)->isOpen());
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
     // Nothing more runs while the program ends.
     QVERIFY(shell.pages.dispatcher().stopped());
-    click(windowOf(shell.pages, Page::Form1), 1);
+    PageSetDriver::click(shell.window(Page::Form1), 1);
     QVERIFY(!shell.pages.slot(Page::Form3));
-    QCOMPARE(shell.ends.codes.size(), 1);
+    QCOMPARE(shell.ends.size(), 1);
 }
 
 void ErrorReport::failedHideLeavesBothPagesShown()
 {
-    Shell shell;
+    PageSetDriver shell;
     failAt(shell, NavigationStep::HideSource, Page::Form1, 5, QStringLiteral("Invalid procedure call or argument"));
     ReportReader report(shell.ends);
-    click(windowOf(shell.pages, Page::Form1), 17);
+    PageSetDriver::click(shell.window(Page::Form1), 17);
     QCOMPARE(report.text, QStringLiteral("Run-time error '5':\n\nInvalid procedure call or argument"));
-    QCOMPARE(visiblePages(shell.pages), (QList<Page>{Page::Form1, Page::Form18}));
-    QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    QCOMPARE(shell.visiblePages(), (QList<Page>{Page::Form1, Page::Form18}));
+    QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
 }
 
 void ErrorReport::menuItemAndShortcutFailuresAreReported()
 {
     {
-        Shell shell;
-        click(windowOf(shell.pages, Page::Form1), 2);
+        PageSetDriver shell;
+        PageSetDriver::click(shell.window(Page::Form1), 2);
         failAt(shell, NavigationStep::ShowTarget, Page::Form3, 91, QStringLiteral("Object variable not set"));
         ReportReader report(shell.ends);
-        menuItem(windowOf(shell.pages, Page::Form2), "to", QStringLiteral("ن"))->trigger();
+        PageSetDriver::menuItem(shell.window(Page::Form2), "to", QStringLiteral("ن"))->trigger();
         QCOMPARE(report.text, QStringLiteral("Run-time error '91':\n\nObject variable not set"));
-        QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
-        QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+        QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form2});
+        QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
     }
     {
-        Shell shell;
-        click(windowOf(shell.pages, Page::Form1), 2);
-        PageWindow *egypt = windowOf(shell.pages, Page::Form2);
+        PageSetDriver shell;
+        PageSetDriver::click(shell.window(Page::Form1), 2);
+        PageWindow *egypt = shell.window(Page::Form2);
         QVERIFY(QTest::qWaitForWindowActive(egypt));
         failAt(shell, NavigationStep::ShowTarget, Page::Form1, 7, QStringLiteral("Out of memory"));
         ReportReader report(shell.ends);
         QTest::keyClick(egypt, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(report.text, QStringLiteral("Run-time error '7':\n\nOut of memory"));
-        QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+        QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
     }
 }
 
 void ErrorReport::unreadablePictureIsReported()
 {
     // A real failure from building a window: a picture that cannot be read.
-    ProgramEndRecorder ends;
-    ClickDispatcher dispatcher(ends.endProgram());
+    QList<int> ends;
+    ClickDispatcher dispatcher([&ends](int code) { ends.append(code); });
     ReportReader report(ends);
     bool built = false;
     dispatcher.dispatch(QStringLiteral("Form2.Command1"), [&] {
@@ -144,7 +155,7 @@ void ErrorReport::unreadablePictureIsReported()
     });
     QVERIFY(!built);
     QVERIFY(report.text.startsWith(QStringLiteral("Run-time error '481':\n\nInvalid picture")));
-    QCOMPARE(ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    QCOMPARE(ends, QList<int>{ClickDispatcher::kErrorExitCode});
 }
 
 void ErrorReport::playerFailuresGetTheirNumbers_data()
@@ -161,28 +172,28 @@ void ErrorReport::playerFailuresGetTheirNumbers()
     // The player raises its own failures; the report gives each its number.
     QFETCH(int, kind);
     QFETCH(int, number);
-    ProgramEndRecorder ends;
-    ClickDispatcher dispatcher(ends.endProgram());
+    QList<int> ends;
+    ClickDispatcher dispatcher([&ends](int code) { ends.append(code); });
     ReportReader report(ends);
     dispatcher.dispatch(QStringLiteral("Form2.Command1"), [&] {
         throw PlayerFailure(PlayerFailure::Kind(kind), QStringLiteral("what went wrong"));
     });
     QCOMPARE(report.text, QStringLiteral("Run-time error '%1':\n\nwhat went wrong").arg(number));
-    QCOMPARE(ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    QCOMPARE(ends, QList<int>{ClickDispatcher::kErrorExitCode});
 }
 
 void ErrorReport::otherExceptionsAreReportedToo()
 {
-    Shell shell;
+    PageSetDriver shell;
     shell.pages.dispatcher().setClickHook([](const QString &control) {
         if (control == QStringLiteral("Form1.Command4"))
             throw std::runtime_error("stream table damaged");
     });
     ReportReader report(shell.ends);
-    click(windowOf(shell.pages, Page::Form1), 4);
+    PageSetDriver::click(shell.window(Page::Form1), 4);
     QCOMPARE(report.text, QStringLiteral("Run-time error '51':\n\nInternal error: stream table damaged"));
     QVERIFY(!shell.pages.slot(Page::Form4));
-    QCOMPARE(shell.ends.codes, QList<int>{ClickDispatcher::kErrorExitCode});
+    QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
 }
 
 QTEST_MAIN(ErrorReport)

@@ -1,6 +1,17 @@
 // The menus of all 18 pages: names, captions, order, shortcuts and where every item leads.
 
-#include "shell_probe.h"
+#include "page_set_driver.h"
+
+#include "main_page.h"
+#include "page_instance.h"
+#include "page_window.h"
+#include "station_button.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
 
 #include "page_directory.h"
 #include "page_menus.h"
@@ -13,7 +24,7 @@
 #include <algorithm>
 
 using namespace lumora;
-using namespace probe;
+using namespace lumora::test;
 
 namespace {
 
@@ -37,14 +48,6 @@ void checkPlainItem(QAction *a)
     QVERIFY(a->isEnabled() && a->isVisible() && !a->isChecked() && !a->isSeparator());
     QVERIFY(!a->menu());
     QVERIFY(!a->text().contains(QLatin1Char('&')));
-}
-
-// Brings `page` to the front the way the user can: through the menus or the main page.
-void bringToFront(Shell &shell, Page page)
-{
-    const Page current = visiblePages(shell.pages).first();
-    if (current != page)
-        shell.pages.showPage(page, current);
 }
 
 } // namespace
@@ -73,8 +76,8 @@ private slots:
 
 void Menus::mainPageHasOnlyFileExit()
 {
-    Shell shell;
-    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    PageSetDriver shell;
+    PageWindow *main = shell.window(Page::Form1);
     const QList<QMenu *> menus = menusOf(main);
     QCOMPARE(menus.size(), 1);
     QCOMPARE(menus[0]->objectName(), QStringLiteral("file"));
@@ -99,9 +102,9 @@ void Menus::stationPageMenus()
 {
     QFETCH(int, page);
     const Page self = Page(page);
-    Shell shell;
-    bringToFront(shell, self);
-    PageWindow *window = windowOf(shell.pages, self);
+    PageSetDriver shell;
+    shell.show(self);
+    PageWindow *window = shell.window(self);
     const QList<QMenu *> menus = menusOf(window);
     QCOMPARE(menus.size(), 2);
     QCOMPARE(menus[0]->objectName(), QStringLiteral("file"));
@@ -145,30 +148,30 @@ void Menus::everyPageItemLeadsToItsPage()
 {
     QFETCH(int, page);
     const Page self = Page(page);
-    Shell shell;
+    PageSetDriver shell;
     QList<Page> targets;
     for (const PageEntry &e : PageDirectory::entries())
         if (e.page != self)
             targets << e.page;
     for (int k = 0; k < 16; ++k) {
-        bringToFront(shell, self);
+        shell.show(self);
         const bool targetExisted = shell.pages.slot(targets[k]) != nullptr;
         PageInstance *before = shell.pages.slot(targets[k]);
-        QAction *item = menuItem(windowOf(shell.pages, self), "to", kItemNames[k]);
+        QAction *item = PageSetDriver::menuItem(shell.window(self), "to", kItemNames[k]);
         QVERIFY(item);
         item->trigger();
-        QCOMPARE(visiblePages(shell.pages), QList<Page>{targets[k]});
+        QCOMPARE(shell.visiblePages(), QList<Page>{targets[k]});
         QVERIFY(shell.pages.slot(self)->isOpen()); // hidden, not closed
         if (targetExisted)
             QCOMPARE(shell.pages.slot(targets[k]), before);
-        QCOMPARE(windowOf(shell.pages, targets[k])->windowTitle(), item->text());
+        QCOMPARE(shell.window(targets[k])->windowTitle(), item->text());
     }
     // back leads to the main page the program started with.
-    PageWindow *mainWindow = windowOf(shell.pages, Page::Form1);
-    bringToFront(shell, self);
-    menuItem(windowOf(shell.pages, self), "to", "back")->trigger();
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
-    QCOMPARE(windowOf(shell.pages, Page::Form1), mainWindow);
+    PageWindow *mainWindow = shell.window(Page::Form1);
+    shell.show(self);
+    PageSetDriver::menuItem(shell.window(self), "to", "back")->trigger();
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
+    QCOMPARE(shell.window(Page::Form1), mainWindow);
 }
 
 void Menus::kuwaitiPageToMenu()
@@ -188,9 +191,9 @@ void Menus::kuwaitiPageToMenu()
 
 void Menus::menuBarReadsRightToLeft()
 {
-    Shell shell;
-    bringToFront(shell, Page::Form2);
-    PageWindow *window = windowOf(shell.pages, Page::Form2);
+    PageSetDriver shell;
+    shell.show(Page::Form2);
+    PageWindow *window = shell.window(Page::Form2);
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QMenuBar *bar = window->menuBar();
     const QList<QAction *> menus = bar->actions();
@@ -204,25 +207,25 @@ void Menus::menuBarReadsRightToLeft()
 
 void Menus::choosingAnItemWithTheMouse()
 {
-    Shell shell;
-    bringToFront(shell, Page::Form4);
-    PageWindow *window = windowOf(shell.pages, Page::Form4);
+    PageSetDriver shell;
+    shell.show(Page::Form4);
+    PageWindow *window = shell.window(Page::Form4);
     QVERIFY(QTest::qWaitForWindowActive(window));
     QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
     QMenuBar *bar = window->menuBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(to->menuAction()).center());
     QTRY_VERIFY(to->isVisible());
-    QAction *item = menuItem(window, "to", QStringLiteral("ن")); // Form2
+    QAction *item = PageSetDriver::menuItem(window, "to", QStringLiteral("ن")); // Form2
     QTest::mouseClick(to, Qt::LeftButton, {}, to->actionGeometry(item).center());
-    QTRY_COMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+    QTRY_COMPARE(shell.visiblePages(), QList<Page>{Page::Form2});
 }
 
 void Menus::f10OpensTheMenuBar()
 {
-    Shell shell;
+    PageSetDriver shell;
     for (Page p : {Page::Form1, Page::Form7}) {
-        bringToFront(shell, p);
-        PageWindow *window = windowOf(shell.pages, p);
+        shell.show(p);
+        PageWindow *window = shell.window(p);
         QVERIFY(QTest::qWaitForWindowActive(window));
         QMenu *file = window->menuBar()->findChild<QMenu *>(QStringLiteral("file"));
         QTest::keyClick(window, Qt::Key_F10);
@@ -235,7 +238,7 @@ void Menus::f10OpensTheMenuBar()
             QTRY_VERIFY(to->isVisible());
             QCOMPARE(to->activeAction(), to->actions().constFirst()); // "back"
             QTest::keyClick(to, Qt::Key_Return);
-            QTRY_COMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+            QTRY_COMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
         } else {
             QTest::keyClick(file, Qt::Key_Escape);
             QTRY_VERIFY(!file->isVisible());
@@ -258,9 +261,9 @@ void Menus::menuItemsReadRightToLeft()
     const QString appStyle = QApplication::style()->name();
     QApplication::setStyle(style);
     const auto restore = qScopeGuard([&] { QApplication::setStyle(appStyle); });
-    Shell shell;
-    bringToFront(shell, Page::Form9);
-    PageWindow *window = windowOf(shell.pages, Page::Form9);
+    PageSetDriver shell;
+    shell.show(Page::Form9);
+    PageWindow *window = shell.window(Page::Form9);
     QVERIFY(QTest::qWaitForWindowActive(window));
     const QRect before = window->geometry();
     const QRect playerBefore = window->player()->geometry();
@@ -312,38 +315,38 @@ void Menus::ctrlWEndsFromEveryPage_data()
 void Menus::ctrlWEndsFromEveryPage()
 {
     QFETCH(int, page);
-    Shell shell;
-    bringToFront(shell, Page(page));
-    PageWindow *window = windowOf(shell.pages, Page(page));
+    PageSetDriver shell;
+    shell.show(Page(page));
+    PageWindow *window = shell.window(Page(page));
     QVERIFY(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
-    QCOMPARE(shell.ends.codes, QList<int>{0});
+    QCOMPARE(shell.ends, QList<int>{0});
     QVERIFY(!QApplication::activeModalWidget()); // nothing is asked
 }
 
 void Menus::ctrlZReturnsFromStationPages()
 {
-    Shell shell;
+    PageSetDriver shell;
     for (const PageEntry &e : PageDirectory::entries()) {
-        bringToFront(shell, e.page);
-        PageWindow *window = windowOf(shell.pages, e.page);
+        shell.show(e.page);
+        PageWindow *window = shell.window(e.page);
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+        QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
     }
-    QVERIFY(shell.ends.codes.isEmpty());
+    QVERIFY(shell.ends.isEmpty());
 }
 
 void Menus::ctrlZOnTheMainPageDoesNothing()
 {
-    Shell shell;
-    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    PageSetDriver shell;
+    PageWindow *main = shell.window(Page::Form1);
     QVERIFY(QTest::qWaitForWindowActive(main));
     QStringList clicks;
     shell.pages.dispatcher().setClickHook([&](const QString &c) { clicks << c; });
     QTest::keyClick(main, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
-    QCOMPARE(createdPages(shell.pages), QList<Page>{Page::Form1});
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
+    QCOMPARE(shell.createdPages(), QList<Page>{Page::Form1});
     QVERIFY(clicks.isEmpty());
     // The same window does answer its own shortcut.
     QTest::keyClick(main, Qt::Key_W, Qt::ControlModifier);
@@ -354,11 +357,11 @@ void Menus::ctrlZOnTheMainPageDoesNothing()
 // button caption must survive Windows-1256 with one byte per character.
 void Menus::everyTextIsOneByteACharacterInWindows1256()
 {
-    Shell shell;
+    PageSetDriver shell;
     QStringList texts;
     for (int n = 1; n <= kPageCount; ++n) {
-        bringToFront(shell, Page(n));
-        PageWindow *window = windowOf(shell.pages, Page(n));
+        shell.show(Page(n));
+        PageWindow *window = shell.window(Page(n));
         if (n > 1)
             texts << window->windowTitle();
         for (QMenu *menu : menusOf(window)) {

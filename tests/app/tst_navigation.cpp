@@ -1,6 +1,17 @@
 // Start-up, the page set and the navigation step as the user drives them with clicks.
 
-#include "shell_probe.h"
+#include "page_set_driver.h"
+
+#include "main_page.h"
+#include "page_instance.h"
+#include "page_window.h"
+#include "station_button.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
 
 #include "page_directory.h"
 #include "station.h"
@@ -10,7 +21,7 @@
 #include <algorithm>
 
 using namespace lumora;
-using namespace probe;
+using namespace lumora::test;
 
 namespace {
 
@@ -39,15 +50,15 @@ private slots:
 
 void Navigation::startCreatesOnlyTheMainPage()
 {
-    Shell shell;
-    QCOMPARE(createdPages(shell.pages), QList<Page>{Page::Form1});
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
-    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    PageSetDriver shell;
+    QCOMPARE(shell.createdPages(), QList<Page>{Page::Form1});
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
+    PageWindow *main = shell.window(Page::Form1);
     QVERIFY(main);
     QVERIFY(QTest::qWaitForWindowActive(main));
     QCOMPARE(main->windowTitle(), QStringLiteral("Lumora"));
     QVERIFY(dynamic_cast<MainPage *>(shell.pages.slot(Page::Form1)));
-    QVERIFY(shell.ends.codes.isEmpty());
+    QVERIFY(shell.ends.isEmpty());
 }
 
 void Navigation::categoryButtonOpensItsPage_data()
@@ -61,27 +72,27 @@ void Navigation::categoryButtonOpensItsPage()
 {
     QFETCH(int, button);
     const Page target = kCategoryTargets[button - 1];
-    Shell shell;
-    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    PageSetDriver shell;
+    PageWindow *main = shell.window(Page::Form1);
     QCOMPARE(MainPage::targetOf(button), target);
     QCOMPARE(main->button(button)->text(), PageDirectory::byPage(target)->title());
 
-    click(main, button);
-    QCOMPARE(createdPages(shell.pages), (QList<Page>{Page::Form1, target}));
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{target});
-    PageWindow *window = windowOf(shell.pages, target);
+    PageSetDriver::click(main, button);
+    QCOMPARE(shell.createdPages(), (QList<Page>{Page::Form1, target}));
+    QCOMPARE(shell.visiblePages(), QList<Page>{target});
+    PageWindow *window = shell.window(target);
     QVERIFY(QTest::qWaitForWindowActive(window));
     QCOMPARE(QApplication::activeWindow(), window);
     QCOMPARE(window->windowTitle(), main->button(button)->text());
     QCOMPARE(window->buttons().size(), int(stationsOf(target).size()));
     // The main page is hidden, not closed.
     QVERIFY(shell.pages.slot(Page::Form1)->isOpen());
-    QCOMPARE(windowOf(shell.pages, Page::Form1), main);
+    QCOMPARE(shell.window(Page::Form1), main);
 }
 
 void Navigation::targetIsShownBeforeSourceIsHidden()
 {
-    Shell shell;
+    PageSetDriver shell;
     QList<NavigationStep> steps;
     bool targetWasNewAndClosed = false;
     QList<Page> visibleBeforeHide;
@@ -90,54 +101,54 @@ void Navigation::targetIsShownBeforeSourceIsHidden()
         if (step == NavigationStep::ShowTarget)
             targetWasNewAndClosed = shell.pages.slot(page) && !shell.pages.slot(page)->isOpen();
         if (step == NavigationStep::HideSource)
-            visibleBeforeHide = visiblePages(shell.pages);
+            visibleBeforeHide = shell.visiblePages();
     });
-    click(windowOf(shell.pages, Page::Form1), 2);
+    PageSetDriver::click(shell.window(Page::Form1), 2);
     QCOMPARE(steps, (QList<NavigationStep>{NavigationStep::GetTarget, NavigationStep::ShowTarget,
                                            NavigationStep::GetSource, NavigationStep::HideSource}));
     QVERIFY(targetWasNewAndClosed); // created by getPage, opened by showing
     QCOMPARE(visibleBeforeHide, (QList<Page>{Page::Form1, Page::Form2}));
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form2});
 }
 
 void Navigation::returningFindsTheSameInstance()
 {
-    Shell shell;
+    PageSetDriver shell;
     PageInstance *main = shell.pages.slot(Page::Form1);
     PageWindow *mainWindow = main->window();
-    click(mainWindow, 2);
+    PageSetDriver::click(mainWindow, 2);
     PageInstance *egypt = shell.pages.slot(Page::Form2);
     PageWindow *egyptWindow = egypt->window();
     QWidget *player = egyptWindow->player();
     QVERIFY(player);
 
-    menuItem(egyptWindow, "to", "back")->trigger();
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form1});
+    PageSetDriver::menuItem(egyptWindow, "to", "back")->trigger();
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
     QCOMPARE(shell.pages.slot(Page::Form1), main);
     QCOMPARE(main->window(), mainWindow);
     QVERIFY(egypt->isOpen() && !egypt->isVisible()); // hidden, keeping everything
 
-    click(mainWindow, 2);
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form2});
+    PageSetDriver::click(mainWindow, 2);
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form2});
     QCOMPARE(shell.pages.slot(Page::Form2), egypt);
     QCOMPARE(egypt->window(), egyptWindow);
     QCOMPARE(egyptWindow->player(), player); // never rebuilt
-    QCOMPARE(createdPages(shell.pages), (QList<Page>{Page::Form1, Page::Form2}));
+    QCOMPARE(shell.createdPages(), (QList<Page>{Page::Form1, Page::Form2}));
 }
 
 void Navigation::oneVisiblePageAfterEveryStep()
 {
-    Shell shell;
+    PageSetDriver shell;
     QRandomGenerator random(20240601);
     Page current = Page::Form1;
     QList<Page> created{Page::Form1};
     for (int stepNo = 0; stepNo < 120; ++stepNo) {
-        PageWindow *window = windowOf(shell.pages, current);
+        PageWindow *window = shell.window(current);
         Page expected;
         if (current == Page::Form1) {
             const int button = 1 + int(random.bounded(17));
             expected = kCategoryTargets[button - 1];
-            click(window, button);
+            PageSetDriver::click(window, button);
         } else {
             QMenu *to = window->menuBar()->findChild<QMenu *>(QStringLiteral("to"));
             const QList<QAction *> items = to->actions();
@@ -155,41 +166,41 @@ void Navigation::oneVisiblePageAfterEveryStep()
         }
         if (!created.contains(expected))
             created << expected;
-        QCOMPARE(visiblePages(shell.pages), QList<Page>{expected});
+        QCOMPARE(shell.visiblePages(), QList<Page>{expected});
         QVERIFY(!shell.pages.slot(current)->isVisible() || current == expected);
         current = expected;
     }
     std::sort(created.begin(), created.end());
-    QCOMPARE(createdPages(shell.pages), created); // only pages that were reached exist
-    QVERIFY(shell.ends.codes.isEmpty());
+    QCOMPARE(shell.createdPages(), created); // only pages that were reached exist
+    QVERIFY(shell.ends.isEmpty());
 }
 
 void Navigation::stationButtonsRunTheirOwnHandlers()
 {
-    Shell shell;
+    PageSetDriver shell;
     QStringList clicks;
     shell.pages.dispatcher().setClickHook([&](const QString &control) { clicks << control; });
     for (Page page : {Page::Form2, Page::Form16}) {
-        const Page source = visiblePages(shell.pages).first();
+        const Page source = shell.visiblePages().first();
         shell.pages.showPage(page, source);
         clicks.clear();
-        PageWindow *window = windowOf(shell.pages, page);
+        PageWindow *window = shell.window(page);
         QStringList expected;
         for (const Station &s : stationsOf(page)) {
-            click(window, s.number);
+            PageSetDriver::click(window, s.number);
             expected << pageName(page) + "." + s.buttonName();
         }
         QCOMPARE(clicks, expected);
-        QCOMPARE(visiblePages(shell.pages), QList<Page>{page}); // a station click navigates nowhere
+        QCOMPARE(shell.visiblePages(), QList<Page>{page}); // a station click navigates nowhere
     }
 }
 
 void Navigation::keyboardAloneFromTheMainPageToAStation()
 {
-    Shell shell;
+    PageSetDriver shell;
     QStringList clicks;
     shell.pages.dispatcher().setClickHook([&](const QString &control) { clicks << control; });
-    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    PageWindow *main = shell.window(Page::Form1);
     QVERIFY(QTest::qWaitForWindowActive(main));
     // Screen readers name the buttons by their captions.
     QCOMPARE(QAccessible::queryAccessibleInterface(main->button(1))->text(QAccessible::Name),
@@ -198,10 +209,10 @@ void Navigation::keyboardAloneFromTheMainPageToAStation()
     main->button(1)->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(main->button(1)->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{Page::Form3});
+    QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form3});
 
     // On the page the player comes first, as one stop: one Tab reaches Command1.
-    PageWindow *page = windowOf(shell.pages, Page::Form3);
+    PageWindow *page = shell.window(Page::Form3);
     QVERIFY(QTest::qWaitForWindowActive(page));
     QTRY_VERIFY(QApplication::focusWidget() && page->player()->isAncestorOf(QApplication::focusWidget()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

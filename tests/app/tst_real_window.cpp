@@ -3,11 +3,13 @@
 // The test starts its own Xvfb, which picks a free display itself (-displayfd), so that
 // several such tests on one machine never race for a display number.
 
-#include <QElapsedTimer>
+#include "wait.h"
+
 #include <QProcess>
 #include <QRect>
 #include <QTest>
-#include <QThread>
+
+using lumora::test::waitFor;
 
 namespace {
 
@@ -42,14 +44,7 @@ QStringList visibleTitles()
 
 bool waitForTitles(const QStringList &expected, int ms = 20000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        if (visibleTitles() == expected)
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
+    return waitFor([&] { return visibleTitles() == expected; }, ms, 50);
 }
 
 QRect geometryOf(const QString &id)
@@ -66,6 +61,13 @@ QRect geometryOf(const QString &id)
         if (kv[0] == "HEIGHT") r.setHeight(v);
     }
     return r;
+}
+
+// Waits until the visible window is width pixels wide: without a window manager the geometry
+// settles just after mapping.
+bool waitForWidth(int width)
+{
+    return waitFor([&] { return geometryOf(visibleWindows().value(0)).width() == width; }, 5000, 50);
 }
 
 QSize screenSize()
@@ -155,7 +157,7 @@ void RealWindow::startsOnTheMainPageAndIsDrivenByTheUser()
     // The main page, alone, centred, its client area 337 x 449 below the menu bar.
     const QString err = tryTitles({QStringLiteral("Lumora")}, lumora);
     QVERIFY2(err.isEmpty(), qPrintable(err));
-    QThread::msleep(300); // without a window manager the geometry settles just after mapping
+    QVERIFY(waitForWidth(337));
     const QRect main = geometryOf(visibleWindows().value(0));
     QCOMPARE(main.width(), 337);
     QVERIFY(main.height() > kMainClientHeight && main.height() < kMainClientHeight + 40);
@@ -167,8 +169,7 @@ void RealWindow::startsOnTheMainPageAndIsDrivenByTheUser()
     clickClient(QPoint(184 + 68, 16 + 16), kMainClientHeight);
     QString e = tryTitles({QStringLiteral("إذاعات مصرية")}, lumora);
     QVERIFY2(e.isEmpty(), qPrintable(e));
-    QThread::msleep(300);
-    QCOMPARE(geometryOf(visibleWindows().value(0)).width(), 525);
+    QVERIFY(waitForWidth(525));
 
     // Ctrl+Z goes back to the main page.
     xdotool({"key", "ctrl+z"});
@@ -176,7 +177,7 @@ void RealWindow::startsOnTheMainPageAndIsDrivenByTheUser()
     QVERIFY2(e.isEmpty(), qPrintable(e));
 
     // Command1 (top left) opens the Sudanese page.
-    QThread::msleep(200);
+    QVERIFY(waitForWidth(337));
     clickClient(QPoint(16 + 68, 16 + 16), kMainClientHeight);
     e = tryTitles({QStringLiteral("إذاعات سودانية")}, lumora);
     QVERIFY2(e.isEmpty(), qPrintable(e));

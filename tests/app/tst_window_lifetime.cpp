@@ -1,7 +1,18 @@
 // Page windows are built on opening and destroyed on a close from the frame; page instances
 // stay for the run; the program ends when no page is left visible, or at once on exit.
 
-#include "shell_probe.h"
+#include "page_set_driver.h"
+
+#include "main_page.h"
+#include "page_instance.h"
+#include "page_window.h"
+#include "station_button.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
 
 #include <QEventLoop>
 #include <QPointer>
@@ -9,7 +20,7 @@
 #include <QTimer>
 
 using namespace lumora;
-using namespace probe;
+using namespace lumora::test;
 
 namespace {
 
@@ -43,17 +54,17 @@ private slots:
 
 void WindowLifetime::closingTheMainPageFirstEndsTheProgram()
 {
-    Shell shell;
-    closeFromFrame(windowOf(shell.pages, Page::Form1));
-    QCOMPARE(shell.ends.codes, QList<int>{0});
+    PageSetDriver shell;
+    closeFromFrame(shell.window(Page::Form1));
+    QCOMPARE(shell.ends, QList<int>{0});
     QVERIFY(shell.pages.slot(Page::Form1));
     QVERIFY(!shell.pages.slot(Page::Form1)->isOpen());
 }
 
 void WindowLifetime::frameCloseDestroysTheWindowNotThePage()
 {
-    Shell shell;
-    click(windowOf(shell.pages, Page::Form1), 3); // Form5
+    PageSetDriver shell;
+    PageSetDriver::click(shell.window(Page::Form1), 3); // Form5
     PageInstance *syria = shell.pages.slot(Page::Form5);
     QPointer<PageWindow> window = syria->window();
     QPointer<QWidget> player = window->player();
@@ -67,15 +78,15 @@ void WindowLifetime::frameCloseDestroysTheWindowNotThePage()
     QVERIFY(!syria->isOpen());
     QVERIFY(!syria->window());
     // No page is visible now: the hidden main page cannot be reached, so the program ends.
-    QCOMPARE(visiblePages(shell.pages), QList<Page>{});
-    QCOMPARE(shell.ends.codes, QList<int>{0});
+    QCOMPARE(shell.visiblePages(), QList<Page>{});
+    QCOMPARE(shell.ends, QList<int>{0});
 }
 
 void WindowLifetime::reopeningBuildsAFreshCentredWindow()
 {
-    Shell shell;
-    click(windowOf(shell.pages, Page::Form1), 3);
-    PageWindow *first = windowOf(shell.pages, Page::Form5);
+    PageSetDriver shell;
+    PageSetDriver::click(shell.window(Page::Form1), 3);
+    PageWindow *first = shell.window(Page::Form5);
     first->setProperty("first", true);
     first->move(0, 0);
     QVERIFY(!isCentred(first));
@@ -83,7 +94,7 @@ void WindowLifetime::reopeningBuildsAFreshCentredWindow()
 
     // Showing the page again opens it again.
     shell.pages.showPage(Page::Form5, Page::Form1);
-    PageWindow *second = windowOf(shell.pages, Page::Form5);
+    PageWindow *second = shell.window(Page::Form5);
     QVERIFY(second);
     QVERIFY(!second->property("first").isValid());
     QVERIFY(QTest::qWaitForWindowExposed(second));
@@ -95,39 +106,39 @@ void WindowLifetime::reopeningBuildsAFreshCentredWindow()
 
 void WindowLifetime::hiddenPageReappearsWhereItWas()
 {
-    Shell shell;
-    PageWindow *main = windowOf(shell.pages, Page::Form1);
+    PageSetDriver shell;
+    PageWindow *main = shell.window(Page::Form1);
     QVERIFY(QTest::qWaitForWindowExposed(main));
     QVERIFY(isCentred(main));
-    click(main, 2);
-    PageWindow *egypt = windowOf(shell.pages, Page::Form2);
+    PageSetDriver::click(main, 2);
+    PageWindow *egypt = shell.window(Page::Form2);
     QVERIFY(QTest::qWaitForWindowExposed(egypt));
     QVERIFY(isCentred(egypt));
     egypt->move(20, 30);
     const QPoint moved = egypt->pos();
-    menuItem(egypt, "to", "back")->trigger();
-    click(main, 2);
-    QCOMPARE(windowOf(shell.pages, Page::Form2), egypt);
+    PageSetDriver::menuItem(egypt, "to", "back")->trigger();
+    PageSetDriver::click(main, 2);
+    QCOMPARE(shell.window(Page::Form2), egypt);
     QCOMPARE(egypt->pos(), moved);
 }
 
 void WindowLifetime::closingAHiddenPagesFrontPageEnds()
 {
     // Two pages open, one hidden: closing the visible one ends the program.
-    Shell shell;
-    click(windowOf(shell.pages, Page::Form1), 2);
-    closeFromFrame(windowOf(shell.pages, Page::Form2));
-    QCOMPARE(shell.ends.codes, QList<int>{0});
+    PageSetDriver shell;
+    PageSetDriver::click(shell.window(Page::Form1), 2);
+    closeFromFrame(shell.window(Page::Form2));
+    QCOMPARE(shell.ends, QList<int>{0});
     QVERIFY(shell.pages.slot(Page::Form1)->isOpen());
 }
 
 void WindowLifetime::exitEndsAtOnce()
 {
-    Shell shell;
-    click(windowOf(shell.pages, Page::Form1), 2);
-    menuItem(windowOf(shell.pages, Page::Form2), "to", QStringLiteral("م"))->trigger(); // Form4
-    menuItem(windowOf(shell.pages, Page::Form4), "file", "exit")->trigger();
-    QCOMPARE(shell.ends.codes, QList<int>{0});
+    PageSetDriver shell;
+    PageSetDriver::click(shell.window(Page::Form1), 2);
+    PageSetDriver::menuItem(shell.window(Page::Form2), "to", QStringLiteral("م"))->trigger(); // Form4
+    PageSetDriver::menuItem(shell.window(Page::Form4), "file", "exit")->trigger();
+    QCOMPARE(shell.ends, QList<int>{0});
     QVERIFY(!QApplication::activeModalWidget());
 }
 
@@ -137,7 +148,7 @@ void WindowLifetime::theProgramsEndLeavesTheEventLoop()
     PageSet pages;
     pages.start();
     QEventLoop loop;
-    QTimer::singleShot(0, [&] { menuItem(windowOf(pages, Page::Form1), "file", "exit")->trigger(); });
+    QTimer::singleShot(0, [&] { PageSetDriver::menuItem(pages.slot(Page::Form1)->window(), "file", "exit")->trigger(); });
     QTimer::singleShot(5000, &loop, [&] { loop.exit(99); });
     QCOMPARE(loop.exec(), 0);
 }

@@ -69,7 +69,6 @@ private slots:
     void directoryHoldsSeventeenPagesInOrder()
     {
         const auto entries = PageDirectory::entries();
-        QCOMPARE(entries.size(), size_t(17));
         int total = 0;
         QSet<int> buttons;
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -84,7 +83,7 @@ private slots:
             total += count;
         }
         QCOMPARE(total, 158);
-        QCOMPARE(int(allStations().size()), 158);
+        QCOMPARE(total, int(allStations().size())); // the directory's counts are the table's
         QCOMPARE(buttons.size(), 17);
         QVERIFY(!buttons.contains(0) && !buttons.contains(18));
         QCOMPARE(PageDirectory::byPage(Page::Form1), nullptr);

@@ -1,6 +1,8 @@
 // The endpoint configuration: the file format, validation of every kind of value, and what
 // happens with bad, hostile or missing files.
 
+#include "scoped_environment.h"
+
 #include "address.h"
 #include "configured_endpoints.h"
 #include "endpoint_table.h"
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 using namespace lumora;
+using lumora::test::ScopedEnvironment;
 
 namespace {
 
@@ -239,16 +242,15 @@ private slots:
         QCOMPARE(logged, QStringList{messages[0].toString()});
 
         // Read through the search path too: the file is used, not skipped as unusable.
-        qputenv("XDG_CONFIG_HOME", dir.filePath("home").toUtf8());
-        qputenv("XDG_CONFIG_DIRS", dir.filePath("none").toUtf8());
+        ScopedEnvironment env;
+        env.set("XDG_CONFIG_HOME", dir.filePath("home"));
+        env.set("XDG_CONFIG_DIRS", dir.filePath("none"));
         QCOMPARE(EndpointTable::userFile(), dir.filePath("home/lumora/endpoints.conf"));
         QVERIFY(QDir().mkpath(dir.filePath("home/lumora")));
         QVERIFY(QFile::copy(path, EndpointTable::userFile()));
         QString used;
         QCOMPARE(EndpointTable::loadConfigured(nullptr, &used).size(), 2);
         QCOMPARE(used, EndpointTable::userFile());
-        qunsetenv("XDG_CONFIG_HOME");
-        qunsetenv("XDG_CONFIG_DIRS");
     }
 
     void readErrorIsReportedNotTakenAsEmpty()
@@ -284,8 +286,9 @@ private slots:
         const QString home = dir.filePath("home");
         const QString sys1 = dir.filePath("sys1");
         const QString sys2 = dir.filePath("sys2");
-        qputenv("XDG_CONFIG_HOME", home.toUtf8());
-        qputenv("XDG_CONFIG_DIRS", (sys1 + ':' + sys2).toUtf8());
+        ScopedEnvironment env;
+        env.set("XDG_CONFIG_HOME", home);
+        env.set("XDG_CONFIG_DIRS", sys1 + ':' + sys2);
 
         QString used;
         QCOMPARE(EndpointTable::loadConfigured(nullptr, &used).size(), 0);
@@ -310,15 +313,14 @@ private slots:
         QCOMPARE(messages.size(), 1);
         QCOMPARE(used, sys1 + "/lumora/endpoints.conf");
 
-        qunsetenv("XDG_CONFIG_HOME");
-        qunsetenv("XDG_CONFIG_DIRS");
     }
 
     void configurationIsReadOnceAtFirstUse()
     {
         QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
-        qputenv("XDG_CONFIG_DIRS", dir.filePath("none").toUtf8());
+        ScopedEnvironment env;
+        env.set("XDG_CONFIG_HOME", dir.path());
+        env.set("XDG_CONFIG_DIRS", dir.filePath("none"));
         ConfiguredEndpoints endpoints;
         writeFile(dir.filePath("lumora/endpoints.conf"), "E01 = before.example\n");
         QVERIFY(!endpoints.loaded());
@@ -328,8 +330,6 @@ private slots:
         // Later changes to the file do not reach this run.
         writeFile(dir.filePath("lumora/endpoints.conf"), "E01 = after.example\n");
         QCOMPARE(addressOf(first, endpoints.table()).text, QStringLiteral("http://before.example/16790"));
-        qunsetenv("XDG_CONFIG_HOME");
-        qunsetenv("XDG_CONFIG_DIRS");
     }
 };
 

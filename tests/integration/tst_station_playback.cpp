@@ -2,18 +2,27 @@
 // station and hears that station's tone. Each player's audio is captured (libVLC's audio
 // callbacks) and its frequency measured.
 
-#include "station_shell.h"
+#include "audio_capture.h"
+#include "config_home.h"
+#include "page_set_driver.h"
+#include "simulator_thread.h"
+#include "wait.h"
 
-#include "audio_tap.h"
-#include "station_simulator.h"
+#include "page_directory.h"
+#include "page_instance.h"
+#include "page_window.h"
+#include "player_control.h"
+#include "player_settings.h"
+#include "station_page.h"
 #include "vlc_backend.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QTest>
 #include <QDir>
 #include <QMenuBar>
 #include <QMenu>
 #include <QMessageBox>
-#include <QElapsedTimer>
-#include <QThread>
 #include <map>
 #include <memory>
 #include <vector>
@@ -25,47 +34,47 @@ namespace {
 
 // Real players whose audio goes to taps of the test's own instead of the sound card.
 struct TappedPlayers {
-    // Taps outlive the players that feed them: they are kept until the test ends.
-    std::vector<std::unique_ptr<AudioTap>> taps;
-    std::map<Page, AudioTap *> current;
+    // Captures outlive the players that feed them: they are kept until the test ends.
+    std::vector<std::unique_ptr<AudioCapture>> taps;
+    std::map<Page, AudioCapture *> current;
 
     PageSet::PlayerFactory factory()
     {
         return [this](QWidget *clientArea) {
             auto engine = std::make_unique<VlcBackend>();
-            taps.push_back(std::make_unique<AudioTap>(*engine));
+            taps.push_back(std::make_unique<AudioCapture>(*engine));
             const Page page = qobject_cast<PageWindow *>(clientArea->window())->layout().page;
             current[page] = taps.back().get();
             return new PlayerControl(PlayerSettings::stored(), std::move(engine), clientArea);
         };
     }
-    AudioTap *tap(Page page) { return current.at(page); }
+    AudioCapture *tap(Page page) { return current.at(page); }
 };
 
 // The simulator on free loopback ports, and a configuration pointing at it.
 struct Stations {
-    QList<quint16> ports = sim::freeLoopbackPorts(65);
-    sim::StationSimulator simulator{sim::loopbackTable(ports)};
+    SimulatorThread simulator;
     ConfigHome config;
 
     Stations()
     {
-        simulator.setMp3FileSeconds(20);
-        simulator.setRealFileSeconds(30);
         QString error;
-        if (!simulator.start(&error))
+        if (!simulator.begin([](sim::StationSimulator &s) {
+                s.setMp3FileSeconds(20);
+                s.setRealFileSeconds(30);
+            }, &error))
             qFatal("simulator: %s", qPrintable(error));
-        config.write(sim::loopbackConfig(ports));
+        config.write(simulator.config());
     }
 };
 
-double heardHz(AudioTap *tap) { return AudioTap::frequency(tap->samples()); }
+double heardHz(AudioCapture *tap) { return tap->frequency(tap->samples()); }
 
-bool hears(AudioTap *tap, int hz)
+// Everything captured since the last clear, over half a second of it, is the tone hz.
+bool hears(AudioCapture *tap, int hz)
 {
     const QVector<qint16> s = tap->samples();
-    return s.size() > AudioTap::kRate / 2 && qAbs(AudioTap::frequency(s) - hz) < hz * 0.02
-        && AudioTap::level(s) > 0.01;
+    return s.size() > tap->rate() / 2 && qAbs(tap->frequency(s) - hz) < hz * 0.02 && tap->level(s) > 0.01;
 }
 
 QString label(const Station &s)
@@ -82,15 +91,14 @@ private slots:
     void startUpReadsNothingAndTheFirstClickReadsTheConfiguration()
     {
         // The configuration appears only after start-up: it is read at the first click.
-        QList<quint16> ports = sim::freeLoopbackPorts(65);
-        sim::StationSimulator simulator(sim::loopbackTable(ports));
-        QVERIFY(simulator.start());
+        SimulatorThread simulator;
+        QVERIFY(simulator.begin());
         ConfigHome config;
         TappedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         shell.goTo(Page::Form2);
         QVERIFY(!shell.pages.endpoints().loaded());
-        config.write(sim::loopbackConfig(ports));
+        config.write(simulator.config());
         shell.click(station(Page::Form2, 1));
         QVERIFY(shell.pages.endpoints().loaded());
         QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form2),
@@ -103,7 +111,7 @@ private slots:
     {
         Stations stations;
         TappedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         const QList<std::pair<Page, int>> rounds[] = {
             {
                 {Page::Form3, 1},   // ASX on the shared portal
@@ -145,18 +153,15 @@ private slots:
                 played << &s;
             }
             shell.goTo(Page::Form1);
-            QElapsedTimer clock;
-            clock.start();
-            QStringList report;
-            bool all = false;
-            while (!all && clock.elapsed() < 30000) {
-                QTest::qWait(200);
-                all = true;
+            const bool all = waitFor([&] {
                 for (const Station *s : played)
-                    all = all && hears(players.tap(s->page), sim::StationSimulator::toneHz(*s));
-            }
+                    if (!hears(players.tap(s->page), sim::StationSimulator::toneHz(*s)))
+                        return false;
+                return true;
+            }, 30000);
+            QStringList report;
             for (const Station *s : played) {
-                AudioTap *tap = players.tap(s->page);
+                AudioCapture *tap = players.tap(s->page);
                 const int expected = sim::StationSimulator::toneHz(*s);
                 report << QStringLiteral("%1: want %2 Hz, heard %3 Hz over %4 s, status \"%5\"")
                               .arg(label(*s)).arg(expected).arg(heardHz(tap), 0, 'f', 1)
@@ -170,10 +175,9 @@ private slots:
         QMap<Page, double> before;
         for (auto &[page, tap] : players.current)
             before[page] = tap->seconds();
-        QTest::qWait(1000);
         for (auto &[page, tap] : players.current)
             if (page != Page::Form4) // the MP3 file may be at its end
-                QVERIFY2(tap->seconds() > before[page] + 0.5, qPrintable(pageName(page)));
+                QTRY_VERIFY2_WITH_TIMEOUT(tap->seconds() > before[page] + 0.5, qPrintable(pageName(page)), 10000);
     }
 
     // All 158 stations, each by its own button: round k plays station k of every page that
@@ -182,7 +186,7 @@ private slots:
     {
         Stations stations;
         TappedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         QStringList failures;
         int heard = 0;
         for (int k = 1; k <= 28; ++k) {
@@ -195,15 +199,13 @@ private slots:
                 players.tap(e.page)->clear();
                 played << &s;
             }
-            QElapsedTimer clock;
-            clock.start();
             QList<const Station *> waiting = played;
-            while (!waiting.isEmpty() && clock.elapsed() < 20000) {
-                QTest::qWait(100);
+            waitFor([&] {
                 waiting.removeIf([&](const Station *s) {
                     return hears(players.tap(s->page), sim::StationSimulator::toneHz(*s));
                 });
-            }
+                return waiting.isEmpty();
+            }, 20000);
             heard += int(played.size() - waiting.size());
             for (const Station *s : waiting)
                 failures << QStringLiteral("%1: want %2 Hz, heard %3 Hz, status \"%4\"")
@@ -219,16 +221,19 @@ private slots:
     {
         Stations stations;
         TappedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         const Station &first = station(Page::Form2, 1), &second = station(Page::Form2, 3);
         shell.click(first);
         shell.click(second); // while the first is still opening
         players.tap(Page::Form2)->clear();
         QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form2), sim::StationSimulator::toneHz(second)), 15000);
-        QTest::qWait(1500);
-        const QVector<qint16> s = players.tap(Page::Form2)->samples();
-        QVERIFY(AudioTap::strength(s, sim::StationSimulator::toneHz(first))
-                < 0.05 * AudioTap::strength(s, sim::StationSimulator::toneHz(second)));
+        // A second and a half more of it, and nothing of the first station in all of it.
+        AudioCapture *tap = players.tap(Page::Form2);
+        const double heard = tap->seconds();
+        QTRY_VERIFY_WITH_TIMEOUT(tap->seconds() > heard + 1.5, 10000);
+        const QVector<qint16> s = tap->samples();
+        QVERIFY(tap->strength(s, sim::StationSimulator::toneHz(first))
+                < 0.05 * tap->strength(s, sim::StationSimulator::toneHz(second)));
         // A repeated click joins the stream afresh and plays the same tone again.
         shell.click(second);
         players.tap(Page::Form2)->clear();
@@ -239,7 +244,7 @@ private slots:
     {
         Stations stations;
         TappedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         const Station &dead = station(Page::Form3, 2), &alive = station(Page::Form3, 5);
         stations.simulator.setFault(dead, sim::Fault::NotFound);
         shell.click(dead);
@@ -255,10 +260,10 @@ private slots:
     {
         Stations stations;
         TappedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         const Station &s = station(Page::Form7, 2);
         shell.click(s);
-        AudioTap *oldTap = players.tap(Page::Form7);
+        AudioCapture *oldTap = players.tap(Page::Form7);
         QTRY_VERIFY_WITH_TIMEOUT(hears(oldTap, sim::StationSimulator::toneHz(s)), 15000);
         PlayerControl *oldPlayer = shell.player(Page::Form7);
         QPointer<PlayerControl> watch(oldPlayer);
@@ -266,17 +271,17 @@ private slots:
         shell.window(Page::Form7)->close();
         QTRY_VERIFY(watch.isNull()); // the window and its player are gone
         QCOMPARE(shell.ends, QList<int>{0}); // no page was left visible
+        // and its playback ended: no more audio for a while (a deliberate fixed look)
         const double heard = oldTap->seconds();
-        QTest::qWait(700);
-        QCOMPARE(oldTap->seconds(), heard); // and its playback ended
+        QVERIFY(holdsFor([&] { return oldTap->seconds() == heard; }, 700));
 
         shell.pages.showPage(Page::Form7, Page::Form1);
         PlayerControl *fresh = shell.player(Page::Form7);
         QVERIFY(fresh);
         QCOMPARE(fresh->status().state, PlaybackState::Idle);
         QVERIFY(fresh->URL().isEmpty());
-        QTest::qWait(700);
-        QCOMPARE(players.tap(Page::Form7)->seconds(), 0.0); // the old station does not resume
+        // The old station does not resume: the new player stays silent for a while.
+        QVERIFY(holdsFor([&] { return players.tap(Page::Form7)->seconds() == 0.0; }, 700));
     }
 
     void endingTheProgramEndsEveryPlayer()
@@ -284,18 +289,19 @@ private slots:
         Stations stations;
         TappedPlayers players;
         {
-            StationShell shell(players.factory());
+            PageSetDriver shell(players.factory());
             shell.click(station(Page::Form9, 2));
             shell.click(station(Page::Form10, 3));
             QTRY_VERIFY_WITH_TIMEOUT(players.tap(Page::Form9)->seconds() > 0.5
                                          && players.tap(Page::Form10)->seconds() > 0.5, 15000);
-            StationShell::menuItem(shell.window(Page::Form10), QStringLiteral("exit"))->trigger();
+            PageSetDriver::menuItem(shell.window(Page::Form10), QStringLiteral("exit"))->trigger();
             QCOMPARE(shell.ends, QList<int>{0});
         } // the program's page set goes with the end of the event loop, and its players with it
         const double a = players.tap(Page::Form9)->seconds(), b = players.tap(Page::Form10)->seconds();
-        QTest::qWait(700);
-        QCOMPARE(players.tap(Page::Form9)->seconds(), a);
-        QCOMPARE(players.tap(Page::Form10)->seconds(), b);
+        // Silence from both for a while: their playback ended with them.
+        QVERIFY(holdsFor([&] {
+            return players.tap(Page::Form9)->seconds() == a && players.tap(Page::Form10)->seconds() == b;
+        }, 700));
     }
 
     // A station page as a person sees it, saved as PNG pictures to look at: before anything
@@ -310,7 +316,7 @@ private slots:
         {
             Stations stations;
             TappedPlayers players;
-            StationShell shell(players.factory());
+            PageSetDriver shell(players.factory());
             shell.goTo(Page::Form5);
             PageWindow *window = shell.window(Page::Form5);
             window->show();
@@ -337,7 +343,7 @@ private slots:
         }
         {
             ConfigHome nothingYet;
-            StationShell shell;
+            PageSetDriver shell;
             shell.click(station(Page::Form5, 1));
             QCOMPARE(shell.player(Page::Form5)->status().state, PlaybackState::NoAddress);
             save(shell.window(Page::Form5), "page-first-run.png");

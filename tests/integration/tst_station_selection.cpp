@@ -2,11 +2,23 @@
 // engine: stop comes before the address, the exact address reaches the page's own player and
 // no other, navigation touches no player, and failures end in the run-time error report.
 
-#include "station_shell.h"
+#include "config_home.h"
+#include "page_set_driver.h"
+
+#include "page_directory.h"
+#include "address.h"
+#include "page_instance.h"
+#include "page_window.h"
+#include "player_control.h"
+#include "station_button.h"
+#include "station_page.h"
 
 #include "recording_backend.h"
 #include "station_simulator.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QTest>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -81,7 +93,7 @@ private slots:
     void everyButtonPlaysItsStationOnItsOwnPlayer()
     {
         RecordedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         for (const PageEntry &entry : PageDirectory::entries()) {
             shell.goTo(entry.page);
         }
@@ -107,7 +119,7 @@ private slots:
     void aRepeatedClickStopsAndOpensAgain()
     {
         RecordedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         const Station &s = station(Page::Form12, 2);
         shell.click(s);
         shell.click(s);
@@ -122,7 +134,7 @@ private slots:
     void navigationNeverTouchesAPlayer()
     {
         RecordedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         for (const PageEntry &entry : PageDirectory::entries()) {
             shell.click(stationsOf(entry.page).front());
         }
@@ -147,7 +159,7 @@ private slots:
         text.replace("\nE05 =", "\n# E05 =");
         partial.write(text);
         RecordedPlayers players;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         ReportWatcher report;
         shell.click(station(Page::Form2, 5));
         PlayerControl *player = shell.player(Page::Form2);
@@ -167,7 +179,7 @@ private slots:
     {
         RecordedPlayers players;
         players.failStop = true;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         ReportWatcher report;
         shell.click(station(Page::Form3, 1));
         QTRY_VERIFY(!report.text.isEmpty());
@@ -180,7 +192,7 @@ private slots:
     {
         RecordedPlayers players;
         players.failOpen = true;
-        StationShell shell(players.factory());
+        PageSetDriver shell(players.factory());
         ReportWatcher report;
         shell.click(station(Page::Form3, 2));
         QTRY_VERIFY(!report.text.isEmpty());

@@ -11,10 +11,10 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
-#include <QElapsedTimer>
 #include <QList>
-#include <QTest>
 #include <QVariantMap>
+
+#include "wait.h"
 
 namespace lumora::test {
 
@@ -72,10 +72,7 @@ public:
         QDBusMessage m = QDBusMessage::createMethodCall(m_service, kPath, interface, method);
         m.setArguments(args);
         QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(m, 5000);
-        QElapsedTimer clock;
-        clock.start();
-        while (!pending.isFinished() && clock.elapsed() < 6000)
-            QTest::qWait(2);
+        waitFor([&] { return pending.isFinished(); }, 6000);
         return pending.reply();
     }
     QVariant get(const QString &interface, const QString &property)

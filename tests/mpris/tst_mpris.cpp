@@ -9,9 +9,14 @@
 #include "player_control.h"
 #include "recording_backend.h"
 
-#include "audio_tap.h"
-#include "station_shell.h"
-#include "station_simulator.h"
+#include "audio_capture.h"
+#include "config_home.h"
+#include "page_set_driver.h"
+#include "simulator_thread.h"
+#include "wait.h"
+
+#include "page_window.h"
+#include "player_settings.h"
 #include "vlc_backend.h"
 
 #include <QDBusObjectPath>
@@ -67,10 +72,7 @@ DbusSend dbusSend(const QStringList &args)
     p.start(QStringLiteral("dbus-send"), QStringList{"--session", "--print-reply"} + args);
     if (!p.waitForStarted(5000))
         return {};
-    QElapsedTimer clock;
-    clock.start();
-    while (p.state() != QProcess::NotRunning && clock.elapsed() < 10000)
-        QTest::qWait(5);
+    waitFor([&] { return p.state() == QProcess::NotRunning; }, 10000);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
 }
 
@@ -101,15 +103,13 @@ void TestMpris::onTheBusFromTheFirstPlayback()
 {
     Recorded r("Form2", kEgypt);
     Recorded anonymous; // a player without a page identity never shows on the bus
-    QTest::qWait(100);
-    QVERIFY(!nameOnBus(busName("Form2")));
+    QVERIFY(holdsFor([] { return !nameOnBus(busName("Form2")); }, 100)); // nor one that has not played
 
     const Station &s = station(Page::Form2, 3);
     playStation(*r.player, s, table());
     playStation(*anonymous.player, station(Page::Form2, 4), table());
     QTRY_VERIFY(nameOnBus(busName("Form2")));
-    QTest::qWait(50);
-    QCOMPARE(lumoraNames(), QStringList{busName("Form2")});
+    QVERIFY(holdsFor([] { return lumoraNames() == QStringList{busName("Form2")}; }, 50));
 
     // A real client of its own process: dbus-send.
     const DbusSend identity = dbusSend({"--dest=" + busName("Form2"), kPath,
@@ -154,7 +154,7 @@ void TestMpris::metadataAndStatusFollowThePlayer()
     QTRY_VERIFY(nameOnBus(busName("Form2")));
     MprisClient client(busName("Form2"));
     QVERIFY(client.watch());
-    QTest::qWait(50);
+    QVERIFY(holdsFor([&] { return client.changes.isEmpty(); }, 50)); // nothing changed yet
 
     // The stream's ICY title while it plays; the caption stays the artist.
     r.backend->publish(PlaybackState::Playing, 100, QString::fromUtf8("أم كلثوم - الأطلال"));
@@ -185,11 +185,11 @@ void TestMpris::metadataAndStatusFollowThePlayer()
 
     // Nothing changed, nothing said.
     QTRY_VERIFY(!client.changes.isEmpty());
-    QTest::qWait(50);
+    // A round trip to the player: its signals sent before the answer have all arrived.
+    client.status();
     client.changes.clear();
     r.backend->publish(PlaybackState::CannotOpen);
-    QTest::qWait(100);
-    QVERIFY(client.changes.isEmpty());
+    QVERIFY(holdsFor([&] { return client.changes.isEmpty(); }, 100));
 }
 
 void TestMpris::controlsReachThePlayer()
@@ -300,14 +300,12 @@ void TestMpris::goneWithItsWindow()
 
 void TestMpris::theProgramsStationPages()
 {
-    ConfigHome home;
-    home.write(sim::loopbackConfig(sim::freeLoopbackPorts(65)));
-    StationShell shell([](QWidget *clientArea) {
+    ConfigHome home(sim::loopbackConfig(sim::freeLoopbackPorts(65)));
+    PageSetDriver shell([](QWidget *clientArea) {
         return new PlayerControl(PlayerSettings::stored(), std::make_unique<RecordingBackend>(), clientArea);
     });
     shell.goTo(Page::Form2);
-    QTest::qWait(100);
-    QVERIFY(lumoraNames().isEmpty()); // open, but nothing played yet
+    QVERIFY(holdsFor([] { return lumoraNames().isEmpty(); }, 100)); // open, but nothing played yet
 
     const Station &egyptian = station(Page::Form2, 3);
     shell.click(egyptian);
@@ -334,13 +332,13 @@ void TestMpris::theProgramsStationPages()
 
 void TestMpris::realPlaybackOnTheSimulator()
 {
-    const EndpointTable endpoints = sim::loopbackTable(sim::freeLoopbackPorts(65));
-    sim::StationSimulator simulator(endpoints);
+    SimulatorThread simulator;
     QString error;
-    QVERIFY2(simulator.start(&error), qPrintable(error));
+    QVERIFY2(simulator.begin({}, &error), qPrintable(error));
+    const EndpointTable endpoints = simulator.table();
 
     auto engine = std::make_unique<VlcBackend>();
-    AudioTap tap(*engine);
+    AudioCapture tap(*engine);
     PlayerControl player(PlayerSettings::stored(), std::move(engine));
     new MprisPresence(&player, "Form2", kEgypt);
 
@@ -356,8 +354,8 @@ void TestMpris::realPlaybackOnTheSimulator()
     QTRY_VERIFY_WITH_TIMEOUT(tap.seconds() > 1.0, 10000);
     const QVector<qint16> heard = tap.samples().mid(tap.samples().size() / 2);
     const double hz = sim::StationSimulator::toneHz(s);
-    QVERIFY2(qAbs(AudioTap::frequency(heard) - hz) < hz * 0.02,
-             qPrintable(QString::number(AudioTap::frequency(heard))));
+    QVERIFY2(qAbs(AudioCapture::frequency(heard) - hz) < hz * 0.02,
+             qPrintable(QString::number(AudioCapture::frequency(heard))));
 
     client.call(kPlayer, "PlayPause");
     QTRY_COMPARE_WITH_TIMEOUT(player.status().state, PlaybackState::Paused, 5000);

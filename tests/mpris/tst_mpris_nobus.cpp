@@ -5,6 +5,7 @@
 #include "play_station.h"
 #include "player_control.h"
 #include "recording_backend.h"
+#include "wait.h"
 
 #include <QDBusConnection>
 #include <QLoggingCategory>
@@ -56,15 +57,13 @@ void playTwoPages()
     Recorded sudan("Form3");
     playStation(*egypt.player, *findStation(Page::Form2, 1), table());
     playStation(*sudan.player, *findStation(Page::Form3, 1), table());
-    QTest::qWait(200); // the players try the bus after the click
-    QCOMPARE(egypt.player->status().state, PlaybackState::Opening);
+    // The players try the bus after the click, and go on opening all the while.
+    QVERIFY(holdsFor([&] { return egypt.player->status().state == PlaybackState::Opening; }, 200));
     egypt.backend->publish(PlaybackState::Playing);
     egypt.player->togglePlay();
     egypt.player->setVolume(20);
     sudan.player->ownStop();
-    QTest::qWait(50);
-    QCOMPARE(egypt.backend->calls.mid(egypt.backend->calls.size() - 2),
-             (QStringList{"pause", "volume:20"}));
+    QTRY_COMPARE(egypt.backend->calls.mid(egypt.backend->calls.size() - 2), (QStringList{"pause", "volume:20"}));
     QCOMPARE(sudan.backend->calls.last(), QString("stop"));
 }
 

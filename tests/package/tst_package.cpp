@@ -6,10 +6,11 @@
 // entry, the AppStream metainfo and the manual pages. Then it installs and removes both with
 // dpkg in a scratch root with a package database of its own.
 
+#include "wait.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -17,8 +18,9 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QXmlStreamReader>
+
+using lumora::test::waitFor;
 
 namespace {
 
@@ -678,13 +680,10 @@ void Package::installedProgramOpensItsMainWindow()
 
     // The main page maps, titled "Lumora", of the class the desktop entry names.
     QString window;
-    QElapsedTimer clock;
-    clock.start();
-    while (window.isEmpty() && clock.elapsed() < 60000 && lumora.state() == QProcess::Running) {
+    waitFor([&] {
         window = xdotool({"search", "--onlyvisible", "--name", "^Lumora$"}).section('\n', 0, 0);
-        if (window.isEmpty())
-            QThread::msleep(100);
-    }
+        return !window.isEmpty() || lumora.state() != QProcess::Running;
+    }, 60000, 100);
     if (window.isEmpty()) {
         lumora.kill();
         lumora.waitForFinished(5000);

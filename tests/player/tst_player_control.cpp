@@ -6,6 +6,7 @@
 #include "play_station.h"
 #include "player_control.h"
 #include "recording_backend.h"
+#include "scoped_environment.h"
 #include "player_failure.h"
 
 #include <QAccessible>
@@ -463,7 +464,8 @@ void TestPlayerControl::statusNamesTheStationAndShowsTitlesAsPlainText()
 void TestPlayerControl::firstRunLeadsToTheEndpointFile()
 {
     QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    ScopedEnvironment env;
+    env.set("XDG_CONFIG_HOME", dir.path());
     const QString file = dir.filePath("lumora/endpoints.conf");
     Recorded r;
     playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
@@ -489,7 +491,6 @@ void TestPlayerControl::firstRunLeadsToTheEndpointFile()
     f.close();
     playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
     QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("عنوان هذه المحطة غير مُعَدّ في الملف ") + file);
-    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void TestPlayerControl::contextMenuNeverOffersTheOpposite()

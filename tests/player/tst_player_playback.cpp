@@ -1,8 +1,9 @@
 // Real libVLC: players open addresses from a loopback server and the audio each one plays
 // is captured and its tone measured.
 
-#include "audio_tap.h"
+#include "audio_capture.h"
 #include "loopback_server.h"
+#include "wait.h"
 #include "player_control.h"
 #include "player_failure.h"
 #include "tone.h"
@@ -29,14 +30,14 @@ struct TappedPlayer {
     {
         auto backend = std::make_unique<VlcBackend>();
         engine = backend.get();
-        tap = std::make_unique<AudioTap>(*backend);
+        tap = std::make_unique<AudioCapture>(*backend);
         player = std::make_unique<PlayerControl>(PlayerSettings::stored(), std::move(backend));
         QObject::connect(player.get(), &PlayerControl::statusChanged, player.get(),
                          [this](const PlayerStatus &s) { states << s.state; });
     }
     ~TappedPlayer() { player.reset(); } // the player goes before the tap it feeds
 
-    std::unique_ptr<AudioTap> tap;
+    std::unique_ptr<AudioCapture> tap;
     std::unique_ptr<PlayerControl> player;
     VlcBackend *engine = nullptr;
     QList<PlaybackState> states;
@@ -45,13 +46,13 @@ struct TappedPlayer {
 QString describe(const QVector<qint16> &s)
 {
     return QStringLiteral("%1 s, %2 Hz, level %3")
-        .arg(double(s.size()) / AudioTap::kRate).arg(AudioTap::frequency(s)).arg(AudioTap::level(s));
+        .arg(double(s.size()) / AudioCapture::kRate).arg(AudioCapture::frequency(s)).arg(AudioCapture::level(s));
 }
 
 // The tone at hz, clearly above silence (at volume 50 libVLC's gain is 1/8).
 bool isTone(const QVector<qint16> &s, double hz)
 {
-    return qAbs(AudioTap::frequency(s) - hz) < hz * 0.02 && AudioTap::level(s) > 0.01;
+    return qAbs(AudioCapture::frequency(s) - hz) < hz * 0.02 && AudioCapture::level(s) > 0.01;
 }
 
 } // namespace
@@ -159,8 +160,8 @@ void TestPlayerPlayback::twoPlayersPlayAtOnce()
     QVERIFY2(isTone(a, kToneC), qPrintable(describe(a)));
     QVERIFY2(isTone(b, kToneB), qPrintable(describe(b)));
     // Each player's audio holds its own tone only.
-    QVERIFY(AudioTap::strength(a, kToneB) < 0.05 * AudioTap::strength(a, kToneC));
-    QVERIFY(AudioTap::strength(b, kToneC) < 0.05 * AudioTap::strength(b, kToneB));
+    QVERIFY(AudioCapture::strength(a, kToneB) < 0.05 * AudioCapture::strength(a, kToneC));
+    QVERIFY(AudioCapture::strength(b, kToneC) < 0.05 * AudioCapture::strength(b, kToneB));
 }
 
 void TestPlayerPlayback::clickWhileOpeningAbandonsTheEarlierAddress()
@@ -168,14 +169,15 @@ void TestPlayerPlayback::clickWhileOpeningAbandonsTheEarlierAddress()
     TappedPlayer p;
     const int slowHits = m_server.hits("/slow.mp3");
     p.player->setURL(m_server.url("/slow.mp3")); // answers after 1.5 s
-    QTest::qWait(100);
-    QCOMPARE(p.player->status().state, PlaybackState::Opening);
+    QVERIFY(holdsFor([&] { return p.player->status().state == PlaybackState::Opening; }, 100));
     p.player->stop();
     p.player->setURL(m_server.url("/b.mp3"));
-    QTest::qWait(2500); // past the moment the slow server answers
+    // Past the moment the slow server answers, the second address is the one that stays.
+    QVERIFY(holdsFor([&] { return p.player->URL() == m_server.url("/b.mp3"); }, 2500));
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 1.0, 10000);
     const QVector<qint16> s = p.tap->samples();
     QVERIFY2(isTone(s, kToneB), qPrintable(describe(s)));
-    QVERIFY(AudioTap::strength(s, kToneA) < 0.05 * AudioTap::strength(s, kToneB));
+    QVERIFY(AudioCapture::strength(s, kToneA) < 0.05 * AudioCapture::strength(s, kToneB));
     QCOMPARE(m_server.hits("/slow.mp3"), slowHits + 1); // asked once, then dropped
     QCOMPARE(p.player->URL(), m_server.url("/b.mp3"));
 }
@@ -232,16 +234,24 @@ void TestPlayerPlayback::repeatedWriteRestartsAndAFilePlaysOnce()
 
 void TestPlayerPlayback::closedPlayerGetsNoCallbacks()
 {
-    // Players closed while libVLC is busy with them, in every phase; queued events and
+    // Players closed while libVLC is busy with them, in every phase: at once, while the
+    // address is being opened, once libVLC has it, and while it plays. Queued events and
     // timers must not reach them.
-    for (int delayMs : {0, 30, 200, 1500}) {
+    const std::function<bool(TappedPlayer &)> phases[] = {
+        [](TappedPlayer &) { return true; },
+        [](TappedPlayer &p) { return p.states.contains(PlaybackState::Opening); },
+        [](TappedPlayer &p) { return p.states.contains(PlaybackState::Buffering) || p.states.contains(PlaybackState::Playing); },
+        [](TappedPlayer &p) { return p.tap->seconds() > 0.5; },
+    };
+    for (const auto &phase : phases) {
         auto p = std::make_unique<TappedPlayer>();
         p->player->setURL(m_server.url("/"));
-        QTest::qWait(delayMs);
+        QVERIFY(waitFor([&] { return phase(*p); }, 10000));
         p.reset();
     }
-    QTest::qWait(300);
+    // A new player, made where the closed ones were, hears nothing of them for a while.
     TappedPlayer fresh;
+    QVERIFY(holdsFor([&] { return fresh.states.isEmpty() && fresh.tap->seconds() == 0; }, 300));
     QCOMPARE(fresh.player->status().state, PlaybackState::Idle);
     QCOMPARE(fresh.player->URL(), QString());
     QCOMPARE(fresh.player->statusText(), QString::fromUtf8("جاهز"));

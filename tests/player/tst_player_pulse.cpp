@@ -1,7 +1,7 @@
 // The real audio path once: a player on libVLC plays into a PulseAudio server of the test's
 // own (a null sink), the sink's monitor is recorded, and the tone is found there.
 
-#include "audio_tap.h"
+#include "audio_capture.h"
 #include "loopback_server.h"
 #include "player_control.h"
 #include "tone.h"
@@ -99,11 +99,11 @@ void TestPlayerPulse::toneReachesTheSoundServer()
     QVERIFY(record.waitForFinished(5000));
     player.stop();
 
-    const double frequency = AudioTap::frequency(samples);
-    const double level = AudioTap::level(samples);
+    const double frequency = AudioCapture::frequency(samples);
+    const double level = AudioCapture::level(samples);
     qInfo() << "recorded" << samples.size() / 44100.0 << "s at the sink:" << frequency << "Hz, level" << level;
     QVERIFY2(qAbs(frequency - 880) < 880 * 0.02, qPrintable(QString::number(frequency)));
-    QVERIFY(AudioTap::strength(samples, 880) > 10 * AudioTap::strength(samples, 440));
+    QVERIFY(AudioCapture::strength(samples, 880) > 10 * AudioCapture::strength(samples, 440));
     // Volume 50 on the player is the sound server's 50 %, a gain of 1/8 on its cubic scale:
     // the tone (0.26 rms at full volume) arrives at about 0.03.
     QVERIFY2(level > 0.01 && level < 0.06, qPrintable(QString::number(level)));

@@ -1,7 +1,7 @@
 // Under X (xvfb-run): libVLC draws a stream's picture into the player's picture area, inside
 // the page, keeping the picture's aspect.
 
-#include "audio_tap.h"
+#include "audio_capture.h"
 #include "loopback_server.h"
 #include "player_control.h"
 #include "player_look.h"
@@ -61,7 +61,7 @@ void TestPlayerVideo::pictureIsDrawnInsideThePictureArea()
     server.route("/tv.ts", LoopbackServer::ok("video/mp2t", video));
 
     auto backend = std::make_unique<VlcBackend>();
-    AudioTap tap(*backend); // no sound device needed
+    AudioCapture tap(*backend); // no sound device needed
     QWidget page;
     page.resize(600, 200);
     auto *player = new PlayerControl(PlayerSettings::stored(), std::move(backend), &page);

@@ -2,6 +2,7 @@
 // recognised by content, fallback, and malformed or hostile answers.
 
 #include "loopback_server.h"
+#include "wait.h"
 #include "playlist_formats.h"
 #include "stream_resolver.h"
 #include "wire_url.h"
@@ -467,8 +468,7 @@ void TestResolver::nextContinuesAfterUnplayableEntry()
     QTRY_COMPARE(failed.count(), 1);
     QCOMPARE(found.count(), 1);
     resolver.next(); // nothing pending: no further signal
-    QTest::qWait(50);
-    QCOMPARE(failed.count(), 1);
+    QVERIFY(holdsFor([&] { return failed.count() == 1 && found.count() == 1; }, 50));
 }
 
 void TestResolver::forbiddenSchemesNeverLeaveThePlaylist()
@@ -652,18 +652,16 @@ void TestResolver::cancelSilencesEverything()
     QSignalSpy found(&resolver, &StreamResolver::found);
     QSignalSpy failed(&resolver, &StreamResolver::failed);
     resolver.resolve(server.url("/slow.mp3"));
-    QTest::qWait(50);
+    QTRY_COMPARE(server.hits("/slow.mp3"), 1); // under way
     resolver.cancel();
-    QTest::qWait(500);
-    QCOMPARE(found.count() + failed.count(), 0);
+    QVERIFY(holdsFor([&] { return found.count() + failed.count() == 0; }, 500)); // past the answer
 
     // A second resolve while the first is under way abandons the first.
     resolver.resolve(server.url("/slow.mp3"));
-    QTest::qWait(50);
+    QTRY_COMPARE(server.hits("/slow.mp3"), 2);
     resolver.resolve(server.url("/fast.mp3"));
     QTRY_COMPARE(found.count(), 1);
-    QTest::qWait(500);
-    QCOMPARE(found.count(), 1);
+    QVERIFY(holdsFor([&] { return found.count() == 1; }, 500)); // past the slow answer
     QCOMPARE(found.first().first().toString(), server.url("/fast.mp3"));
     QCOMPARE(failed.count(), 0);
 }

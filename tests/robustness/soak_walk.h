@@ -4,11 +4,11 @@
 // buttons, "back", the "to" menu), clicking stations, and closing the page in front from its
 // frame and opening it again. After every step it checks what must always hold.
 
-#include "robust_shell.h"
+#include "robustness.h"
 
 #include <QRandomGenerator>
 
-namespace lumora::robust {
+namespace lumora::test {
 
 class RandomWalk {
 public:
@@ -18,7 +18,7 @@ public:
     // Extra checks after a station click, by the engine's kind; return a failure or "".
     using ClickCheck = std::function<QString(PlayerControl *player, const Station &station, const QString &address)>;
 
-    RandomWalk(Shell &shell, EndpointTable table, quint32 seed, ClickCheck check = {})
+    RandomWalk(PageSetDriver &shell, EndpointTable table, quint32 seed, ClickCheck check = {})
         : m_shell(shell), m_table(std::move(table)), m_random(seed), m_check(std::move(check))
     {
     }
@@ -32,6 +32,15 @@ public:
         if (roll < 88)
             return click();
         return closeAndReopen();
+    }
+
+    // The user's pause between two steps, ms long (their rhythm, deliberately fixed): what
+    // must always hold holds all through it. A description of what broke, or "".
+    QString pause(int ms)
+    {
+        QString failure;
+        holdsFor([&] { return (failure = invariants()).isEmpty(); }, ms);
+        return failure;
     }
 
     const Counts &counts() const { return m_counts; }
@@ -134,7 +143,7 @@ private:
         return {};
     }
 
-    Shell &m_shell;
+    PageSetDriver &m_shell;
     EndpointTable m_table;
     QRandomGenerator m_random;
     ClickCheck m_check;
@@ -143,4 +152,4 @@ private:
     QString m_lastStep;
 };
 
-} // namespace lumora::robust
+} // namespace lumora::test

@@ -3,12 +3,12 @@
 // event loop keeps running, and once everything is stopped again libVLC's threads and the
 // process's memory are back where they were before.
 
-#include "robust_shell.h"
+#include "robustness.h"
 
 #include <QRandomGenerator>
 
 using namespace lumora;
-using namespace lumora::robust;
+using namespace lumora::test;
 
 namespace {
 
@@ -45,15 +45,15 @@ private:
 
     SimulatorThread m_sim;
     std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<Shell> m_shell;
+    std::unique_ptr<PageSetDriver> m_shell;
 };
 
 void TestClickStorm::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(30, &error), qPrintable(error));
+    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(30), &error), qPrintable(error));
     m_config = std::make_unique<ConfigHome>(m_sim.config());
-    m_shell = std::make_unique<Shell>(tappedVlcPlayers());
+    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
 }
 
 void TestClickStorm::cleanupTestCase()
@@ -65,9 +65,9 @@ void TestClickStorm::playOnEveryPage(const QHash<Page, const Station *> &station
 {
     for (Page page : kPages) {
         const Station &s = *stations.value(page);
-        QTRY_VERIFY2_WITH_TIMEOUT(m_shell->tap(page)->hears(toneOf(s)),
+        QTRY_VERIFY2_WITH_TIMEOUT(captureOf(*m_shell, page)->hears(toneOf(s)),
                                   qPrintable(pageName(page) + u'.' + s.buttonName() + QStringLiteral(": ")
-                                             + m_shell->tap(page)->describe() + u' '
+                                             + captureOf(*m_shell, page)->describe() + u' '
                                              + m_shell->player(page)->statusText()),
                                   15000);
         QCOMPARE(m_shell->player(page)->URL(), addressOf(s, m_sim.table()).text);
@@ -82,12 +82,12 @@ void TestClickStorm::stopEveryPlayer()
     }
     for (Page page : kPages)
         QTRY_COMPARE(m_shell->player(page)->status().state, PlaybackState::Stopped);
-    QTest::qWait(1500); // libVLC's threads end after the players' stop
+    settledThreadCount(); // libVLC's threads end a moment after the players' stop
 }
 
 void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     const Usage start = usage();
 
     // Warm-up: every page opened and every station of it clicked once, the last one played
@@ -98,7 +98,7 @@ void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
         for (const Station &s : stationsOf(page)) {
             shell.click(s);
             last.insert(page, &s);
-            QTest::qWait(kClickEveryMs);
+            QVERIFY(userPause(kClickEveryMs));
         }
     }
     playOnEveryPage(last);
@@ -134,12 +134,12 @@ void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
         const std::span<const Station> stations = stationsOf(page);
         const Station &s = stations[random.bounded(int(stations.size()))];
         meter.label(QStringLiteral("click %1: %2.%3").arg(i).arg(pageName(page), s.buttonName()));
-        shell.tap(page)->clear();
+        captureOf(shell, page)->clear();
         shell.click(s);
         last.insert(page, &s);
         const qint64 due = qint64(i + 1) * kClickEveryMs;
         if (clock.elapsed() < due)
-            QTest::qWait(int(due - clock.elapsed()));
+            QVERIFY(userPause(int(due - clock.elapsed())));
         if (i % 20 == 0)
             peakThreads = qMax(peakThreads, threadCount());
     }
@@ -151,9 +151,9 @@ void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
 
     // What plays on each page is its last click's station, and nothing else.
     playOnEveryPage(last);
-    QTest::qWait(1000);
+    QVERIFY(userPause(1000)); // a second more of it
     for (Page page : kPages) {
-        QVERIFY2(shell.tap(page)->hears(toneOf(*last.value(page))), qPrintable(shell.tap(page)->describe()));
+        QVERIFY2(captureOf(shell, page)->hears(toneOf(*last.value(page))), qPrintable(captureOf(shell, page)->describe()));
         QCOMPARE(shell.player(page)->status().state, PlaybackState::Playing);
     }
     meter.stop();

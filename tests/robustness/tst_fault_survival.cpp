@@ -9,12 +9,12 @@
 // libVLC alone, which tries MMS over TCP and then over HTTP). Faults run in parallel rounds, one faulty station per page, on ports no healthy
 // station of the round uses.
 
-#include "robust_shell.h"
+#include "robustness.h"
 
 #include <QSet>
 
 using namespace lumora;
-using namespace lumora::robust;
+using namespace lumora::test;
 
 namespace {
 
@@ -98,7 +98,7 @@ private:
 
     SimulatorThread m_sim;
     std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<Shell> m_shell;
+    std::unique_ptr<PageSetDriver> m_shell;
     QHash<const Station *, sim::ServedStation> m_served;
     const Station *m_witness = nullptr;
     int m_witnessHz = 0;
@@ -110,12 +110,12 @@ private:
 void TestFaultSurvival::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(10, &error), qPrintable(error));
+    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(10), &error), qPrintable(error));
     m_config = std::make_unique<ConfigHome>(m_sim.config());
     for (const Station &s : allStations())
         m_served.insert(&s, m_sim.served(s));
     QVERIFY(plan());
-    m_shell = std::make_unique<Shell>(tappedVlcPlayers());
+    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
     m_clock.start();
 }
 
@@ -127,7 +127,7 @@ void TestFaultSurvival::cleanupTestCase()
 bool TestFaultSurvival::plan()
 {
     // One page plays a healthy station through every round: the witness.
-    m_witness = &stationAt(Page::Form10, 1);
+    m_witness = &station(Page::Form10, 1);
     m_witnessHz = m_served[m_witness].toneHz();
     const quint16 witnessPort = m_served[m_witness].port;
 
@@ -182,14 +182,14 @@ bool TestFaultSurvival::plan()
 
 void TestFaultSurvival::everyFaultSettlesAndEverythingElsePlays()
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     // Every page is opened once first: its window, its player and (for the first) libVLC.
     // What that costs is measured by the benchmarks; here it is reported.
     m_meter.start();
     for (int n = pageNumber(Page::Form2); n <= pageNumber(Page::Form18); ++n) {
         m_meter.label(QStringLiteral("opening ") + pageName(Page(n)));
         shell.goTo(Page(n));
-        QTest::qWait(20);
+        QVERIFY(userPause(20));
     }
     qInfo("worst event-loop stall while opening the pages: %lld ms (%s)", m_meter.worstMs(),
           qPrintable(m_meter.worstAt()));
@@ -197,8 +197,8 @@ void TestFaultSurvival::everyFaultSettlesAndEverythingElsePlays()
     m_meter.start();
     m_meter.label(QStringLiteral("witness starts"));
     shell.click(*m_witness);
-    QTRY_VERIFY2_WITH_TIMEOUT(shell.tap(m_witness->page) && shell.tap(m_witness->page)->hears(m_witnessHz),
-                              qPrintable(shell.tap(m_witness->page)->describe()), 15000);
+    QTRY_VERIFY2_WITH_TIMEOUT(captureOf(shell, m_witness->page) && captureOf(shell, m_witness->page)->hears(m_witnessHz),
+                              qPrintable(captureOf(shell, m_witness->page)->describe()), 15000);
 
     for (int r = 0; r < m_rounds.size(); ++r) {
         runRound(m_rounds[r], r + 1);
@@ -214,7 +214,7 @@ void TestFaultSurvival::everyFaultSettlesAndEverythingElsePlays()
 
 void TestFaultSurvival::runRound(Round &round, int number)
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     QStringList names;
     for (const Case &c : round.cases)
         names << c.name();
@@ -223,14 +223,14 @@ void TestFaultSurvival::runRound(Round &round, int number)
     // Faults first, then every faulty station clicked, one page after another.
     for (const Case &c : round.cases)
         m_sim.setFault(*c.faulty, c.fault);
-    const ToneTap *witness = shell.tap(m_witness->page);
+    const AudioCapture *witness = captureOf(shell, m_witness->page);
     const qint64 witnessBefore = witness->totalSamples();
     const qint64 roundStart = m_clock.elapsed();
     QList<QMetaObject::Connection> watches;
     for (Case &c : round.cases) {
         m_meter.label(QStringLiteral("round %1: clicking %2").arg(number).arg(c.name()));
         shell.goTo(c.faulty->page);
-        shell.tap(c.faulty->page)->clear();
+        captureOf(shell, c.faulty->page)->clear();
         PlayerControl *player = shell.player(c.faulty->page);
         watches << connect(player, &PlayerControl::statusChanged, this, [this, &c](const PlayerStatus &s) {
             if (c.states.isEmpty() || c.states.last() != s.state)
@@ -244,17 +244,15 @@ void TestFaultSurvival::runRound(Round &round, int number)
         });
         c.clickedAt = m_clock.elapsed();
         shell.click(*c.faulty);
-        QTest::qWait(20); // one click at a time, as a user clicks
+        QVERIFY(userPause(20)); // one click at a time, as a user clicks
     }
 
     // Every click settles: "cannot open", or its own station's tone is heard after all.
     m_meter.label(QStringLiteral("round %1: waiting for the faulty stations").arg(number));
-    QElapsedTimer waiting;
-    waiting.start();
     auto unsettled = [&] {
         int open = 0;
         for (Case &c : round.cases) {
-            if (c.settledAt < 0 && shell.tap(c.faulty->page)->hears(c.faultyHz)) {
+            if (c.settledAt < 0 && captureOf(shell, c.faulty->page)->hears(c.faultyHz)) {
                 c.settledAt = m_clock.elapsed();
                 c.outcome = QStringLiteral("plays");
             }
@@ -262,8 +260,7 @@ void TestFaultSurvival::runRound(Round &round, int number)
         }
         return open;
     };
-    while (unsettled() > 0 && waiting.elapsed() < kSettleMs + 2000)
-        QTest::qWait(50);
+    waitFor([&] { return unsettled() == 0; }, kSettleMs + 2000);
     for (const QMetaObject::Connection &w : watches)
         disconnect(w);
     for (const Case &c : round.cases) {
@@ -285,13 +282,13 @@ void TestFaultSurvival::runRound(Round &round, int number)
     for (const Case &c : round.cases) {
         m_meter.label(QStringLiteral("round %1: clicking %2 after %3").arg(number)
                           .arg(pageName(c.healthy->page) + u'.' + c.healthy->buttonName(), c.name()));
-        shell.tap(c.faulty->page)->clear();
+        captureOf(shell, c.faulty->page)->clear();
         shell.click(*c.healthy);
-        QTest::qWait(20);
+        QVERIFY(userPause(20));
     }
     m_meter.label(QStringLiteral("round %1: waiting for the healthy stations").arg(number));
     for (const Case &c : round.cases) {
-        ToneTap *tap = shell.tap(c.faulty->page);
+        AudioCapture *tap = captureOf(shell, c.faulty->page);
         QTRY_VERIFY2_WITH_TIMEOUT(tap->hears(c.healthyHz),
                                   qPrintable(c.name() + QStringLiteral(", then ")
                                              + pageName(c.healthy->page) + u'.' + c.healthy->buttonName()
@@ -300,7 +297,7 @@ void TestFaultSurvival::runRound(Round &round, int number)
     }
 
     // The witness played all along, on another page.
-    const double witnessSeconds = double(witness->totalSamples() - witnessBefore) / ToneTap::kRate;
+    const double witnessSeconds = double(witness->totalSamples() - witnessBefore) / AudioCapture::kRate;
     const double roundSeconds = double(m_clock.elapsed() - roundStart) / 1000;
     QVERIFY2(witness->hears(m_witnessHz), qPrintable(witness->describe()));
     QVERIFY2(witnessSeconds > 0.8 * roundSeconds,

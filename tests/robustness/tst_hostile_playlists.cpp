@@ -3,10 +3,10 @@
 // (its limit is 1 MiB) without holding up the event loop, and says "cannot open".
 
 #include "loopback_server.h"
-#include "robust_shell.h"
+#include "robustness.h"
 
 using namespace lumora;
-using namespace lumora::robust;
+using namespace lumora::test;
 using lumora::test::LoopbackServer;
 
 namespace {

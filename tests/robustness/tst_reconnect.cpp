@@ -4,10 +4,10 @@
 // windows and real libVLC against the simulator, whose "reset" fault drops each connection
 // after its first two seconds of audio.
 
-#include "robust_shell.h"
+#include "robustness.h"
 
 using namespace lumora;
-using namespace lumora::robust;
+using namespace lumora::test;
 
 namespace {
 
@@ -78,16 +78,16 @@ private:
 
     SimulatorThread m_sim;
     std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<Shell> m_shell;
+    std::unique_ptr<PageSetDriver> m_shell;
     StallMeter m_meter;
 };
 
 void TestReconnect::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(3, &error), qPrintable(error)); // "MP3" files of three seconds
+    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(3), &error), qPrintable(error)); // "MP3" files of three seconds
     m_config = std::make_unique<ConfigHome>(m_sim.config());
-    m_shell = std::make_unique<Shell>(tappedVlcPlayers());
+    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
 }
 
 void TestReconnect::cleanupTestCase()
@@ -121,7 +121,7 @@ const Station &TestReconnect::icyStation(Page page) const
 
 void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     const Station &station = icyStation(Page::Form2);
     const int hz = m_sim.served(station).toneHz();
     m_sim.setFault(station, sim::Fault::ResetMidStream);
@@ -129,7 +129,7 @@ void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
     StatusLog log(shell.player(station.page));
     const qint64 clicked = QDateTime::currentMSecsSinceEpoch();
     shell.click(station);
-    QTRY_VERIFY2_WITH_TIMEOUT(shell.tap(station.page)->hears(hz), qPrintable(shell.tap(station.page)->describe()), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(captureOf(shell, station.page)->hears(hz), qPrintable(captureOf(shell, station.page)->describe()), 10000);
 
     m_meter.label(QStringLiteral("the stream breaks off and is rejoined"));
     QTRY_VERIFY2_WITH_TIMEOUT(log.first(PlaybackState::Lost), qPrintable(log.text()), 25000);
@@ -165,18 +165,18 @@ void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
     qInfo("statuses: %s", qPrintable(log.text()));
 
     // And then it has stopped: no more connections, no more sound.
-    const qint64 heard = shell.tap(station.page)->totalSamples();
+    const qint64 heard = captureOf(shell, station.page)->totalSamples();
     const int count = connections(m_sim, station).size();
     m_meter.label(QStringLiteral("after giving up"));
-    QTest::qWait(5000);
-    QCOMPARE(connections(m_sim, station).size(), count);
-    QVERIFY(shell.tap(station.page)->totalSamples() - heard < ToneTap::kRate / 2); // what was buffered
+    // Nothing for five seconds: a deliberate fixed look.
+    QVERIFY(holdsFor([&] { return connections(m_sim, station).size() == count; }, 5000));
+    QVERIFY(captureOf(shell, station.page)->totalSamples() - heard < AudioCapture::kRate / 2); // what was buffered
     QCOMPARE(shell.player(station.page)->status().state, PlaybackState::Lost);
 }
 
 void TestReconnect::aStreamThatComesBackPlaysOn()
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     const Station &station = icyStation(Page::Form4);
     const int hz = m_sim.served(station).toneHz();
     m_sim.setFault(station, sim::Fault::ResetMidStream);
@@ -186,16 +186,17 @@ void TestReconnect::aStreamThatComesBackPlaysOn()
     QTRY_VERIFY_WITH_TIMEOUT(log.first(PlaybackState::Reconnecting, 1), 10000);
     m_sim.clearFaults(); // the server is back before the first try
     QTRY_VERIFY_WITH_TIMEOUT(log.moments.last().state == PlaybackState::Playing, 10000);
-    shell.tap(station.page)->clear();
-    QTest::qWait(3500); // longer than one burst of the broken stream
-    QVERIFY2(shell.tap(station.page)->hears(hz), qPrintable(shell.tap(station.page)->describe()));
+    captureOf(shell, station.page)->clear();
+    // No second rejoin for longer than one burst of the broken stream.
+    QVERIFY2(holdsFor([&] { return !log.first(PlaybackState::Reconnecting, 2); }, 3500), qPrintable(log.text()));
+    QVERIFY2(captureOf(shell, station.page)->hears(hz), qPrintable(captureOf(shell, station.page)->describe()));
     QCOMPARE(shell.player(station.page)->status().state, PlaybackState::Playing);
     QVERIFY2(!log.first(PlaybackState::Reconnecting, 2), qPrintable(log.text()));
 }
 
 void TestReconnect::aClickWhileReconnectingEndsTheRejoining()
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     const Station &broken = icyStation(Page::Form16);
     const Station *other = nullptr;
     for (const Station &s : stationsOf(Page::Form16))
@@ -209,17 +210,17 @@ void TestReconnect::aClickWhileReconnectingEndsTheRejoining()
     QTRY_VERIFY_WITH_TIMEOUT(log.first(PlaybackState::Reconnecting, 1), 10000);
     const int connected = connections(m_sim, broken).size();
     shell.click(*other); // within the pause before the first try
-    shell.tap(broken.page)->clear();
-    QTRY_VERIFY2_WITH_TIMEOUT(shell.tap(broken.page)->hears(m_sim.served(*other).toneHz()),
-                              qPrintable(shell.tap(broken.page)->describe()), 10000);
-    QTest::qWait(2000); // past the pause of the first try
-    QCOMPARE(connections(m_sim, broken).size(), connected);
+    captureOf(shell, broken.page)->clear();
+    QTRY_VERIFY2_WITH_TIMEOUT(captureOf(shell, broken.page)->hears(m_sim.served(*other).toneHz()),
+                              qPrintable(captureOf(shell, broken.page)->describe()), 10000);
+    // Past the pause of the first try, no try was made.
+    QVERIFY(holdsFor([&] { return connections(m_sim, broken).size() == connected; }, 2000));
     QCOMPARE(shell.player(broken.page)->status().state, PlaybackState::Playing);
 }
 
 void TestReconnect::aFileThatEndsStops()
 {
-    Shell &shell = *m_shell;
+    PageSetDriver &shell = *m_shell;
     const Station *file = nullptr;
     for (const Station &s : stationsOf(Page::Form5))
         if (m_sim.served(s).answer == sim::Answer::Mp3File && !file)
@@ -227,15 +228,16 @@ void TestReconnect::aFileThatEndsStops()
     QVERIFY(file);
     shell.goTo(file->page);
     StatusLog log(shell.player(file->page));
-    shell.tap(file->page)->clear();
-    const qint64 before = shell.tap(file->page)->totalSamples();
+    captureOf(shell, file->page)->clear();
+    const qint64 before = captureOf(shell, file->page)->totalSamples();
     shell.click(*file);
     QTRY_COMPARE_WITH_TIMEOUT(shell.player(file->page)->status().state, PlaybackState::Ended, 10000);
     QCOMPARE(shell.player(file->page)->statusText(), QString::fromUtf8("انتهى"));
     const int connected = connections(m_sim, *file).size();
-    QTest::qWait(3000);
+    // For three seconds more nothing joins it again.
+    QVERIFY(holdsFor([&] { return connections(m_sim, *file).size() == connected; }, 3000));
     // Once: about three seconds of it, not rejoined, not repeated.
-    const double played = double(shell.tap(file->page)->totalSamples() - before) / ToneTap::kRate;
+    const double played = double(captureOf(shell, file->page)->totalSamples() - before) / AudioCapture::kRate;
     QVERIFY2(played > 2.5 && played < 4, qPrintable(QString::number(played)));
     QCOMPARE(connections(m_sim, *file).size(), connected);
     QCOMPARE(shell.player(file->page)->status().state, PlaybackState::Ended);

@@ -6,7 +6,7 @@
 #include "soak_walk.h"
 
 using namespace lumora;
-using namespace lumora::robust;
+using namespace lumora::test;
 
 namespace {
 
@@ -85,7 +85,7 @@ void TestSoak::twoThousandRandomSteps()
 {
     const QList<quint16> ports = sim::freeLoopbackPorts(65); // never connected to
     ConfigHome config(sim::loopbackConfig(ports));
-    Shell shell([](QWidget *clientArea) -> PlayerControl * {
+    PageSetDriver shell([](QWidget *clientArea) -> PlayerControl * {
         auto backend = std::make_unique<ReplyingBackend>();
         ReplyingBackend *engine = backend.get();
         auto *player = new PlayerControl(PlayerSettings::stored(), std::move(backend), clientArea);
@@ -111,7 +111,9 @@ void TestSoak::twoThousandRandomSteps()
         const QString failure = walk.step();
         QVERIFY2(failure.isEmpty(), qPrintable(QStringLiteral("step %1 (seed %2): %3").arg(i).arg(seed).arg(failure)));
         meter.label(walk.lastStep());
-        QTest::qWait(i % 10 == 0 ? 25 : 1); // the engines' answers arrive
+        // Mostly the next step comes before the engines' answers, every tenth after them.
+        const QString paused = walk.pause(i % 10 == 0 ? 25 : 1);
+        QVERIFY2(paused.isEmpty(), qPrintable(QStringLiteral("after step %1: %2").arg(i).arg(paused)));
         if (i == 250)
             memoryAt250 = heapInUseKb();
     }

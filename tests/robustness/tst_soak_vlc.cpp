@@ -7,7 +7,7 @@
 #include <malloc.h>
 
 using namespace lumora;
-using namespace lumora::robust;
+using namespace lumora::test;
 
 class TestSoakVlc : public QObject {
     Q_OBJECT
@@ -20,9 +20,9 @@ void TestSoakVlc::randomStepsOnLibvlc()
 {
     SimulatorThread sim;
     QString error;
-    QVERIFY2(sim.begin(30, &error), qPrintable(error));
+    QVERIFY2(sim.begin(SimulatorThread::fileSeconds(30), &error), qPrintable(error));
     ConfigHome config(sim.config());
-    auto shell = std::make_unique<Shell>(tappedVlcPlayers());
+    auto shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
     const int baselineThreads = threadCount();
 
     const int steps = qEnvironmentVariableIsSet("LUMORA_SOAK_STEPS") ? qEnvironmentVariableIntValue("LUMORA_SOAK_STEPS") : 300;
@@ -35,17 +35,18 @@ void TestSoakVlc::randomStepsOnLibvlc()
         const QString failure = walk.step();
         QVERIFY2(failure.isEmpty(), qPrintable(QStringLiteral("step %1 (seed %2): %3").arg(i).arg(seed).arg(failure)));
         meter.label(walk.lastStep());
-        QTest::qWait(30);
+        const QString paused = walk.pause(30);
+        QVERIFY2(paused.isEmpty(), qPrintable(paused));
     }
     qInfo("seed %u: %d page changes, %d station clicks, %d pages closed and reopened; %d threads", seed,
           walk.counts().navigations, walk.counts().clicks, walk.counts().closes, threadCount());
 
     for (auto it = walk.lastPlayed().cbegin(); it != walk.lastPlayed().cend(); ++it) {
         const int hz = sim.served(*it.value()).toneHz();
-        shell->tap(it.key())->clear();
-        QTRY_VERIFY2_WITH_TIMEOUT(shell->tap(it.key())->hears(hz),
+        captureOf(*shell, it.key())->clear();
+        QTRY_VERIFY2_WITH_TIMEOUT(captureOf(*shell, it.key())->hears(hz),
                                   qPrintable(pageName(it.key()) + u'.' + it.value()->buttonName() + QStringLiteral(": ")
-                                             + shell->tap(it.key())->describe() + u' ' + shell->player(it.key())->statusText()),
+                                             + captureOf(*shell, it.key())->describe() + u' ' + shell->player(it.key())->statusText()),
                                   15000);
     }
     meter.stop();
@@ -55,7 +56,7 @@ void TestSoakVlc::randomStepsOnLibvlc()
 
     // Every page closed: every player and every libVLC thread with it.
     shell.reset();
-    QTest::qWait(1000);
+    QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= baselineThreads + 2, 10000);
     QVERIFY2(threadCount() <= baselineThreads + 2,
              qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(baselineThreads)));
 }

@@ -2,6 +2,7 @@
 
 #include "raw_http.h"
 #include "sim_fixture.h"
+#include "wait.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -41,27 +42,22 @@ PosixRead readUntilClosed(quint16 port, const QByteArray &request, int waitMs)
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
     ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    QElapsedTimer clock;
-    clock.start();
     bool sent = false;
-    while (clock.elapsed() < waitMs) {
-        QTest::qWait(5);
+    waitFor([&] {
         if (!sent) {
             sent = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) > 0;
-            continue;
+            return false;
         }
         char buf[65536];
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0) {
+        if (n > 0)
             r.data.append(buf, n);
-        } else if (n == 0) {
+        else if (n == 0)
             r.error = 0;
-            break;
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        else if (errno != EAGAIN && errno != EWOULDBLOCK)
             r.error = errno;
-            break;
-        }
-    }
+        return r.error >= 0;
+    }, waitMs);
     ::close(fd);
     return r;
 }
@@ -126,8 +122,9 @@ QList<OggPage> readOggPages(quint16 port, const QByteArray &request, int waitMs,
     QList<OggPage> pages;
     qsizetype bodyStart = -1, pos = 0;
     bool sent = false;
-    while (clock.elapsed() < waitMs && socket.state() != QAbstractSocket::UnconnectedState) {
-        QTest::qWait(5);
+    waitFor([&] {
+        if (socket.state() == QAbstractSocket::UnconnectedState)
+            return true;
         if (!sent && socket.state() == QAbstractSocket::ConnectedState)
             sent = socket.write(request) > 0;
         raw += socket.readAll();
@@ -148,7 +145,8 @@ QList<OggPage> readOggPages(quint16 port, const QByteArray &request, int waitMs,
                           quint8(raw[pos + 5]), raw.mid(pos, size)});
             pos += size;
         }
-    }
+        return false;
+    }, waitMs);
     *head = raw.left(bodyStart);
     return pages;
 }

@@ -2,6 +2,7 @@
 
 #include "sim_fixture.h"
 #include "vlc_capture.h"
+#include "wait.h"
 
 #include <QSignalSpy>
 
@@ -104,16 +105,12 @@ void TestSimPlayback::everyKindPlaysItsTone()
     running.back().capture->play();
     QVERIFY(running.back().station->stations.isEmpty());
 
-    QElapsedTimer clock;
-    clock.start();
-    auto allHaveAudio = [&] {
+    waitFor([&] {
         for (const Running &r : running)
             if (r.capture->capturedMs() < 800)
                 return false;
         return true;
-    };
-    while (!allHaveAudio() && clock.elapsed() < 15000)
-        QTest::qWait(100);
+    }, 15000);
     for (const Running &r : running) {
         const double hz = r.capture->dominantHz();
         qInfo("%-16s %-22s %-18s %4d Hz expected, %6.1f Hz heard, %lld ms audio", qPrintable(kindName(r.station->kind)),

@@ -1,11 +1,13 @@
 #pragma once
 
+// A plain client for one exchange with a loopback server, and a reader of MP3 frame runs.
+
+#include "wait.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QPair>
 #include <QTcpSocket>
-#include <QTest>
 
 namespace lumora::test {
 
@@ -47,34 +49,30 @@ inline RawAnswer exchange(quint16 port, const QByteArray &request, int waitMs = 
     // Waits by running the event loop: the simulator under test may live in this thread.
     RawAnswer a;
     QTcpSocket socket;
-    QElapsedTimer clock;
-    clock.start();
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    while (socket.state() != QAbstractSocket::ConnectedState
-           && socket.state() != QAbstractSocket::UnconnectedState && clock.elapsed() < 2000)
-        QTest::qWait(2);
+    waitFor([&] { return socket.state() == QAbstractSocket::ConnectedState || socket.state() == QAbstractSocket::UnconnectedState; },
+            2000);
     if (socket.state() != QAbstractSocket::ConnectedState) {
         a.error = socket.error();
         return a;
     }
     a.connected = true;
     socket.write(request);
-    clock.restart();
     qsizetype headEnd = -1;
-    while (clock.elapsed() < waitMs) {
-        QTest::qWait(5);
+    waitFor([&] {
         a.raw += socket.readAll();
         if (headEnd < 0)
             headEnd = a.raw.indexOf("\r\n\r\n");
         if (headEnd >= 0 && a.raw.size() - headEnd - 4 >= maxBytes)
-            break;
+            return true;
         if (socket.state() == QAbstractSocket::UnconnectedState) {
             a.raw += socket.readAll();
             a.closedByServer = true;
             a.error = socket.error();
-            break;
+            return true;
         }
-    }
+        return false;
+    }, waitMs);
     if (headEnd < 0)
         headEnd = a.raw.indexOf("\r\n\r\n");
     if (headEnd >= 0) {

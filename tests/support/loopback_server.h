@@ -1,6 +1,6 @@
 #pragma once
 
-// A tiny HTTP server on 127.0.0.1 for the player's tests: canned answers per path, slow,
+// A tiny HTTP server on 127.0.0.1 for tests: canned answers per path, slow,
 // silent and endless (paced, optionally ICY) answers.
 
 #include <QHash>

@@ -1,0 +1,188 @@
+#pragma once
+
+// What the robustness tests watch beyond the toolkit: the audio of every page's player, the
+// event loop's worst stall, and the threads and memory of the process.
+
+#include "audio_capture.h"
+#include "config_home.h"
+#include "page_set_driver.h"
+#include "simulator_thread.h"
+#include "wait.h"
+
+#include "address.h"
+#include "page_directory.h"
+#include "page_instance.h"
+#include "page_set.h"
+#include "page_window.h"
+#include "player_control.h"
+#include "player_settings.h"
+#include "station_button.h"
+#include "station_page.h"
+#include "vlc_backend.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTest>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <memory>
+
+#include <malloc.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes(); // the sanitizer's runtime
+#endif
+
+namespace lumora::test {
+
+// Players on real libVLC, each with its audio captured (the last two seconds kept) by a
+// capture that is the player's child, so that it outlives the engine that feeds it.
+inline PageSet::PlayerFactory capturedVlcPlayers()
+{
+    return [](QWidget *clientArea) -> PlayerControl * {
+        auto backend = std::make_unique<VlcBackend>();
+        auto capture = std::make_unique<AudioCapture>(*backend);
+        capture->keepOnly(2000);
+        auto *player = new PlayerControl(PlayerSettings::stored(), std::move(backend), clientArea);
+        capture.release()->setParent(player);
+        return player;
+    };
+}
+
+// The audio of a page's player made by capturedVlcPlayers; nullptr when it has none.
+inline AudioCapture *captureOf(const PageSetDriver &shell, Page page)
+{
+    PlayerControl *player = shell.player(page);
+    return player ? player->findChild<AudioCapture *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+// A user's pause between two steps, ms long; false if a dialog came up meanwhile. The
+// pause is the user's rhythm, deliberately fixed.
+inline bool userPause(int ms)
+{
+    return holdsFor([] { return !QApplication::activeModalWidget(); }, ms);
+}
+
+// The threads of this process and its resident memory.
+inline int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+inline qint64 residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// Waits until the number of threads has not changed for a second (libVLC's threads end a
+// moment after their players stop); the number then.
+inline int settledThreadCount()
+{
+    int threads = threadCount();
+    QElapsedTimer unchanged;
+    unchanged.start();
+    waitFor([&] {
+        if (const int now = threadCount(); now != threads) {
+            threads = now;
+            unchanged.restart();
+        }
+        return unchanged.elapsed() >= 1000;
+    }, 15000);
+    return threads;
+}
+
+// The longest the event loop may go without running. AddressSanitizer makes every
+// allocation several times slower, and opening a page allocates a great deal, so the
+// sanitized build is given four times as long; the normal build's limit is the one that counts.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 kStallLimitMs = 400;
+#else
+constexpr qint64 kStallLimitMs = 100;
+#endif
+
+// Live heap memory: the allocator's own count under AddressSanitizer (whose quarantine of
+// freed blocks makes the resident size meaningless), else the resident size once the heap has
+// given back what it can.
+inline qint64 heapInUseKb()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes() / 1024);
+#else
+    malloc_trim(0);
+    return residentKb();
+#endif
+}
+
+// Nanoseconds this thread has spent ready to run but waiting for a processor (Linux's
+// schedstat), or -1 where the kernel does not say.
+inline qint64 threadRunDelayNs()
+{
+    QFile f(QStringLiteral("/proc/thread-self/schedstat"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = f.readAll().trimmed().split(' ');
+    bool ok = false;
+    const qint64 delay = fields.value(1).toLongLong(&ok);
+    return ok ? delay : -1;
+}
+
+// Measures how long the event loop goes without running a 5 ms heartbeat, and whether a
+// modal dialog ever came up meanwhile. Time the GUI thread spent waiting for a processor is
+// left out: on a machine busy with other work that wait is the machine's, not the program's.
+class StallMeter : public QObject {
+public:
+    StallMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 delay = threadRunDelayNs();
+            const qint64 waited = delay >= 0 && m_lastDelay >= 0 ? (delay - m_lastDelay) / 1000000 : 0;
+            m_lastDelay = delay;
+            const qint64 gap = qMax<qint64>(0, m_clock.restart() - waited);
+            if (gap > 30 && qEnvironmentVariableIsSet("LUMORA_SHOW_STALLS"))
+                qInfo("stall of %lld ms while %s", gap, qPrintable(m_label));
+            if (gap > m_worst) {
+                m_worst = gap;
+                m_worstAt = m_label;
+            }
+            if (QApplication::activeModalWidget())
+                m_dialog = true;
+        });
+    }
+    void start()
+    {
+        m_worst = 0;
+        m_dialog = false;
+        m_lastDelay = threadRunDelayNs();
+        m_clock.start();
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    // What the test is doing, named in the report of the worst stall.
+    void label(const QString &what) { m_label = what; }
+    qint64 worstMs() const { return m_worst; }
+    QString worstAt() const { return m_worstAt; }
+    bool dialogSeen() const { return m_dialog; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_worst = 0;
+    qint64 m_lastDelay = -1;
+    QString m_label, m_worstAt;
+    bool m_dialog = false;
+};
+
+} // namespace lumora::test
