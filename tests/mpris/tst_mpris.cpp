@@ -33,19 +33,14 @@ namespace {
 const QString kEgypt = QString::fromUtf8("إذاعات مصرية");
 const QString kSudan = QString::fromUtf8("إذاعات سودانية");
 
-struct Recorded {
+// A recorded player, on the bus as the program puts a page's player there when page is given.
+struct Recorded : RecordedPlayer {
     explicit Recorded(const QString &page = {}, const QString &title = {}, QWidget *parent = nullptr)
+        : RecordedPlayer(PlayerSettings::stored(), parent)
     {
-        auto b = std::make_unique<RecordingBackend>();
-        backend = b.get();
-        player = new PlayerControl(PlayerSettings::stored(), std::move(b), parent);
         if (!page.isEmpty())
             new MprisPresence(player, page, title);
     }
-    ~Recorded() { delete player.data(); }
-
-    QPointer<PlayerControl> player;
-    RecordingBackend *backend = nullptr;
 };
 
 // Every endpoint on a loopback port; nothing needs to answer for the recording engine.

@@ -38,16 +38,8 @@ EndpointTable table()
     return t;
 }
 
-struct Recorded {
-    explicit Recorded(const QString &page)
-    {
-        auto b = std::make_unique<RecordingBackend>();
-        backend = b.get();
-        player = std::make_unique<PlayerControl>(PlayerSettings::stored(), std::move(b));
-        new MprisPresence(player.get(), page, QStringLiteral("title"));
-    }
-    std::unique_ptr<PlayerControl> player;
-    RecordingBackend *backend = nullptr;
+struct Recorded : RecordedPlayer {
+    explicit Recorded(const QString &page) { new MprisPresence(player, page, QStringLiteral("title")); }
 };
 
 // Two pages play, are controlled as by their buttons and are destroyed.

@@ -37,19 +37,11 @@ QString withoutMarks(QString text)
     return text;
 }
 
-struct Recorded {
-    explicit Recorded(const PlayerSettings &settings = PlayerSettings::stored())
-    {
-        auto b = std::make_unique<RecordingBackend>();
-        backend = b.get();
-        player = std::make_unique<PlayerControl>(settings, std::move(b));
-    }
+struct Recorded : RecordedPlayer {
+    using RecordedPlayer::RecordedPlayer;
     // The status line as a reader sees it: its characters without the directional marks.
     QString statusLine() const { return withoutMarks(player->findChild<QLabel *>("statusLine")->text()); }
     template <typename T> T *child(const char *name) const { return player->findChild<T *>(name); }
-
-    std::unique_ptr<PlayerControl> player;
-    RecordingBackend *backend = nullptr;
 };
 
 // A complete configuration: every key gets a value that addressOf accepts.

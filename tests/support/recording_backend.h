@@ -1,10 +1,13 @@
 #pragma once
 
-// A stand-in for libVLC that records what the player asks of it.
+// A stand-in for libVLC that records what the player asks of it, and a player on it.
 
 #include "media_backend.h"
+#include "player_control.h"
 
+#include <QPointer>
 #include <QStringList>
+#include <memory>
 
 namespace lumora::test {
 
@@ -61,6 +64,24 @@ public:
         s.title = title;
         emit statusChanged(s);
     }
+};
+
+// A PlayerControl on a RecordingBackend for a test to drive. The player goes with this
+// object, unless a parent widget given to it went first.
+struct RecordedPlayer {
+    explicit RecordedPlayer(const PlayerSettings &settings = PlayerSettings::stored(),
+                            QWidget *parent = nullptr)
+    {
+        auto b = std::make_unique<RecordingBackend>();
+        backend = b.get();
+        player = new PlayerControl(settings, std::move(b), parent);
+    }
+    ~RecordedPlayer() { delete player.data(); }
+    RecordedPlayer(const RecordedPlayer &) = delete;
+    RecordedPlayer &operator=(const RecordedPlayer &) = delete;
+
+    QPointer<PlayerControl> player;
+    RecordingBackend *backend = nullptr;
 };
 
 } // namespace lumora::test
