@@ -54,6 +54,27 @@ inline PageSet::PlayerFactory capturedVlcPlayers()
     };
 }
 
+// What a robustness suite runs against: the simulator on a thread of its own, a config home
+// that points at it, and the page set with captured libVLC players.
+struct SimulatedProgram {
+    SimulatorThread sim;
+    std::unique_ptr<ConfigHome> config;
+    std::unique_ptr<PageSetDriver> shell;
+
+    // The simulator, set up by configure, then the config home and the page set; false (with
+    // the reason) when the simulator cannot listen.
+    bool start(const SimulatorThread::Configure &configure, QString *error)
+    {
+        if (!sim.begin(configure, error))
+            return false;
+        config = std::make_unique<ConfigHome>(sim.config());
+        shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
+        return true;
+    }
+    // Every player goes before the simulator.
+    void stop() { shell.reset(); }
+};
+
 // The audio of a page's player made by capturedVlcPlayers; nullptr when it has none.
 inline AudioCapture *captureOf(const PageSetDriver &shell, Page page)
 {

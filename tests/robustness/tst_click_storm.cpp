@@ -41,53 +41,49 @@ private slots:
 private:
     void playOnEveryPage(const QHash<Page, const Station *> &stations);
     void stopEveryPlayer();
-    int toneOf(const Station &s) { return m_sim.served(s).toneHz(); }
+    int toneOf(const Station &s) { return m_program.sim.served(s).toneHz(); }
 
-    SimulatorThread m_sim;
-    std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<PageSetDriver> m_shell;
+    SimulatedProgram m_program;
 };
 
 void TestClickStorm::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(30), &error), qPrintable(error));
-    m_config = std::make_unique<ConfigHome>(m_sim.config());
-    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
+    QVERIFY2(m_program.start(SimulatorThread::fileSeconds(30), &error), qPrintable(error));
 }
 
 void TestClickStorm::cleanupTestCase()
 {
-    m_shell.reset();
+    m_program.stop();
 }
 
 void TestClickStorm::playOnEveryPage(const QHash<Page, const Station *> &stations)
 {
     for (Page page : kPages) {
         const Station &s = *stations.value(page);
-        QTRY_VERIFY2_WITH_TIMEOUT(captureOf(*m_shell, page)->hears(toneOf(s)),
+        QTRY_VERIFY2_WITH_TIMEOUT(captureOf(*m_program.shell, page)->hears(toneOf(s)),
                                   qPrintable(pageName(page) + u'.' + s.buttonName() + QStringLiteral(": ")
-                                             + captureOf(*m_shell, page)->describe() + u' '
-                                             + m_shell->player(page)->statusText()),
+                                             + captureOf(*m_program.shell, page)->describe() + u' '
+                                             + m_program.shell->player(page)->statusText()),
                                   15000);
-        QCOMPARE(m_shell->player(page)->URL(), addressOf(s, m_sim.table()).text);
+        QCOMPARE(m_program.shell->player(page)->URL(), addressOf(s, m_program.sim.table()).text);
     }
 }
 
 void TestClickStorm::stopEveryPlayer()
 {
     for (Page page : kPages) {
-        m_shell->goTo(page);
-        QTest::mouseClick(m_shell->player(page)->findChild<QWidget *>(QStringLiteral("stopButton")), Qt::LeftButton);
+        m_program.shell->goTo(page);
+        QTest::mouseClick(m_program.shell->player(page)->findChild<QWidget *>(QStringLiteral("stopButton")), Qt::LeftButton);
     }
     for (Page page : kPages)
-        QTRY_COMPARE(m_shell->player(page)->status().state, PlaybackState::Stopped);
+        QTRY_COMPARE(m_program.shell->player(page)->status().state, PlaybackState::Stopped);
     settledThreadCount(); // libVLC's threads end a moment after the players' stop
 }
 
 void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     const Usage start = usage();
 
     // Warm-up: every page opened and every station of it clicked once, the last one played
@@ -105,7 +101,7 @@ void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
     const Usage warm = usage();
     stopEveryPlayer();
     // The simulator lives in this process too: its request log is no part of the program.
-    m_sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
+    m_program.sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
     const Usage baseline = usage();
     qInfo("threads: %d at start, %d with five players playing, %d stopped (baseline)", start.threads,
           warm.threads, baseline.threads);
@@ -164,7 +160,7 @@ void TestClickStorm::theLastClickOnEachPageDecidesAndNothingIsLeftBehind()
 
     // Everything stopped: libVLC's threads and the memory are back at the baseline.
     stopEveryPlayer();
-    m_sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
+    m_program.sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
     const Usage after = usage();
     qInfo("after the storm, stopped: %d threads (baseline %d), %lld KiB of heap (baseline %lld KiB)",
           after.threads, baseline.threads, after.heapKb, baseline.heapKb);

@@ -96,9 +96,7 @@ private:
     bool plan();
     void runRound(Round &round, int number);
 
-    SimulatorThread m_sim;
-    std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<PageSetDriver> m_shell;
+    SimulatedProgram m_program;
     QHash<const Station *, sim::ServedStation> m_served;
     const Station *m_witness = nullptr;
     int m_witnessHz = 0;
@@ -110,18 +108,16 @@ private:
 void TestFaultSurvival::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(10), &error), qPrintable(error));
-    m_config = std::make_unique<ConfigHome>(m_sim.config());
+    QVERIFY2(m_program.start(SimulatorThread::fileSeconds(10), &error), qPrintable(error));
     for (const Station &s : allStations())
-        m_served.insert(&s, m_sim.served(s));
+        m_served.insert(&s, m_program.sim.served(s));
     QVERIFY(plan());
-    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
     m_clock.start();
 }
 
 void TestFaultSurvival::cleanupTestCase()
 {
-    m_shell.reset(); // every player goes before the simulator
+    m_program.stop();
 }
 
 bool TestFaultSurvival::plan()
@@ -182,7 +178,7 @@ bool TestFaultSurvival::plan()
 
 void TestFaultSurvival::everyFaultSettlesAndEverythingElsePlays()
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     // Every page is opened once first: its window, its player and (for the first) libVLC.
     // What that costs is measured by the benchmarks; here it is reported.
     m_meter.start();
@@ -214,7 +210,7 @@ void TestFaultSurvival::everyFaultSettlesAndEverythingElsePlays()
 
 void TestFaultSurvival::runRound(Round &round, int number)
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     QStringList names;
     for (const Case &c : round.cases)
         names << c.name();
@@ -222,7 +218,7 @@ void TestFaultSurvival::runRound(Round &round, int number)
 
     // Faults first, then every faulty station clicked, one page after another.
     for (const Case &c : round.cases)
-        m_sim.setFault(*c.faulty, c.fault);
+        m_program.sim.setFault(*c.faulty, c.fault);
     const AudioCapture *witness = captureOf(shell, m_witness->page);
     const qint64 witnessBefore = witness->totalSamples();
     const qint64 roundStart = m_clock.elapsed();
@@ -278,7 +274,7 @@ void TestFaultSurvival::runRound(Round &round, int number)
     }
 
     // The page's other stations play: the healthy station of every faulty page.
-    m_sim.clearFaults();
+    m_program.sim.clearFaults();
     for (const Case &c : round.cases) {
         m_meter.label(QStringLiteral("round %1: clicking %2 after %3").arg(number)
                           .arg(pageName(c.healthy->page) + u'.' + c.healthy->buttonName(), c.name()));

@@ -81,9 +81,7 @@ private:
     const Station &stationOf(sim::Answer answer);
     PlaybackState play(const Station &station, const char *fault, int timeoutMs = 15000);
 
-    SimulatorThread m_sim;
-    std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<PageSetDriver> m_shell;
+    SimulatedProgram m_program;
     StallMeter m_meter;
     QTemporaryDir m_dir;
     QSet<Page> m_usedPages;
@@ -92,27 +90,25 @@ private:
 void TestHostileServers::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(3), &error), qPrintable(error));
-    m_config = std::make_unique<ConfigHome>(m_sim.config());
-    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
+    QVERIFY2(m_program.start(SimulatorThread::fileSeconds(3), &error), qPrintable(error));
 }
 
 void TestHostileServers::cleanupTestCase()
 {
-    m_shell.reset();
+    m_program.stop();
 }
 
 void TestHostileServers::init()
 {
-    m_sim.clearFaults();
-    m_sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
+    m_program.sim.clearFaults();
+    m_program.sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
     m_meter.start();
 }
 
 void TestHostileServers::cleanup()
 {
     m_meter.stop();
-    QVERIFY(m_shell->ends.isEmpty());
+    QVERIFY(m_program.shell->ends.isEmpty());
     QVERIFY2(m_meter.worstMs() <= kStallLimitMs, qPrintable(QStringLiteral("the event loop stalled %1 ms while %2")
                                                       .arg(m_meter.worstMs()).arg(m_meter.worstAt())));
 }
@@ -123,7 +119,7 @@ const Station &TestHostileServers::stationOf(sim::Answer answer)
 {
     for (bool anyPage : {false, true})
         for (const Station &s : allStations())
-            if ((anyPage || !m_usedPages.contains(s.page)) && m_sim.served(s).answer == answer) {
+            if ((anyPage || !m_usedPages.contains(s.page)) && m_program.sim.served(s).answer == answer) {
                 m_usedPages.insert(s.page);
                 return s;
             }
@@ -133,13 +129,13 @@ const Station &TestHostileServers::stationOf(sim::Answer answer)
 // Sets the fault, clicks the station and waits until it plays its tone, cannot open, or is lost.
 PlaybackState TestHostileServers::play(const Station &station, const char *fault, int timeoutMs)
 {
-    m_sim.setFault(station, *sim::faultFromName(QString::fromLatin1(fault)));
-    m_shell->click(station);
-    PlayerControl *player = m_shell->player(station.page);
-    const int hz = m_sim.served(station).toneHz();
+    m_program.sim.setFault(station, *sim::faultFromName(QString::fromLatin1(fault)));
+    m_program.shell->click(station);
+    PlayerControl *player = m_program.shell->player(station.page);
+    const int hz = m_program.sim.served(station).toneHz();
     const bool settled = QTest::qWaitFor([&] {
         const PlaybackState s = player->status().state;
-        return (s == PlaybackState::Playing && captureOf(*m_shell, station.page)->hears(hz)) || s == PlaybackState::CannotOpen
+        return (s == PlaybackState::Playing && captureOf(*m_program.shell, station.page)->hears(hz)) || s == PlaybackState::CannotOpen
             || s == PlaybackState::Lost;
     }, timeoutMs);
     return settled ? player->status().state : PlaybackState::Idle;
@@ -150,9 +146,9 @@ void TestHostileServers::aSecondAnswerIsNeverAsked()
     // The stream that was judged is the one that plays: one connection, nothing asked again.
     const Station &s = stationOf(sim::Answer::IcyServer);
     play(s, "second-differs");
-    QVERIFY2(captureOf(*m_shell, s.page)->hears(m_sim.served(s).toneHz()), qPrintable(captureOf(*m_shell, s.page)->describe()));
-    QVERIFY2(holdsFor([&] { return requestsFor(m_sim, s) == 1; }, 2000), qPrintable(QString::number(requestsFor(m_sim, s))));
-    QCOMPARE(m_shell->player(s.page)->status().state, PlaybackState::Playing);
+    QVERIFY2(captureOf(*m_program.shell, s.page)->hears(m_program.sim.served(s).toneHz()), qPrintable(captureOf(*m_program.shell, s.page)->describe()));
+    QVERIFY2(holdsFor([&] { return requestsFor(m_program.sim, s) == 1; }, 2000), qPrintable(QString::number(requestsFor(m_program.sim, s))));
+    QCOMPARE(m_program.shell->player(s.page)->status().state, PlaybackState::Playing);
 }
 
 void TestHostileServers::nothingLocalIsOpened_data()
@@ -174,11 +170,11 @@ void TestHostileServers::nothingLocalIsOpened()
     OpenWatch watch(bait);
     QVERIFY(watch.ok());
     const QString redirect = target.contains(u"%1") ? target.arg(bait) : target;
-    m_sim.call([&](sim::StationSimulator &s) { s.setLocalRedirectTarget(redirect); });
+    m_program.sim.call([&](sim::StationSimulator &s) { s.setLocalRedirectTarget(redirect); });
 
     const Station &s = stationOf(sim::Answer::AsxTidy);
     QCOMPARE(play(s, "redirect-local"), PlaybackState::CannotOpen);
-    QCOMPARE(m_shell->player(s.page)->status().failure, OpenFailure::NotAStream);
+    QCOMPARE(m_program.shell->player(s.page)->status().failure, OpenFailure::NotAStream);
     QVERIFY(!watch.opened());
     QUdpSocket udp; // nobody listens on the port the server named
     QVERIFY(udp.bind(QHostAddress::AnyIPv4, 5004));
@@ -188,7 +184,7 @@ void TestHostileServers::aPlaylistsLocalEntriesAreSkipped()
 {
     const Station &s = stationOf(sim::Answer::Pls);
     QCOMPARE(play(s, "local-playlist"), PlaybackState::Playing);
-    QVERIFY(captureOf(*m_shell, s.page)->hears(m_sim.served(s).toneHz()));
+    QVERIFY(captureOf(*m_program.shell, s.page)->hears(m_program.sim.served(s).toneHz()));
     QUdpSocket udp;
     QVERIFY(udp.bind(QHostAddress::AnyIPv4, 5004));
 }
@@ -199,8 +195,8 @@ void TestHostileServers::aServerDroppingEveryoneSeesAHandfulOfRequests()
     const PlaybackState end = play(s, "ten-bytes");
     QVERIFY(end == PlaybackState::CannotOpen || end == PlaybackState::Lost);
     // The first connection and at most three tries in about ten seconds, never a storm.
-    holdsFor([&] { return requestsFor(m_sim, s) <= 4; }, 10000);
-    const int requests = requestsFor(m_sim, s);
+    holdsFor([&] { return requestsFor(m_program.sim, s) <= 4; }, 10000);
+    const int requests = requestsFor(m_program.sim, s);
     qInfo("%d requests in about ten seconds", requests);
     QVERIFY2(requests >= 1 && requests <= 4, qPrintable(QString::number(requests)));
 }
@@ -209,17 +205,17 @@ void TestHostileServers::arabicTitlesInTheWindowsCodePage()
 {
     const Station &s = stationOf(sim::Answer::IcyServer);
     QCOMPARE(play(s, "cp1256-title"), PlaybackState::Playing);
-    const QString expected = sim::StationSimulator::cp1256Title(m_sim.served(s));
+    const QString expected = sim::StationSimulator::cp1256Title(m_program.sim.served(s));
     QVERIFY(!expected.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(m_shell->player(s.page)->status().title, expected, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_program.shell->player(s.page)->status().title, expected, 10000);
 }
 
 void TestHostileServers::titlesArePlainTextAndPaced()
 {
     const Station &s = stationOf(sim::Answer::IcyServer);
-    m_sim.setFault(s, sim::Fault::HostileTitle);
-    m_shell->click(s);
-    PlayerControl *player = m_shell->player(s.page);
+    m_program.sim.setFault(s, sim::Fault::HostileTitle);
+    m_program.shell->click(s);
+    PlayerControl *player = m_program.shell->player(s.page);
     QTRY_VERIFY_WITH_TIMEOUT(player->status().title.startsWith(u"<img"), 10000);
     int updates = 0;
     auto counter = connect(player, &PlayerControl::statusChanged, this, [&] { ++updates; });
@@ -258,10 +254,10 @@ void TestHostileServers::sparseOggPagesPlay()
     QCOMPARE(play(s, "sparse-ogg", 30000), PlaybackState::Playing);
     qInfo("a page every 4 s: heard after %lld ms", clock.elapsed());
     // And it goes on: the next pages are heard too.
-    const qint64 heard = captureOf(*m_shell, s.page)->totalSamples();
-    QTRY_VERIFY_WITH_TIMEOUT(captureOf(*m_shell, s.page)->totalSamples() - heard > 6 * AudioCapture::kRate, 15000);
-    QVERIFY(captureOf(*m_shell, s.page)->hears(m_sim.served(s).toneHz()));
-    QCOMPARE(m_shell->player(s.page)->status().state, PlaybackState::Playing);
+    const qint64 heard = captureOf(*m_program.shell, s.page)->totalSamples();
+    QTRY_VERIFY_WITH_TIMEOUT(captureOf(*m_program.shell, s.page)->totalSamples() - heard > 6 * AudioCapture::kRate, 15000);
+    QVERIFY(captureOf(*m_program.shell, s.page)->hears(m_program.sim.served(s).toneHz()));
+    QCOMPARE(m_program.shell->player(s.page)->status().state, PlaybackState::Playing);
 }
 
 void TestHostileServers::mmsPlaysWhenMmsOverTcpIsIgnored()
@@ -282,11 +278,11 @@ void TestHostileServers::aFileSeeksByRangeRequests()
 {
     const Station &s = stationOf(sim::Answer::Mp3File);
     QByteArray file;
-    m_sim.call([&](sim::StationSimulator &x) { file = x.mediaFile(*x.servedFor(s)); });
+    m_program.sim.call([&](sim::StationSimulator &x) { file = x.mediaFile(*x.servedFor(s)); });
     QVERIFY(file.size() > 10000);
     StreamResolver resolver;
     QSignalSpy found(&resolver, &StreamResolver::found);
-    resolver.resolve(addressOf(s, m_sim.table()).text);
+    resolver.resolve(addressOf(s, m_program.sim.table()).text);
     QVERIFY(found.wait(10000));
     std::unique_ptr<StreamSource> source = resolver.takeSource();
     QVERIFY(source);
@@ -294,7 +290,7 @@ void TestHostileServers::aFileSeeksByRangeRequests()
     QCOMPARE(buffer->size(), qint64(file.size()));
     QVERIFY(buffer->seekable());
 
-    const int before = requestsFor(m_sim, s);
+    const int before = requestsFor(m_program.sim, s);
     const qint64 offset = file.size() / 2;
     QByteArray got;
     bool sought = false;
@@ -310,8 +306,8 @@ void TestHostileServers::aFileSeeksByRangeRequests()
     reader.join();
     QVERIFY(sought);
     QCOMPARE(got.left(4096), file.mid(offset, 4096));
-    QCOMPARE(requestsFor(m_sim, s), before + 1);
-    const sim::RequestRecord last = m_sim.requestLog().last();
+    QCOMPARE(requestsFor(m_program.sim, s), before + 1);
+    const sim::RequestRecord last = m_program.sim.requestLog().last();
     QCOMPARE(last.header("Range"), "bytes=" + QByteArray::number(offset) + '-');
     QCOMPARE(last.status, 206);
 }

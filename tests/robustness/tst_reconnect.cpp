@@ -76,29 +76,25 @@ private slots:
 private:
     const Station &icyStation(Page page) const;
 
-    SimulatorThread m_sim;
-    std::unique_ptr<ConfigHome> m_config;
-    std::unique_ptr<PageSetDriver> m_shell;
+    SimulatedProgram m_program;
     StallMeter m_meter;
 };
 
 void TestReconnect::initTestCase()
 {
     QString error;
-    QVERIFY2(m_sim.begin(SimulatorThread::fileSeconds(3), &error), qPrintable(error)); // "MP3" files of three seconds
-    m_config = std::make_unique<ConfigHome>(m_sim.config());
-    m_shell = std::make_unique<PageSetDriver>(capturedVlcPlayers());
+    QVERIFY2(m_program.start(SimulatorThread::fileSeconds(3), &error), qPrintable(error)); // "MP3" files of three seconds
 }
 
 void TestReconnect::cleanupTestCase()
 {
-    m_shell.reset();
+    m_program.stop();
 }
 
 void TestReconnect::init()
 {
-    m_sim.clearFaults();
-    m_sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
+    m_program.sim.clearFaults();
+    m_program.sim.call([](sim::StationSimulator &s) { s.clearRequestLog(); });
     m_meter.start();
 }
 
@@ -106,7 +102,7 @@ void TestReconnect::cleanup()
 {
     m_meter.stop();
     QVERIFY(!m_meter.dialogSeen());
-    QVERIFY(m_shell->ends.isEmpty());
+    QVERIFY(m_program.shell->ends.isEmpty());
     QVERIFY2(m_meter.worstMs() <= kStallLimitMs, qPrintable(QStringLiteral("the event loop stalled %1 ms while %2")
                                                       .arg(m_meter.worstMs()).arg(m_meter.worstAt())));
 }
@@ -114,17 +110,17 @@ void TestReconnect::cleanup()
 const Station &TestReconnect::icyStation(Page page) const
 {
     for (const Station &s : stationsOf(page))
-        if (const_cast<SimulatorThread &>(m_sim).served(s).answer == sim::Answer::IcyServer)
+        if (const_cast<SimulatorThread &>(m_program.sim).served(s).answer == sim::Answer::IcyServer)
             return s;
     qFatal("no ICY station on %s", qPrintable(pageName(page)));
 }
 
 void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     const Station &station = icyStation(Page::Form2);
-    const int hz = m_sim.served(station).toneHz();
-    m_sim.setFault(station, sim::Fault::ResetMidStream);
+    const int hz = m_program.sim.served(station).toneHz();
+    m_program.sim.setFault(station, sim::Fault::ResetMidStream);
     shell.goTo(station.page);
     StatusLog log(shell.player(station.page));
     const qint64 clicked = QDateTime::currentMSecsSinceEpoch();
@@ -137,7 +133,7 @@ void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
     QCOMPARE(shell.player(station.page)->statusText(), QString::fromUtf8("انقطع البث وتعذّرت إعادة الاتصال"));
 
     // Three tries, each after its pause, each one joined the stream again (and heard it).
-    const QList<qint64> connected = connections(m_sim, station);
+    const QList<qint64> connected = connections(m_program.sim, station);
     const int pauses[] = {1000, 2000, 4000};
     qint64 previousPause = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
@@ -166,25 +162,25 @@ void TestReconnect::aBrokenLiveStreamIsRejoinedThreeTimesThenGivenUp()
 
     // And then it has stopped: no more connections, no more sound.
     const qint64 heard = captureOf(shell, station.page)->totalSamples();
-    const int count = connections(m_sim, station).size();
+    const int count = connections(m_program.sim, station).size();
     m_meter.label(QStringLiteral("after giving up"));
     // Nothing for five seconds: a deliberate fixed look.
-    QVERIFY(holdsFor([&] { return connections(m_sim, station).size() == count; }, 5000));
+    QVERIFY(holdsFor([&] { return connections(m_program.sim, station).size() == count; }, 5000));
     QVERIFY(captureOf(shell, station.page)->totalSamples() - heard < AudioCapture::kRate / 2); // what was buffered
     QCOMPARE(shell.player(station.page)->status().state, PlaybackState::Lost);
 }
 
 void TestReconnect::aStreamThatComesBackPlaysOn()
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     const Station &station = icyStation(Page::Form4);
-    const int hz = m_sim.served(station).toneHz();
-    m_sim.setFault(station, sim::Fault::ResetMidStream);
+    const int hz = m_program.sim.served(station).toneHz();
+    m_program.sim.setFault(station, sim::Fault::ResetMidStream);
     shell.goTo(station.page);
     StatusLog log(shell.player(station.page));
     shell.click(station);
     QTRY_VERIFY_WITH_TIMEOUT(log.first(PlaybackState::Reconnecting, 1), 10000);
-    m_sim.clearFaults(); // the server is back before the first try
+    m_program.sim.clearFaults(); // the server is back before the first try
     QTRY_VERIFY_WITH_TIMEOUT(log.moments.last().state == PlaybackState::Playing, 10000);
     captureOf(shell, station.page)->clear();
     // No second rejoin for longer than one burst of the broken stream.
@@ -196,34 +192,34 @@ void TestReconnect::aStreamThatComesBackPlaysOn()
 
 void TestReconnect::aClickWhileReconnectingEndsTheRejoining()
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     const Station &broken = icyStation(Page::Form16);
     const Station *other = nullptr;
     for (const Station &s : stationsOf(Page::Form16))
-        if (m_sim.served(s).port != m_sim.served(broken).port && m_sim.served(s).answer == sim::Answer::AsxTidy)
+        if (m_program.sim.served(s).port != m_program.sim.served(broken).port && m_program.sim.served(s).answer == sim::Answer::AsxTidy)
             other = &s;
     QVERIFY(other);
-    m_sim.setFault(broken, sim::Fault::ResetMidStream);
+    m_program.sim.setFault(broken, sim::Fault::ResetMidStream);
     shell.goTo(broken.page);
     StatusLog log(shell.player(broken.page));
     shell.click(broken);
     QTRY_VERIFY_WITH_TIMEOUT(log.first(PlaybackState::Reconnecting, 1), 10000);
-    const int connected = connections(m_sim, broken).size();
+    const int connected = connections(m_program.sim, broken).size();
     shell.click(*other); // within the pause before the first try
     captureOf(shell, broken.page)->clear();
-    QTRY_VERIFY2_WITH_TIMEOUT(captureOf(shell, broken.page)->hears(m_sim.served(*other).toneHz()),
+    QTRY_VERIFY2_WITH_TIMEOUT(captureOf(shell, broken.page)->hears(m_program.sim.served(*other).toneHz()),
                               qPrintable(captureOf(shell, broken.page)->describe()), 10000);
     // Past the pause of the first try, no try was made.
-    QVERIFY(holdsFor([&] { return connections(m_sim, broken).size() == connected; }, 2000));
+    QVERIFY(holdsFor([&] { return connections(m_program.sim, broken).size() == connected; }, 2000));
     QCOMPARE(shell.player(broken.page)->status().state, PlaybackState::Playing);
 }
 
 void TestReconnect::aFileThatEndsStops()
 {
-    PageSetDriver &shell = *m_shell;
+    PageSetDriver &shell = *m_program.shell;
     const Station *file = nullptr;
     for (const Station &s : stationsOf(Page::Form5))
-        if (m_sim.served(s).answer == sim::Answer::Mp3File && !file)
+        if (m_program.sim.served(s).answer == sim::Answer::Mp3File && !file)
             file = &s;
     QVERIFY(file);
     shell.goTo(file->page);
@@ -233,13 +229,13 @@ void TestReconnect::aFileThatEndsStops()
     shell.click(*file);
     QTRY_COMPARE_WITH_TIMEOUT(shell.player(file->page)->status().state, PlaybackState::Ended, 10000);
     QCOMPARE(shell.player(file->page)->statusText(), QString::fromUtf8("انتهى"));
-    const int connected = connections(m_sim, *file).size();
+    const int connected = connections(m_program.sim, *file).size();
     // For three seconds more nothing joins it again.
-    QVERIFY(holdsFor([&] { return connections(m_sim, *file).size() == connected; }, 3000));
+    QVERIFY(holdsFor([&] { return connections(m_program.sim, *file).size() == connected; }, 3000));
     // Once: about three seconds of it, not rejoined, not repeated.
     const double played = double(captureOf(shell, file->page)->totalSamples() - before) / AudioCapture::kRate;
     QVERIFY2(played > 2.5 && played < 4, qPrintable(QString::number(played)));
-    QCOMPARE(connections(m_sim, *file).size(), connected);
+    QCOMPARE(connections(m_program.sim, *file).size(), connected);
     QCOMPARE(shell.player(file->page)->status().state, PlaybackState::Ended);
     QVERIFY2(!log.first(PlaybackState::Reconnecting), qPrintable(log.text()));
 }

@@ -370,6 +370,13 @@ void TestSimFaults::junkLabelledAudioMpeg()
 
 namespace {
 
+// The simulator's command-line tests hand it a configuration file.
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 // The first <ref href> of an ASX body.
 QByteArray asxRef(const QByteArray &body)
 {
@@ -680,10 +687,7 @@ void TestSimFaults::commandLineFaults()
     const QList<quint16> ports = freeLoopbackPorts(65);
     QTemporaryDir dir;
     const QString conf = dir.filePath(QStringLiteral("endpoints.conf"));
-    QFile f(conf);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(loopbackConfig(ports));
-    f.close();
+    QVERIFY(writeFile(conf, loopbackConfig(ports)));
 
     // A bad mode is refused with the list of modes.
     QProcess bad;
@@ -725,10 +729,7 @@ void TestSimFaults::commandLineNewFaultsAndSettings()
     const QList<quint16> ports = freeLoopbackPorts(65);
     QTemporaryDir dir;
     const QString conf = dir.filePath(QStringLiteral("endpoints.conf"));
-    QFile f(conf);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(loopbackConfig(ports));
-    f.close();
+    QVERIFY(writeFile(conf, loopbackConfig(ports)));
 
     const QStringList faults{
         QStringLiteral("Form2.Command1=second-differs"), QStringLiteral("Form2.Command6=redirect-local"),
