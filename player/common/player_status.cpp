@@ -9,6 +9,7 @@ bool isUnderWay(PlaybackState state)
     case PlaybackState::Buffering:
     case PlaybackState::Playing:
     case PlaybackState::Reconnecting:
+    case PlaybackState::Waiting:
         return true;
     default:
         return false;
@@ -30,6 +31,7 @@ QString playbackStateName(PlaybackState state)
     case PlaybackState::Reconnecting: return QStringLiteral("reconnecting");
     case PlaybackState::Lost: return QStringLiteral("lost");
     case PlaybackState::NoSoundDevice: return QStringLiteral("no sound device");
+    case PlaybackState::Waiting: return QStringLiteral("waiting");
     }
     return {};
 }

@@ -20,6 +20,7 @@ enum class PlaybackState {
     Reconnecting, // a live stream broke off; attempt: the try under way (1, 2, 3)
     Lost,       // a live stream broke off and every try to rejoin it failed
     NoSoundDevice, // the stream decodes but no audio output could be opened: nothing is heard
+    Waiting,    // a stream that was heard fell silent because its data is late; waitedMs: how long
 };
 
 // Why a station could not be opened (CannotOpen) or was lost (Lost), in the terms a listener
@@ -40,10 +41,14 @@ struct PlayerStatus {
     int bufferPercent = 0;
     QString title;
     QStringList missingKeys;
-    int attempt = 0;
+    int attempt = 0; // Reconnecting: the try under way or next (1, 2, ...)
     OpenFailure failure = OpenFailure::None; // CannotOpen and Lost: why
     int serverStatus = 0;                    // ServerError: the HTTP status code
     QString configFile; // NoAddress: the user's endpoint file, where the missing keys go
+    int waitedMs = 0;       // Waiting: how long the station has been silent
+    int nextTryInMs = -1;   // Reconnecting: when the next try starts; -1 while one is under way
+    bool networkDown = false; // Reconnecting: the network itself is unreachable, tries go on
+    int cushionMs = -1;     // Playing, Waiting: audio received and not yet heard; -1 unknown
 
     bool operator==(const PlayerStatus &) const = default;
 };

@@ -78,6 +78,7 @@ bool namesStation(PlaybackState state)
     case PlaybackState::Playing:
     case PlaybackState::Paused:
     case PlaybackState::Reconnecting:
+    case PlaybackState::Waiting:
     case PlaybackState::CannotOpen:
     case PlaybackState::Lost:
     case PlaybackState::NoSoundDevice:
@@ -142,6 +143,8 @@ QString describeStatus(const PlayerStatus &s, bool forDisplay)
     case PlaybackState::Reconnecting:
         return text(u8"انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(s.attempt);
     case PlaybackState::Lost: return withReason(text(u8"انقطع البث وتعذّرت إعادة الاتصال"), s);
+    case PlaybackState::Waiting:
+        return text(u8"البث متأخر، في انتظار المحطة (%1 ث)…").arg(s.waitedMs / 1000);
     case PlaybackState::NoSoundDevice:
         return text(u8"لا يوجد جهاز صوت: البث يعمل ولا يُسمع. صِل سمّاعة أو شغّل خادم الصوت، ثم شغّل المحطة من جديد.");
     }
