@@ -32,15 +32,15 @@ public:
     virtual void setMuted(bool muted) = 0;
     virtual void seek(double fraction) = 0;
     virtual void setVideoWindow(WId window) = 0;
-    // Holds the audio back by this much behind the stream's clock, for a stream whose audio
-    // comes in pieces stamped later than they arrive. For the media playing now only.
-    virtual void setAudioMargin(int ms) = 0;
     // A file (it has a length or can seek) rather than a broadcast.
     virtual bool isFile() const = 0;
 
 signals:
     void soundStarted();   // the first audio has reached an audio output
     void noSoundDevice();  // audio is decoded but no output takes it
+    void starved();        // the sound stopped: the stream's data is late; the engine waits for it
+    void fed();            // after starved(): the sound goes on
+    void cushionChanged(int ms); // audio received and not yet heard, of a live stream
     void paused();
     void resumed();
     void ended();          // the end of what it was given

@@ -20,6 +20,8 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
     m_titleTimer->timeout = [this] { applyTitle(); };
     m_progressTimer = m_clock->createTimer();
     m_progressTimer->timeout = [this] { showProgress(); };
+    m_waitTimer = m_clock->createTimer();
+    m_waitTimer->timeout = [this] { showWaiting(); };
 
 
     connect(m_opener.get(), &StreamOpener::found, this, &PlaybackPolicy::onFound);
@@ -36,10 +38,19 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
         m_rejoining = false;
         setState(PlaybackState::NoSoundDevice);
     });
+    connect(e, &DecodeEngine::starved, this, &PlaybackPolicy::onStarved);
+    connect(e, &DecodeEngine::fed, this, &PlaybackPolicy::onFed);
+    connect(e, &DecodeEngine::cushionChanged, this, [this](int ms) {
+        if (m_status.cushionMs == ms)
+            return;
+        m_status.cushionMs = ms;
+        if (m_status.state == PlaybackState::Playing || m_status.state == PlaybackState::Waiting)
+            publish();
+    });
     connect(e, &DecodeEngine::paused, this, [this] { setState(PlaybackState::Paused); });
     connect(e, &DecodeEngine::resumed, this, [this] {
         if (m_sound)
-            setState(PlaybackState::Playing);
+            m_waitingSince >= 0 ? showWaiting() : setState(PlaybackState::Playing);
     });
     connect(e, &DecodeEngine::ended, this, &PlaybackPolicy::onEngineEnded);
     connect(e, &DecodeEngine::failed, this, &PlaybackPolicy::onEngineFailed);
@@ -192,19 +203,50 @@ void PlaybackPolicy::onSourceEnded(OpenFailure failure, const QString &reason)
 
 void PlaybackPolicy::onSpacing(int ms)
 {
-    // Each change of the margin makes libVLC start its timing afresh: only a real growth counts.
     if (ms < kSparseSpacingMs || ms < m_spacingMs + kSparseMarginMs)
         return;
     m_spacingMs = ms;
-    // Audio that comes a page every few seconds is stamped by the page's end: libVLC hears it
-    // only when held back by that much.
     qCInfo(lcPlayer) << m_entry << ": a page of audio every" << ms << "ms";
-    m_engine->setAudioMargin(ms + kSparseMarginMs);
-    // The first sound comes a few pages later than from a stream that flows.
+    // Audio that comes a page every few seconds is heard a few pages later than a stream
+    // that flows: the engine gathers a page and more before it plays.
     if (!m_sound && !m_noSound) {
         m_entryTimer->start(m_entryTimeoutMs + 3 * ms);
         m_openBudget->start(m_openBudgetMs + 3 * ms);
     }
+}
+
+void PlaybackPolicy::onStarved()
+{
+    if (!m_sound)
+        return;
+    qCInfo(lcPlayer) << m_entry << ": the stream is late; waiting for it";
+    m_waitingSince = m_clock->nowMs();
+    showWaiting();
+}
+
+void PlaybackPolicy::onFed()
+{
+    if (m_waitingSince < 0)
+        return;
+    qCInfo(lcPlayer) << m_entry << ": sound again after" << m_clock->nowMs() - m_waitingSince << "ms";
+    m_waitingSince = -1;
+    m_waitTimer->stop();
+    if (m_status.state == PlaybackState::Waiting)
+        setState(PlaybackState::Playing);
+}
+
+void PlaybackPolicy::showWaiting()
+{
+    if (m_waitingSince < 0 || m_status.state == PlaybackState::Paused)
+        return;
+    const qint64 waited = m_clock->nowMs() - m_waitingSince;
+    m_status.waitedMs = int(waited / 1000) * 1000;
+    if (m_status.state != PlaybackState::Waiting)
+        setState(PlaybackState::Waiting);
+    else
+        publish();
+    // The seconds shown tick with the wait.
+    m_waitTimer->start(int(1000 - waited % 1000));
 }
 
 void PlaybackPolicy::onTitle(const QString &title)
@@ -226,7 +268,8 @@ void PlaybackPolicy::applyTitle()
         return;
     m_status.title = m_pendingTitle;
     // The title shows while playing; it is kept for the moment sound starts.
-    if (m_status.state == PlaybackState::Playing || m_status.state == PlaybackState::Paused)
+    if (m_status.state == PlaybackState::Playing || m_status.state == PlaybackState::Paused
+        || m_status.state == PlaybackState::Waiting)
         publish();
 }
 
@@ -255,6 +298,9 @@ void PlaybackPolicy::dropEntry()
     m_entry.clear();
     m_spacingMs = 0;
     m_sound = m_noSound = false;
+    m_waitingSince = -1;
+    m_waitTimer->stop();
+    m_status.cushionMs = -1;
 }
 
 bool PlaybackPolicy::isLive() const
@@ -334,8 +380,12 @@ void PlaybackPolicy::setVideoWindow(WId window) { m_engine->setVideoWindow(windo
 void PlaybackPolicy::setState(PlaybackState state, int percent, int attempt)
 {
     if (state != PlaybackState::Playing && state != PlaybackState::Buffering && state != PlaybackState::Paused
-        && state != PlaybackState::NoSoundDevice)
+        && state != PlaybackState::NoSoundDevice && state != PlaybackState::Waiting)
         m_status.title.clear();
+    if (state != PlaybackState::Waiting)
+        m_status.waitedMs = 0;
+    if (state != PlaybackState::Playing && state != PlaybackState::Waiting && state != PlaybackState::Paused)
+        m_status.cushionMs = -1;
     if (state != PlaybackState::CannotOpen && state != PlaybackState::Lost) {
         m_status.failure = OpenFailure::None;
         m_status.serverStatus = 0;

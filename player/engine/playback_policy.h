@@ -19,7 +19,9 @@ namespace lumora {
 //   within kOpenBudgetMs for all of them together, the status is CannotOpen, with the reason.
 // - Playing is said only once sound has reached an audio output; decoded audio that no
 //   output takes is NoSoundDevice. Before that, Buffering counts the bytes of Lumora's own
-//   buffer towards about a second of audio.
+//   buffer towards about a second of audio. When the sound stops because the stream's data is
+//   late (the engine waits for it), the state is Waiting, with the seconds, until it plays
+//   again; the cushion the engine holds goes with Playing and Waiting.
 // - A live stream that breaks off is rejoined after kRejoinPausesMs (1, 2, 4 s): each try is
 //   a new connection and counts, however soon it broke again; after the last the status is
 //   Lost. Only a stream that then played for kSteadyPlayMs earns its tries back, so a server
@@ -74,6 +76,9 @@ private:
     void onSourceEnded(OpenFailure failure, const QString &reason);
     void onTitle(const QString &title);
     void onSpacing(int ms);
+    void onStarved();
+    void onFed();
+    void showWaiting();
 
     void applyTitle();
     void showProgress();
@@ -94,6 +99,7 @@ private:
     std::unique_ptr<PolicyTimer> m_rejoinTimer;
     std::unique_ptr<PolicyTimer> m_titleTimer;
     std::unique_ptr<PolicyTimer> m_progressTimer;
+    std::unique_ptr<PolicyTimer> m_waitTimer;     // the seconds of a wait for late data
     int m_entryTimeoutMs = kEntryTimeoutMs;
     int m_openBudgetMs = kOpenBudgetMs;
 
@@ -105,6 +111,7 @@ private:
     bool m_sound = false;     // the current entry has reached an audio output
     bool m_noSound = false;   // the current entry is decoded but not heard
     qint64 m_soundSince = 0;
+    qint64 m_waitingSince = -1; // the sound stopped for late data then; -1: it plays
     int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;

@@ -31,10 +31,8 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
     else if (firstBytes.startsWith(QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")))
         m_container = QStringLiteral("asf");
     m_request->setParent(nullptr);
-    if (m_container == u"ogg" && m_buffer->size() < 0)
-        m_pacing = std::make_unique<OggPacing>();
-    watchPacing(firstBytes);
     m_buffer->write(0, firstBytes);
+    watchPacing(firstBytes);
     attach(m_request.get(), 0);
     if (m_request->isFinished()) {
         m_buffer->finish(0);
@@ -83,8 +81,8 @@ void HttpStream::pump(quint64 epoch)
     HttpResponseParser &response = m_request->response();
     const QByteArray body = response.takeBody();
     if (!body.isEmpty()) {
-        watchPacing(body);
         m_buffer->write(epoch, body);
+        watchPacing(body);
     }
     const QList<QByteArray> blocks = response.takeMetadata();
     for (const QByteArray &block : blocks) {
@@ -100,12 +98,14 @@ void HttpStream::pump(quint64 epoch)
 
 void HttpStream::watchPacing(const QByteArray &bytes)
 {
-    if (!m_pacing || bytes.isEmpty())
+    // The buffer's meter has read the pages just written.
+    if (bytes.isEmpty() || m_container != u"ogg")
         return;
-    const int before = m_pacing->longestPageMs();
-    m_pacing->feed(bytes);
-    if (m_pacing->longestPageMs() > before)
-        emit spacingChanged(m_pacing->longestPageMs());
+    const int longest = m_buffer->meter().longestPageMs();
+    if (longest > m_pageMs) {
+        m_pageMs = longest;
+        emit spacingChanged(longest);
+    }
 }
 
 void HttpStream::onSeek(quint64 offset, quint64 epoch)

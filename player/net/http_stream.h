@@ -1,7 +1,6 @@
 #pragma once
 
 #include "http_request.h"
-#include "ogg_pacing.h"
 #include "stream_source.h"
 
 #include <memory>
@@ -28,7 +27,7 @@ private:
     void onSeek(quint64 offset, quint64 epoch);
 
     std::unique_ptr<HttpRequest> m_request;
-    std::unique_ptr<OggPacing> m_pacing; // a live Ogg stream: how far apart its pages are
+    int m_pageMs = 0; // a live Ogg stream: the longest stretch of audio one page carried
     QString m_lastTitle;
     bool m_closed = false;
 };

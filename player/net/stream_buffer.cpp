@@ -10,6 +10,8 @@ StreamBuffer::StreamBuffer(qint64 size, bool seekable) : m_size(size), m_seekabl
 
 bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
 {
+    if (m_size < 0 && !isAborted())
+        m_meter.feed(data);
     {
         std::lock_guard lock(m_mutex);
         if (m_aborted || epoch != m_epoch || m_finished)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio_meter.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -40,6 +42,8 @@ public:
     quint64 epoch() const;
     // Total bytes written in the current epoch.
     qint64 received() const;
+    // A live stream's audio as written so far (see AudioMeter), on the writer's thread.
+    const AudioMeter &meter() const { return m_meter; }
 
     // Reader side (libVLC's thread). Returns the number of bytes copied, 0 at the end of the
     // stream, -1 when aborted or when nothing came before the deadline.
@@ -61,6 +65,7 @@ signals:
     void seekRequested(quint64 offset, quint64 epoch);
 
 private:
+    AudioMeter m_meter; // live streams only; touched by the writer alone
     const qint64 m_size;
     const bool m_seekable;
     int m_readDeadlineMs = kReadDeadlineMs;

@@ -2,6 +2,7 @@
 // which entry is tried when, when the player gives up, how often a broken stream is rejoined,
 // and what the status says meanwhile. Seconds of waiting run in microseconds.
 
+#include "cushion_keeper.h"
 #include "playback_policy.h"
 
 #include <QSignalSpy>
@@ -121,10 +122,11 @@ public:
     void setMuted(bool) override {}
     void seek(double) override {}
     void setVideoWindow(WId) override {}
-    void setAudioMargin(int ms) override { margin = ms; }
     bool isFile() const override { return file; }
-    int margin = 0;
     void sound() { emit soundStarted(); }
+    void starve() { emit starved(); }
+    void feed() { emit fed(); }
+    void cushion(int ms) { emit cushionChanged(ms); }
     void silent() { emit noSoundDevice(); }
     void end() { emit ended(); }
     void fail() { emit failed(); }
@@ -166,7 +168,9 @@ private slots:
     void steadyPlayEarnsTheTriesBack();
     void aFileThatEndsIsOver();
     void titlesAreCoalesced();
-    void sparsePagesGetTheirMarginAndTime();
+    void sparsePagesGetTheirTime();
+    void lateDataIsWaitedForWithTheSeconds();
+    void cushionGrowsSlowlyAndRebuffersOnce();
     void stopAbandonsEverything();
 };
 
@@ -331,22 +335,103 @@ void TestPlaybackPolicy::titlesAreCoalesced()
     QCOMPARE(r.last().title, QString("title 99")); // the latest wins
 }
 
-void TestPlaybackPolicy::sparsePagesGetTheirMarginAndTime()
+void TestPlaybackPolicy::sparsePagesGetTheirTime()
 {
     Rig r;
     r.opener->entries = {"http://a/ogg"};
     r.policy->open("http://a/ogg");
     r.opener->answer();
     r.opener->lastSource->spacing(100); // pages that flow: nothing to do
-    QCOMPARE(r.engine->margin, 0);
     r.clock->advance(4000);
     r.opener->lastSource->spacing(4000);
-    QCOMPARE(r.engine->margin, 4000 + PlaybackPolicy::kSparseMarginMs);
     r.clock->advance(PlaybackPolicy::kEntryTimeoutMs + 4000); // past what a flowing stream gets
     QCOMPARE(r.state(), PlaybackState::Opening);
     QCOMPARE(r.engine->plays, 1);
     r.engine->sound();
     QCOMPARE(r.state(), PlaybackState::Playing);
+}
+
+void TestPlaybackPolicy::lateDataIsWaitedForWithTheSeconds()
+{
+    Rig r;
+    r.opener->entries = {"http://a/live"};
+    r.policy->open("http://a/live");
+    r.opener->answer();
+    r.opener->lastSource->title("news");
+    r.engine->sound();
+    r.engine->cushion(3400);
+    QCOMPARE(r.state(), PlaybackState::Playing);
+    QCOMPARE(r.last().cushionMs, 3400);
+
+    r.engine->starve(); // the sound stopped: never "playing" in silence
+    QCOMPARE(r.state(), PlaybackState::Waiting);
+    QCOMPARE(r.last().waitedMs, 0);
+    QCOMPARE(r.last().title, QString("news"));
+    r.clock->advance(2500);
+    QCOMPARE(r.last().waitedMs, 2000);
+    QCOMPARE(r.state(), PlaybackState::Waiting);
+    QCOMPARE(r.opener->resolved.size(), 1); // a late stream is waited for, not opened again
+
+    r.engine->feed();
+    QCOMPARE(r.state(), PlaybackState::Playing);
+    QCOMPARE(r.last().waitedMs, 0);
+    QCOMPARE(r.last().title, QString("news"));
+    const qsizetype after = r.statuses.size();
+    r.clock->advance(5000); // no ticking once it plays
+    QCOMPARE(r.statuses.size(), after);
+
+    r.policy->stop();
+    QCOMPARE(r.last().cushionMs, -1);
+}
+
+void TestPlaybackPolicy::cushionGrowsSlowlyAndRebuffersOnce()
+{
+    // A stream without a burst: 300 ms in hand when the sound starts, then data in real time.
+    CushionKeeper k;
+    qint64 received = 300, heard = 0;
+    CushionKeeper::Decision d = k.update(received, heard);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate); // short of the target: play imperceptibly slower
+    for (int ms = 0; ms < 120000 && k.cushionMs() < k.targetMs(); ms += 100) {
+        received += 100;
+        heard += qint64(100 * d.rate);
+        d = k.update(received, heard);
+        QVERIFY(!d.hold);
+    }
+    QCOMPARE(k.cushionMs(), qint64(k.targetMs()));
+    QCOMPARE(d.rate, 1.0); // built: normal speed
+    received += 100, heard += 100; // a small dip does not slow it down again at once
+    QCOMPARE(k.update(received - 200, heard).rate, 1.0);
+
+    // A stall longer than the cushion: one hold, just before the sound would stop...
+    int holds = 0;
+    for (int ms = 0; ms < 6000; ms += 100) {
+        if (!k.holding())
+            heard += 100;
+        d = k.update(received, heard);
+        holds += d.hold;
+        QVERIFY(!d.release);
+    }
+    QCOMPARE(holds, 1);
+    QVERIFY(k.cushionMs() < CushionKeeper::kLowMs && k.cushionMs() > 0);
+    QCOMPARE(k.targetMs(), CushionKeeper::kTargetMs + CushionKeeper::kTargetStepMs);
+    // ...and play again once a larger cushion is in, not at the first byte.
+    received += 500;
+    QVERIFY(!k.update(received, heard).release);
+    received += k.resumeMs();
+    d = k.update(received, heard);
+    QVERIFY(d.release);
+    QVERIFY(k.resumeMs() > CushionKeeper::kLowMs * 4);
+
+    // libVLC's own wait for late data counts as one too, and ends when libVLC says so.
+    k.holdStarted();
+    QVERIFY(k.holding());
+    QVERIFY(!k.update(received + 20000, heard).release);
+    k.holdEnded();
+    QVERIFY(!k.holding());
+    QCOMPARE(k.targetMs(), CushionKeeper::kTargetMs + 2 * CushionKeeper::kTargetStepMs);
+    for (int i = 0; i < 10; ++i)
+        k.holdStarted(), k.holdEnded();
+    QCOMPARE(k.targetMs(), CushionKeeper::kMaxTargetMs); // bounded
 }
 
 void TestPlaybackPolicy::stopAbandonsEverything()

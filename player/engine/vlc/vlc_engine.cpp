@@ -2,6 +2,7 @@
 
 #include "vlc_instance.h"
 #include "vlc_media_player.h"
+#include "stream_buffer.h"
 
 #include <QLoggingCategory>
 
@@ -22,20 +23,24 @@ VlcEngine::VlcEngine(QObject *parent)
 {
     m_soundCheck.setInterval(kSoundCheckMs);
     connect(&m_soundCheck, &QTimer::timeout, this, &VlcEngine::checkSound);
+    m_cushionTimer.setInterval(kCushionTickMs);
+    connect(&m_cushionTimer, &QTimer::timeout, this, &VlcEngine::keepCushion);
+    m_pageWait.setInterval(kSoundCheckMs);
 
     VlcMediaPlayer *p = m_player.get();
     connect(p, &VlcMediaPlayer::playing, this, [this] {
-        if (m_audioMarginMs > 0)
-            m_player->setAudioDelay(qint64(m_audioMarginMs) * 1000);
         if (m_libvlcPaused) {
             m_libvlcPaused = false;
             emit resumed();
         }
     });
     connect(p, &VlcMediaPlayer::paused, this, [this] {
+        if (m_holding && !m_userPaused)
+            return; // the cushion fills: the listener is told "waiting", not "paused"
         m_libvlcPaused = true;
         emit paused();
     });
+    connect(p, &VlcMediaPlayer::buffering, this, &VlcEngine::libvlcBuffering);
     // Sound that came before the end counts, however short the stream was. libVLC updates
     // its counts a few times a second and once more as the input ends: an end that comes
     // before any sound was counted waits for the last count first.
@@ -95,14 +100,61 @@ bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &
 {
     stop();
     QStringList options = mediaOptions();
+    if (buffer->size() < 0) {
+        m_live = std::move(buffer);
+        return startLive(options, container, false);
+    }
     // libVLC otherwise tries its demuxers in turn, and some of them wait for tens of
-    // kilobytes before they decline: on a stream that sends a page every few seconds, that
-    // is half a minute of silence.
+    // kilobytes before they decline.
     if (container == u"ogg" || container == u"asf")
         options << QStringLiteral(":demux=") + container;
-    if (!m_player->playBuffer(std::move(buffer), options))
+    if (!m_player->playBuffer(std::move(buffer), options, kStartMarginMs))
         return false;
     started();
+    return true;
+}
+
+bool VlcEngine::startLive(const QStringList &options, const QString &container, bool waited)
+{
+    const AudioMeter &meter = m_live->meter();
+    // A live Ogg stream shows how far apart its pages come after two of them: a server's
+    // burst brings many at once, a stream that sends a page every few seconds takes that
+    // long. libVLC must hold a whole page and more before it plays, or every page comes too
+    // late for its clock; the margin is chosen once, here, since changing it while playing
+    // is heard.
+    if (container == u"ogg" && !waited && meter.longestPageMs() == 0 && !meter.gaveUp()) {
+        started();
+        m_pageWaitFor.start();
+        const quint64 generation = m_generation;
+        m_pageWait.disconnect();
+        connect(&m_pageWait, &QTimer::timeout, this, [this, options, container, generation] {
+            if (generation != m_generation || !m_live) {
+                m_pageWait.stop();
+                return;
+            }
+            const AudioMeter &meter = m_live->meter();
+            if (meter.longestPageMs() > 0 || meter.gaveUp() || m_pageWaitFor.elapsed() >= kPageWaitMs) {
+                m_pageWait.stop();
+                if (!startLive(options, container, true))
+                    emit failed();
+            }
+        });
+        m_pageWait.start();
+        return true;
+    }
+    QStringList all = options;
+    // Naming the container spares libVLC's probing, which may wait for tens of kilobytes
+    // or take one format for another.
+    const QString demuxer = container == u"asf" ? container : meter.demuxer();
+    if (!demuxer.isEmpty())
+        all << QStringLiteral(":demux=") + demuxer;
+    const int margin = qMax(kStartMarginMs, meter.longestPageMs() > 0 ? meter.longestPageMs() + kPageMarginMs : 0);
+    qCInfo(lcEngine) << "live stream" << (demuxer.isEmpty() ? QStringLiteral("of unknown format") : demuxer)
+                     << "starts with" << margin << "ms of audio";
+    if (!m_player->playBuffer(m_live, all, margin))
+        return false;
+    if (!waited)
+        started();
     return true;
 }
 
@@ -120,7 +172,12 @@ bool VlcEngine::playAddress(const QString &mmstAddress)
 
 void VlcEngine::started()
 {
-    m_audioMarginMs = 0;
+    m_keeper = CushionKeeper();
+    m_heardMs = 0;
+    m_lastTimeMs = -1;
+    m_rate = 1.0;
+    m_holding = m_userPaused = m_starved = false;
+    m_cushionShownMs = -1;
     ++m_generation;
     m_endChecks = 0;
     m_soundReached = m_noSoundTold = m_libvlcPaused = false;
@@ -160,6 +217,10 @@ void VlcEngine::checkSound()
         // libVLC keeps volume and mute with the audio output, which may be new.
         m_player->setVolume(m_volume);
         m_player->setMuted(m_muted);
+        if (m_live) {
+            m_sinceTime.start();
+            m_cushionTimer.start();
+        }
         emit soundStarted();
         return;
     }
@@ -179,11 +240,121 @@ void VlcEngine::stop()
 {
     ++m_generation; // an end still being confirmed belongs to what is stopped now
     m_soundCheck.stop();
+    m_cushionTimer.stop();
+    m_pageWait.stop();
+    m_pageWaitFor.invalidate();
     m_player->stop();
+    m_live.reset();
 }
 
 bool VlcEngine::canPause() const { return m_player->canPause(); }
-void VlcEngine::setPaused(bool paused) { m_player->setPause(paused); }
+
+void VlcEngine::setPaused(bool paused)
+{
+    if (paused == m_userPaused)
+        return;
+    foldHeard();
+    m_userPaused = paused;
+    if (!paused && m_holding) {
+        // The listener asks for sound while the cushion fills: wait on, as the status says.
+        emit resumed();
+        return;
+    }
+    m_player->setPause(paused);
+}
+
+qint64 VlcEngine::heardMs() const
+{
+    if (m_holding || m_userPaused || m_keeper.holding() || !m_sinceTime.isValid())
+        return m_heardMs;
+    return m_heardMs + qint64(double(m_sinceTime.elapsed()) * m_rate);
+}
+
+void VlcEngine::foldHeard()
+{
+    m_heardMs = heardMs();
+    m_sinceTime.start();
+    m_lastTimeMs = -1; // libVLC's next time is taken afresh, not counted again
+}
+
+void VlcEngine::keepCushion()
+{
+    if (!m_live)
+        return;
+    const qint64 received = m_live->meter().audioMs();
+    if (received < 0)
+        return; // a format the meter does not know: libVLC's own margin alone
+    // What was heard follows libVLC's time where it moves; between its updates, and while its
+    // input waits for data (its time then stands still), the clock carries it on.
+    const qint64 time = m_player->timeMs();
+    if (time >= 0 && time != m_lastTimeMs && !m_holding && !m_userPaused) {
+        if (m_lastTimeMs < 0)
+            m_heardMs = heardMs();
+        else
+            m_heardMs += qBound(qint64(0), qint64(time - m_lastTimeMs), qint64(10000));
+        m_lastTimeMs = time;
+        m_sinceTime.start();
+    }
+    if (m_userPaused)
+        return;
+    const CushionKeeper::Decision d = m_keeper.update(received, heardMs());
+    if (d.hold) {
+        foldHeard();
+        m_holding = true;
+        m_player->setPause(true);
+        qCInfo(lcEngine) << "the cushion ran out: waiting for" << m_keeper.resumeMs() << "ms of audio";
+    } else if (d.release) {
+        m_holding = false;
+        m_sinceTime.start();
+        m_lastTimeMs = -1;
+        m_player->setPause(false);
+        qCInfo(lcEngine) << "playing on with" << m_keeper.cushionMs() << "ms of audio; aiming at"
+                         << m_keeper.targetMs();
+    }
+    if (d.rate != m_rate) {
+        foldHeard();
+        m_rate = d.rate;
+        m_player->setRate(m_rate);
+    }
+    if (m_keeper.holding() != m_starved) {
+        m_starved = m_keeper.holding();
+        if (m_starved)
+            emit starved();
+        else
+            emit fed();
+    }
+    // The cushion is shown to a tenth of a second, and told when that changes.
+    const int shown = int(m_keeper.cushionMs() / 100) * 100;
+    if (shown != m_cushionShownMs) {
+        m_cushionShownMs = shown;
+        emit cushionChanged(shown);
+    }
+}
+
+void VlcEngine::libvlcBuffering(float percent)
+{
+    // Before the first sound this is libVLC's start. After it, libVLC found the data too late
+    // for its clock and waits for it by itself: the sound has stopped.
+    if (!m_soundReached || m_holding || m_userPaused)
+        return;
+    if (percent < 100.0f && !m_keeper.holding()) {
+        foldHeard();
+        m_keeper.holdStarted();
+    } else if (percent >= 100.0f && m_keeper.holding()) {
+        m_keeper.holdEnded();
+        m_sinceTime.start();
+        m_lastTimeMs = -1;
+    } else {
+        return;
+    }
+    if (m_keeper.holding() != m_starved) {
+        m_starved = m_keeper.holding();
+        if (m_starved)
+            emit starved();
+        else
+            emit fed();
+    }
+}
 
 void VlcEngine::setVolume(int volume)
 {
@@ -208,13 +379,6 @@ void VlcEngine::setVideoWindow(WId window)
 {
     m_hasWindow = window != 0;
     m_player->setVideoWindow(quint32(window));
-}
-
-void VlcEngine::setAudioMargin(int ms)
-{
-    // libVLC takes it only once its input runs; it is given again when that starts.
-    m_audioMarginMs = ms;
-    m_player->setAudioDelay(qint64(ms) * 1000);
 }
 
 bool VlcEngine::isFile() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cushion_keeper.h"
 #include "decode_engine.h"
 
 #include <QElapsedTimer>
@@ -32,7 +33,6 @@ public:
     void setMuted(bool muted) override;
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
-    void setAudioMargin(int ms) override;
     bool isFile() const override;
 
     // See VlcBackend::divertAudio.
@@ -40,9 +40,16 @@ public:
 
     // Network caching for MMS over TCP, the one stream libVLC fetches itself. Internet radio
     // comes from distant servers over paths with jitter; libVLC's default of one second rides
-    // that out. Streams on Lumora's own connections are buffered by Lumora and start as soon
-    // as libVLC can decode them (libVLC then keeps a fixed 300 ms for its clock).
+    // that out. Live streams on Lumora's own connections start once libVLC holds
+    // kStartMarginMs of audio, then keep a cushion (see CushionKeeper).
     static constexpr int kNetworkCachingMs = 1000;
+    static constexpr int kStartMarginMs = 300;
+    // A live Ogg stream whose pages come seconds apart is stamped by each page's end: libVLC
+    // must gather a whole page and this much more before it plays.
+    static constexpr int kPageMarginMs = 500;
+    // How long a live Ogg stream may take to show how far apart its pages are.
+    static constexpr int kPageWaitMs = 10000;
+    static constexpr int kCushionTickMs = 100;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 
@@ -51,6 +58,11 @@ private:
     void started();
     void checkSound();
     void finish(bool failed);
+    bool startLive(const QStringList &options, const QString &container, bool waited);
+    void keepCushion();
+    qint64 heardMs() const;
+    void foldHeard();
+    void libvlcBuffering(float percent);
     static constexpr int kEndChecks = 8;
 
     std::shared_ptr<VlcInstance> m_instance;
@@ -59,7 +71,6 @@ private:
     QElapsedTimer m_decodedFor; // since audio was first decoded without being played
     quint64 m_generation = 0;   // counts the media played and stopped
     int m_endChecks = 0;
-    int m_audioMarginMs = 0;
     bool m_soundReached = false;
     bool m_noSoundTold = false;
     bool m_libvlcPaused = false;
@@ -68,6 +79,21 @@ private:
     bool m_volumeSettled = false;
     bool m_muted = false;
     int m_playCount = 1;
+
+    // A live stream's cushion: what it received (its buffer's meter) against what was heard.
+    std::shared_ptr<StreamBuffer> m_live;
+    CushionKeeper m_keeper;
+    QTimer m_cushionTimer;
+    QTimer m_pageWait;           // a live Ogg stream's start, until its page spacing shows
+    QElapsedTimer m_pageWaitFor;
+    QElapsedTimer m_sinceTime;   // since libVLC's time last moved (or was folded in)
+    qint64 m_heardMs = 0;        // heard up to m_sinceTime
+    qint64 m_lastTimeMs = -1;    // libVLC's time when last seen; -1: take it afresh
+    double m_rate = 1.0;
+    bool m_holding = false;      // libVLC is paused while the cushion fills
+    bool m_userPaused = false;
+    bool m_starved = false;
+    int m_cushionShownMs = -1;
 };
 
 } // namespace lumora

@@ -1,13 +1,17 @@
 #include "vlc_media_player.h"
 
 #include "audio_sink.h"
+#include "pipe_feed.h"
 #include "player_failure.h"
 #include "stream_buffer.h"
 #include "vlc_instance.h"
+#include "vlc_worker.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <vlc/vlc.h>
+
+#include <utility>
 
 Q_DECLARE_LOGGING_CATEGORY(lcVlc)
 
@@ -50,7 +54,7 @@ void closeBuffer(void *) {}
 } // namespace
 
 VlcMediaPlayer::VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *parent)
-    : QObject(parent), m_instance(std::move(instance))
+    : QObject(parent), m_instance(std::move(instance)), m_worker(std::make_unique<VlcWorker>())
 {
     m_player = libvlc_media_player_new(m_instance->native());
     if (!m_player) {
@@ -70,11 +74,8 @@ VlcMediaPlayer::VlcMediaPlayer(std::shared_ptr<VlcInstance> instance, QObject *p
 VlcMediaPlayer::~VlcMediaPlayer()
 {
     attachPlayerEvents(false);
-    if (m_buffer)
-        m_buffer->abort();
-    libvlc_media_player_stop(m_player);
-    if (m_media)
-        libvlc_media_release(m_media);
+    retire();
+    m_worker.reset(); // runs what is queued, then joins
     libvlc_media_player_release(m_player);
 }
 
@@ -149,11 +150,22 @@ bool VlcMediaPlayer::play(const QString &mrl, const QStringList &options)
     return start(libvlc_media_new_location(m_instance->native(), mrl.toUtf8().constData()), options);
 }
 
-bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options)
+bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options, int marginMs)
 {
     stop();
     m_buffer = std::move(buffer);
     m_liveBuffer = !m_buffer->seekable();
+    if (m_buffer->size() < 0) {
+        auto feed = std::make_shared<PipeFeed>(m_buffer);
+        if (feed->valid()) {
+            m_feed = feed;
+            QStringList all = options;
+            // The access that reads a descriptor takes its clock margin from here.
+            all << QStringLiteral(":file-caching=%1").arg(marginMs);
+            qCDebug(lcVlc) << "play live stream through a pipe" << all;
+            return start(libvlc_media_new_fd(m_instance->native(), feed->readFd()), all);
+        }
+    }
     qCDebug(lcVlc) << "play buffer" << options;
     // The seek callback is given even for a live stream, where it always refuses. Without one
     // libVLC takes a stream as one whose pace it cannot control: it slaves its clock to the
@@ -175,29 +187,50 @@ bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
         return false;
     for (const QString &option : options)
         libvlc_media_add_option(m_media, option.toUtf8().constData());
-    libvlc_media_player_set_media(m_player, m_media);
-    return libvlc_media_player_play(m_player) == 0;
+    libvlc_media_retain(m_media); // one reference for the worker's call below
+    libvlc_media_player_t *player = m_player;
+    libvlc_media_t *current = m_media;
+    const quint64 generation = m_generation.load();
+    m_worker->post([this, player, current, generation] {
+        libvlc_media_player_set_media(player, current);
+        libvlc_media_release(current);
+        if (libvlc_media_player_play(player) != 0) {
+            QMetaObject::invokeMethod(this, [this, generation] {
+                Event event;
+                event.type = libvlc_MediaPlayerEncounteredError;
+                deliver(generation, event);
+            }, Qt::QueuedConnection);
+        }
+    });
+    return true;
 }
 
 void VlcMediaPlayer::stop()
 {
-    // A read waiting for data returns at once, so that the stop below does not wait for it.
-    if (m_buffer)
-        m_buffer->abort();
-    // Returns once the input thread has ended: no event of the old media comes later, and
-    // the ones it raised on the way carry the old number.
-    libvlc_media_player_stop(m_player);
+    // Events still on their way belong to the old media from here on.
     ++m_generation;
-    releaseMedia();
-    m_buffer.reset();
+    retire();
 }
 
-void VlcMediaPlayer::releaseMedia()
+void VlcMediaPlayer::retire()
 {
-    if (!m_media)
-        return;
-    libvlc_media_release(m_media);
-    m_media = nullptr;
+    // A read waiting for data returns at once, so that libVLC's stop does not wait for it.
+    if (m_buffer)
+        m_buffer->abort();
+    libvlc_media_player_t *player = m_player;
+    std::shared_ptr<PipeFeed> feed = std::move(m_feed);
+    std::shared_ptr<StreamBuffer> buffer = std::move(m_buffer);
+    libvlc_media_t *media = std::exchange(m_media, nullptr);
+    if (feed)
+        feed->stop(); // the pipe ends; its read end stays open until libVLC has stopped
+    // libVLC's stop returns once the input thread has ended: no event of the old media comes
+    // later, and the ones it raised on the way carry the old number. The buffer, the pipe
+    // and the media are let go only then.
+    m_worker->post([player, feed, buffer, media] {
+        libvlc_media_player_stop(player);
+        if (media)
+            libvlc_media_release(media);
+    });
 }
 
 void VlcMediaPlayer::setPause(bool pause) { libvlc_media_player_set_pause(m_player, pause ? 1 : 0); }
@@ -229,6 +262,7 @@ void VlcMediaPlayer::setKeepAspect(bool keep)
 
 bool VlcMediaPlayer::isSeekable() const { return !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }
 bool VlcMediaPlayer::canPause() const { return libvlc_media_player_can_pause(m_player) != 0; }
+qint64 VlcMediaPlayer::timeMs() const { return m_media ? libvlc_media_player_get_time(m_player) : -1; }
 qint64 VlcMediaPlayer::lengthMs() const { return qMax<qint64>(0, libvlc_media_player_get_length(m_player)); }
 
 VlcMediaPlayer::AudioCounts VlcMediaPlayer::audioCounts() const

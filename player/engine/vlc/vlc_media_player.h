@@ -13,8 +13,10 @@ struct libvlc_event_t;
 namespace lumora {
 
 class AudioSink;
+class PipeFeed;
 class StreamBuffer;
 class VlcInstance;
+class VlcWorker;
 
 // One libVLC media player and the media it plays, with libVLC's events delivered as Qt
 // signals on the GUI thread.
@@ -35,10 +37,14 @@ public:
     // Starts playing mrl (wire form) with the given media options (":name=value"). Only MMS
     // over TCP (mmst://) is opened this way: every other stream comes through playBuffer().
     bool play(const QString &mrl, const QStringList &options);
-    // Starts demuxing and decoding what Lumora's own connection writes into buffer, read
-    // through libVLC's media callbacks. libVLC gets no address: it cannot fetch anything
-    // again, follow a redirect or open anything else.
-    bool playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options);
+    // Starts demuxing and decoding what Lumora's own connection writes into buffer. libVLC
+    // gets no address: it cannot fetch anything again, follow a redirect or open anything
+    // else. A file (it can seek) is read through libVLC's media callbacks; a live stream
+    // through a pipe, so that libVLC gathers marginMs of audio before it plays and keeps that
+    // much between its clock and the data.
+    bool playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStringList &options, int marginMs);
+    // Stops what plays. Returns at once: libVLC's stop, which waits for its input thread, and
+    // the release of the media run on the player's worker thread, in order with what follows.
     void stop();
     void setPause(bool pause);
     void setPosition(double fraction);
@@ -55,6 +61,7 @@ public:
     bool isSeekable() const;
     bool canPause() const;
     qint64 lengthMs() const;             // 0 when unknown, as for a live stream
+    qint64 timeMs() const;               // where playback is in the media; -1 unknown
 
     // Audio of the current media so far: blocks decoded, and blocks an audio output played.
     struct AudioCounts {
@@ -85,15 +92,18 @@ private:
     static void onEvent(const libvlc_event_t *event, void *self);
     void deliver(quint64 generation, const Event &event);
     void attachPlayerEvents(bool attach);
-    void releaseMedia();
     // Takes media as the current one, with options, and starts it; false if there is none.
     bool start(libvlc_media_t *media, const QStringList &options);
+    // Runs on the worker: libVLC's stop, then what the stopped media held is let go.
+    void retire();
 
     std::shared_ptr<VlcInstance> m_instance;
     libvlc_media_player_t *m_player = nullptr;
     libvlc_media_t *m_media = nullptr;
     // The buffer the current media reads; kept until libVLC's input thread has ended.
     std::shared_ptr<StreamBuffer> m_buffer;
+    std::shared_ptr<PipeFeed> m_feed; // a live stream's pipe; kept until libVLC has stopped
+    std::unique_ptr<VlcWorker> m_worker;
     std::atomic<quint64> m_generation{0};
     // Whether the current media can seek or has a length. A live stream has neither: its
     // position means nothing, and its position events are not passed on, which spares the

@@ -1,0 +1,56 @@
+#include "cushion_keeper.h"
+
+namespace lumora {
+
+namespace {
+
+// The slow speed ends at the target and starts again only this far below it, so that the
+// speed does not flap around the target.
+constexpr int kSlowHysteresisMs = 500;
+
+} // namespace
+
+CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
+{
+    m_cushionMs = qMax<qint64>(0, receivedMs - heardMs);
+    Decision d;
+    if (m_libvlcHolds)
+        return d;
+    if (!m_holding && m_cushionMs < kLowMs) {
+        m_holding = true;
+        grow();
+        d.hold = true;
+    } else if (m_holding && m_cushionMs >= resumeMs()) {
+        m_holding = false;
+        d.release = true;
+    }
+    if (m_holding)
+        m_slow = false;
+    else if (m_cushionMs >= m_targetMs)
+        m_slow = false;
+    else if (m_cushionMs < m_targetMs - kSlowHysteresisMs)
+        m_slow = true;
+    d.rate = m_slow ? kSlowRate : 1.0;
+    return d;
+}
+
+void CushionKeeper::holdStarted()
+{
+    if (m_holding)
+        return;
+    m_holding = m_libvlcHolds = true;
+    grow();
+}
+
+void CushionKeeper::holdEnded()
+{
+    if (m_libvlcHolds)
+        m_holding = m_libvlcHolds = false;
+}
+
+void CushionKeeper::grow()
+{
+    m_targetMs = qMin(kMaxTargetMs, m_targetMs + kTargetStepMs);
+}
+
+} // namespace lumora

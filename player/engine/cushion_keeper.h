@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace lumora {
+
+// How much audio a live stream holds between its arrival and the listener's ears, and what to
+// do about it. It decides only; the engine measures and acts.
+//
+// - The cushion is the audio received and not yet heard. It grows to a target: from the
+//   server's burst where there is one, otherwise by playing kSlowRate of normal speed (pitch
+//   kept) while it is short, which a listener does not hear.
+// - When it runs out (the data is late), playback is held (the engine pauses libVLC, whose
+//   clock then stops with it) until the cushion is back to resumeMs(), and the target grows
+//   by kTargetStepMs: one wait to a larger cushion, never many small ones.
+// - Where libVLC holds and restarts by itself (its clock found the data too late), the engine
+//   reports it through holdStarted()/holdEnded() and the target grows the same way.
+class CushionKeeper {
+public:
+    static constexpr int kTargetMs = 3000;
+    static constexpr int kMaxTargetMs = 10000;
+    static constexpr int kTargetStepMs = 2000;
+    // Below this, the sound is about to stop: hold now, rather than let libVLC run dry.
+    static constexpr int kLowMs = 250;
+    // After a hold, play again once this much is in (or the target, if smaller).
+    static constexpr int kResumeMs = 1500;
+    static constexpr double kSlowRate = 0.97;
+
+    struct Decision {
+        bool hold = false;
+        bool release = false;
+        double rate = 1.0; // the speed to play at now
+    };
+
+    // receivedMs: audio received so far; heardMs: where playback is. Both of one stream.
+    Decision update(qint64 receivedMs, qint64 heardMs);
+    // libVLC stopped and restarted its clock by itself.
+    void holdStarted();
+    void holdEnded();
+
+    qint64 cushionMs() const { return m_cushionMs; }
+    int targetMs() const { return m_targetMs; }
+    bool holding() const { return m_holding; }
+    int resumeMs() const { return qMin(m_targetMs, kResumeMs + (m_targetMs - kTargetMs) / 2); }
+
+private:
+    void grow();
+
+    qint64 m_cushionMs = 0;
+    int m_targetMs = kTargetMs;
+    bool m_holding = false;
+    bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
+    bool m_slow = false;
+};
+
+} // namespace lumora

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace lumora {
+
+// Counts how much audio the bytes of a live stream carry, as they arrive: MPEG audio frames
+// (MP3, MP2), AAC in ADTS frames, and Ogg pages (Vorbis, Opus). The player compares it with
+// what has been heard to know its cushion, and names the container to libVLC so that no time
+// goes into probing.
+//
+// Frames are believed only in a run: a header counts once the next frame's header is where its
+// length says. Ogg audio is the distance between the granules of two consecutive audio pages of
+// one logical stream; a page after the headers has no such distance and counts as the pages
+// around it do, so a stream joined in its middle, or started a minute ago at granule 0, reads
+// the same. Every length is checked; bytes that never lock on stop the counting after a bound,
+// and the work per byte is bounded.
+class AudioMeter {
+public:
+    enum class Format { Unknown, Mpeg, Adts, Ogg };
+
+    void feed(QByteArrayView bytes);
+
+    // Audio carried by the bytes fed so far, in milliseconds; -1 until the format is known.
+    qint64 audioMs() const { return m_format == Format::Unknown ? -1 : m_audioUs / 1000; }
+    Format format() const { return m_format; }
+    // The name of libVLC's demuxer for it: "mpga", "adts", "ogg"; empty while unknown.
+    QString demuxer() const;
+    // The longest stretch of audio one Ogg page carried (ms); 0 for other formats.
+    int longestPageMs() const { return m_longestPageMs; }
+    // The stream is no audio this meter knows: it stopped counting.
+    bool gaveUp() const { return m_gaveUp; }
+
+    // Frames of at most this many bytes are believed; anything else is not a frame.
+    static constexpr qsizetype kMaxFrame = 8192;
+    // Bytes looked through without finding a run of frames before the meter gives up.
+    static constexpr qint64 kGiveUpAfter = 256 * 1024;
+
+private:
+    struct Frame {
+        Format format = Format::Unknown;
+        qsizetype length = 0;
+        qint64 durationUs = 0;
+        quint32 signature = 0; // what stays the same from frame to frame
+    };
+    static Frame frameAt(QByteArrayView at);
+    void feedFrames();
+    void feedOgg();
+    void oggPage(QByteArrayView body, qint64 granule, quint32 serial, bool begins);
+
+    QByteArray m_pending;
+    Format m_format = Format::Unknown;
+    quint32 m_signature = 0;
+    qint64 m_audioUs = 0;
+    qint64 m_searched = 0; // bytes skipped while not locked on
+    bool m_gaveUp = false;
+    bool m_id3Checked = false;
+    qint64 m_skip = 0; // bytes of an ID3 tag still to skip
+
+    // Ogg
+    qint64 m_oggRate = 0;
+    quint32 m_oggSerial = 0;
+    qint64 m_lastGranule = -1;  // of the last audio page of the current logical stream
+    qint64 m_lastPageUs = 0;    // what that page carried, for the page after the next headers
+    int m_longestPageMs = 0;
+    bool m_firstPageOwed = false; // the stream's first audio page is counted with the second
+};
+
+} // namespace lumora
