@@ -219,6 +219,7 @@ void VlcEngine::checkSound()
         m_player->setMuted(m_muted);
         if (m_live) {
             m_sinceTime.start();
+            m_sinceSound.start();
             m_cushionTimer.start();
         }
         emit soundStarted();
@@ -311,7 +312,9 @@ void VlcEngine::keepCushion()
         qCInfo(lcEngine) << "playing on with" << m_keeper.cushionMs() << "ms of audio; aiming at"
                          << m_keeper.targetMs();
     }
-    if (d.rate != m_rate) {
+    // A change of speed while the audio output is still starting upsets libVLC's timing of
+    // it (it drops audio, then plays silence): the speed changes only once it has settled.
+    if (d.rate != m_rate && m_sinceSound.elapsed() >= kSettleMs) {
         foldHeard();
         m_rate = d.rate;
         m_player->setRate(m_rate);

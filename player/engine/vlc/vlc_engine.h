@@ -50,6 +50,8 @@ public:
     // How long a live Ogg stream may take to show how far apart its pages are.
     static constexpr int kPageWaitMs = 10000;
     static constexpr int kCushionTickMs = 100;
+    // How long the audio output takes to settle after the first sound.
+    static constexpr int kSettleMs = 3000;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 
@@ -86,6 +88,7 @@ private:
     QTimer m_cushionTimer;
     QTimer m_pageWait;           // a live Ogg stream's start, until its page spacing shows
     QElapsedTimer m_pageWaitFor;
+    QElapsedTimer m_sinceSound;
     QElapsedTimer m_sinceTime;   // since libVLC's time last moved (or was folded in)
     qint64 m_heardMs = 0;        // heard up to m_sinceTime
     qint64 m_lastTimeMs = -1;    // libVLC's time when last seen; -1: take it afresh
