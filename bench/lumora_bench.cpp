@@ -5,7 +5,8 @@
 // Needs an X display (scripts/bench runs it under xvfb-run), pulseaudio, parec, cvlc and mpv.
 
 #include "bench_support.h"
-#include "delay_proxy.h"
+#include "players.h"
+#include "rough_link.h"
 #include "sink_monitor.h"
 #include "wire_url.h"
 
@@ -77,133 +78,14 @@ double timeToFirstLine(const QString &program, const QProcessEnvironment &env)
     return ms;
 }
 
-// A PulseAudio server of the run's own with a null sink, open to every user (cvlc runs as
-// nobody), so that Lumora and cvlc both play through a real audio output.
-class SoundServer {
-public:
-    bool start()
-    {
-        QDir(m_dir.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadOther | QFileDevice::ExeOther
-                                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.filePath(QStringLiteral("run")));
-        env.insert(QStringLiteral("PULSE_STATE_PATH"), m_dir.filePath(QStringLiteral("state")));
-        m_server.setProcessEnvironment(env);
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.start(QStringLiteral("pulseaudio"),
-                       {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
-                        "--log-level=error", "-L", "module-null-sink sink_name=bench", "-L",
-                        "module-native-protocol-unix auth-anonymous=1 socket=" + socket()});
-        if (!m_server.waitForStarted(5000))
-            return false;
-        const bool up = waitFor([this] { return QFile::exists(socket()); }, 10000);
-        QFile::setPermissions(socket(), QFileDevice::Permissions(0x7777));
-        return up;
-    }
-    ~SoundServer()
-    {
-        m_server.terminate();
-        m_server.waitForFinished(5000);
-    }
-    QString socket() const { return m_dir.filePath(QStringLiteral("native")); }
-    QString address() const { return QStringLiteral("unix:") + socket(); }
-    // Streams playing into the sink now.
-    int streams() const
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PULSE_SERVER"), address());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("pactl"), {"list", "short", "sink-inputs"});
-        p.waitForFinished(5000);
-        return int(p.readAllStandardOutput().count('\n'));
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_server;
-};
-
-// The station simulator as a process of its own, so that its work is not counted.
-class SimulatorProcess {
-public:
-    bool start(const QString &program)
-    {
-        m_ports = sim::freeLoopbackPorts(65);
-        QFile f(m_dir.filePath(QStringLiteral("lumora/endpoints.conf")));
-        QDir(m_dir.path()).mkpath(QStringLiteral("lumora"));
-        if (m_ports.size() != 65 || !f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(sim::loopbackConfig(m_ports));
-        f.close();
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(program, {"--config", configFile()});
-        return m_process.waitForStarted(5000) && waitFor([this] {
-            QTcpSocket s;
-            s.connectToHost(QStringLiteral("127.0.0.1"), m_ports.first());
-            return s.waitForConnected(200);
-        }, 20000);
-    }
-    ~SimulatorProcess()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-    QString configHome() const { return m_dir.path(); }
-    QString configFile() const { return m_dir.filePath(QStringLiteral("lumora/endpoints.conf")); }
-    EndpointTable table() const { return sim::loopbackTable(m_ports); }
-    const QList<quint16> &ports() const { return m_ports; }
-
-private:
-    QTemporaryDir m_dir;
-    QList<quint16> m_ports;
-    QProcess m_process;
-};
-
-// The program runuser started for us (cvlc execs vlc; mpv is itself), or 0.
-qint64 childOf(const QProcess &runuser)
-{
-    qint64 pid = 0;
-    waitFor([&] {
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(runuser.processId()));
-        if (children.open(QIODevice::ReadOnly))
-            pid = children.readAll().trimmed().split(' ').value(0).toLongLong();
-        return pid > 0;
-    }, 5000);
-    return pid;
-}
-
-// Starts another player as nobody (cvlc refuses root) playing into the sound server.
-void startAsNobody(QProcess &runuser, const SoundServer &sound, const QStringList &command)
-{
-    runuser.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    runuser.start(QStringLiteral("runuser"),
-                  QStringList{"-u", "nobody", "--", "env", "-u", "DISPLAY", "HOME=/tmp",
-                               "PULSE_SERVER=" + sound.address()} + command);
-}
-
-void stopAsNobody(QProcess &runuser)
-{
-    if (const qint64 pid = childOf(runuser))
-        ::kill(pid_t(pid), SIGTERM);
-    if (!runuser.waitForFinished(10000)) {
-        runuser.kill();
-        runuser.waitForFinished(5000);
-    }
-}
-
-// The players compared by ear: VLC's and mpv's command-line players, as a user starts them.
+// VLC's command-line player as a user starts it, for its CPU and memory.
 QStringList cvlcCommand(const QString &url) { return {"cvlc", "-q", "--no-video", url}; }
-QStringList mpvCommand(const QString &url) { return {"mpv", "--no-video", "--no-terminal", "--ao=pulse", url}; }
 
 // cvlc as nobody playing url into the sound server: CPU per cent over ms, and peak memory.
 std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const SoundServer &sound, int ms, int *streams)
 {
     QProcess runuser;
-    startAsNobody(runuser, sound, cvlcCommand(url));
+    startAsNobody(runuser, sound.address(), cvlcCommand(url));
     if (!runuser.waitForStarted(5000))
         return {};
     const qint64 pid = childOf(runuser);
@@ -224,16 +106,19 @@ std::optional<std::pair<double, double>> cvlcUsage(const QString &url, const Sou
     return result;
 }
 
-// Another player started (the click) to its first sound of toneHz at the sink, in ms; -1 when
-// none within 20 s. Afterwards the sink is silent again.
-double peerFirstSound(SinkMonitor &sink, const SoundServer &sound, const QStringList &command, int toneHz)
+// Another player, running idle, told to play url (the click) to its first sound of toneHz at
+// the sink, in ms; -1 when none within 20 s. Afterwards the sink is silent again.
+double peerFirstSound(SinkMonitor &sink, const SoundServer &sound, PeerPlayer::Kind kind, const QString &url, int toneHz)
 {
     sink.waitSilence(300, 5000);
-    QProcess runuser;
-    const qint64 clicked = steadyNs();
-    startAsNobody(runuser, sound, command);
-    const qint64 heard = sink.firstSound(clicked, toneHz, 20000);
-    stopAsNobody(runuser);
+    qint64 heard = -1, clicked = -1;
+    {
+        PeerPlayer player(kind, sound.address());
+        if (player.start() && (clicked = player.play(url)) > 0)
+            heard = sink.firstSound(clicked, toneHz, 20000);
+        else
+            QTextStream(stderr) << "bench: " << PeerPlayer::name(kind) << " did not take the command" << Qt::endl;
+    }
     sink.waitSilence(300, 5000);
     return heard < 0 ? -1 : double(heard - clicked) / 1e6;
 }
@@ -341,7 +226,7 @@ int main(int argc, char **argv)
     playing.insert(QStringLiteral("XDG_CONFIG_HOME"), simulator.configHome());
     playing.insert(QStringLiteral("XDG_CONFIG_DIRS"), simulator.configHome() + QStringLiteral("/none"));
 
-    say("first sound at the sink: the program, cvlc and mpv; bursting ICY stream, direct and through a delay "
+    say("first sound at the sink: the program, vlc and mpv; bursting ICY stream, direct and through a delay "
         "proxy; mms; a file station after a switch and on a fresh page");
     const QList<sim::ServedStation> served = sim::servedStations(simulator.table());
     const sim::ServedStation *icy = nullptr, *mms = nullptr, *file = nullptr, *live = nullptr;
@@ -369,7 +254,8 @@ int main(int argc, char **argv)
     if (!canPlay || !icy || !mms || !file || !sink.start(sound.address(), QStringLiteral("bench"))) {
         say("no sound server, simulator, monitor or stations: first-sound figures left out");
     } else {
-        DelayProxyThread proxy(icy->port, DelayProxy::Limits{});
+        // 50 ms each way, and a connection's first bytes a round trip more for the handshake.
+        sim::RoughLink proxy(icy->port, *sim::LinkCondition::parse(QStringLiteral("clean:delay-ms=50")));
         QTemporaryDir proxiedHome;
         QList<quint16> proxiedPorts = simulator.ports();
         const quint16 proxyPort = proxy.begin();
@@ -397,16 +283,16 @@ int main(int argc, char **argv)
         const QString ours = bin("lumora-bench-sound");
         for (int run = 0; run < runs; ++run) {
             add(QStringLiteral("heard_burst_ours"), oursFirstSound(sink, ours, playing, {icyStation}, icy->toneHz()));
-            add(QStringLiteral("heard_burst_cvlc"), peerFirstSound(sink, sound, cvlcCommand(icyUrl), icy->toneHz()));
-            add(QStringLiteral("heard_burst_mpv"), peerFirstSound(sink, sound, mpvCommand(icyUrl), icy->toneHz()));
+            add(QStringLiteral("heard_burst_cvlc"), peerFirstSound(sink, sound, PeerPlayer::Kind::Vlc, icyUrl, icy->toneHz()));
+            add(QStringLiteral("heard_burst_mpv"), peerFirstSound(sink, sound, PeerPlayer::Kind::Mpv, icyUrl, icy->toneHz()));
             if (proxyPort) {
                 add(QStringLiteral("heard_proxy_ours"), oursFirstSound(sink, ours, viaProxy, {icyStation}, icy->toneHz()));
-                add(QStringLiteral("heard_proxy_cvlc"), peerFirstSound(sink, sound, cvlcCommand(proxiedUrl), icy->toneHz()));
-                add(QStringLiteral("heard_proxy_mpv"), peerFirstSound(sink, sound, mpvCommand(proxiedUrl), icy->toneHz()));
+                add(QStringLiteral("heard_proxy_cvlc"), peerFirstSound(sink, sound, PeerPlayer::Kind::Vlc, proxiedUrl, icy->toneHz()));
+                add(QStringLiteral("heard_proxy_mpv"), peerFirstSound(sink, sound, PeerPlayer::Kind::Mpv, proxiedUrl, icy->toneHz()));
             }
             add(QStringLiteral("heard_mms_ours"), oursFirstSound(sink, ours, playing, {mms->stations.first()}, mms->toneHz()));
-            add(QStringLiteral("heard_mms_cvlc"), peerFirstSound(sink, sound, cvlcCommand(mmsUrl), mms->toneHz()));
-            add(QStringLiteral("heard_mms_mpv"), peerFirstSound(sink, sound, mpvCommand(mmsUrl), mms->toneHz()));
+            add(QStringLiteral("heard_mms_cvlc"), peerFirstSound(sink, sound, PeerPlayer::Kind::Vlc, mmsUrl, mms->toneHz()));
+            add(QStringLiteral("heard_mms_mpv"), peerFirstSound(sink, sound, PeerPlayer::Kind::Mpv, mmsUrl, mms->toneHz()));
             add(QStringLiteral("heard_file_fresh"),
                 oursFirstSound(sink, ours, playing, {file->stations.first()}, file->toneHz()));
             add(QStringLiteral("heard_file_switch"), oursFirstSound(sink, ours, playing,
@@ -456,12 +342,12 @@ int main(int argc, char **argv)
                 m(QStringLiteral("page_player")), QString(), -1, QStringLiteral("-")};
     rows << Row{QStringLiteral("station page, shown again"), QStringLiteral("ms"), m(QStringLiteral("page_again")),
                 QStringLiteral("plain Qt window, shown again"), m(QStringLiteral("plain_again")), QStringLiteral("-")};
-    // First sound at the sink, beside the faster of cvlc and mpv started on the same address.
+    // First sound at the sink, beside the faster of VLC and mpv told to play the same address.
     auto fasterPeer = [&](const QString &key, const QString &figure, const QString &target, double limitMs) {
         const double v = m(key + QStringLiteral("_cvlc")), p = m(key + QStringLiteral("_mpv"));
         const double faster = v < 0 ? p : p < 0 ? v : std::min(v, p);
         Row row{figure, QStringLiteral("ms"), m(key + QStringLiteral("_ours")),
-                QStringLiteral("faster of cvlc %1, mpv %2").arg(v, 0, 'f', 0).arg(p, 0, 'f', 0), faster, target};
+                QStringLiteral("faster of vlc %1, mpv %2").arg(v, 0, 'f', 0).arg(p, 0, 'f', 0), faster, target};
         if (row.value >= 0)
             row.met = limitMs > 0 ? row.value <= limitMs : faster > 0 && row.value <= faster;
         rows << row;
@@ -541,7 +427,8 @@ int main(int argc, char **argv)
                      .arg(row.baseline);
     }
     table << QStringLiteral("\nfirst sound: the station's own tone first heard at the sound server's null sink (parec on its "
-                            "monitor), the program timed from its button's click, cvlc and mpv from their start\n");
+                            "monitor), the program timed from its button's click, vlc and mpv from the command given to them "
+                            "running idle (rc and IPC sockets)\n");
     table << QStringLiteral("baselines: %1; runs per figure: %2 (medians); audio streams in the sound server: %3 for "
                             "17 pages, %4 for cvlc\nwritten to %5\n")
                  .arg(QStringLiteral("measured in this run"))

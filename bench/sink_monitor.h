@@ -28,6 +28,8 @@ public:
     static constexpr int kBlock = kRate / 50;  // 20 ms: the window a tone is recognised in
     static constexpr int kStep = kRate / 200;  // 5 ms between windows
 
+    // Keeps the last keepSeconds of the sink's sound.
+    explicit SinkMonitor(int keepSeconds = 20) : m_keepSeconds(keepSeconds) {}
     ~SinkMonitor()
     {
         m_parec.terminate();
@@ -69,6 +71,36 @@ public:
         return found;
     }
 
+    // How the sound went on between two steady-clock times (fromNs: the first sound): the
+    // silences of at least minSilenceMs, one still going on at toNs included, and their
+    // total length. Samples no longer kept count as sound.
+    struct Continuity {
+        int dropouts = 0;
+        double silentSeconds = 0;
+    };
+    Continuity continuity(qint64 fromNs, qint64 toNs, int minSilenceMs = 60) const
+    {
+        Continuity c;
+        const qint64 from = std::max(indexAt(fromNs), m_base), to = std::min(indexAt(toNs), m_total);
+        const qint64 least = qint64(minSilenceMs) * kRate / 1000;
+        qint64 run = 0;
+        auto endRun = [&] {
+            if (run >= least) {
+                ++c.dropouts;
+                c.silentSeconds += double(run) / kRate;
+            }
+            run = 0;
+        };
+        for (qint64 i = from; i < to; ++i) {
+            if (std::abs(at(i)) > kThreshold)
+                endRun();
+            else
+                ++run;
+        }
+        endRun();
+        return c;
+    }
+
     // Waits until the sink has been silent for ms.
     bool waitSilence(int ms, int timeoutMs)
     {
@@ -103,7 +135,7 @@ private:
         const qint64 t0 = arrived - m_total * 1000000000LL / kRate;
         if (m_t0 == 0 || t0 < m_t0)
             m_t0 = t0;
-        const qint64 keep = qint64(kRate) * 20; // the last 20 s
+        const qint64 keep = qint64(kRate) * m_keepSeconds;
         if (m_total - m_base > 2 * keep) {
             const qint64 drop = m_total - m_base - keep;
             m_samples.erase(m_samples.begin(), m_samples.begin() + drop);
@@ -154,6 +186,7 @@ private:
         return start;
     }
 
+    int m_keepSeconds;
     QProcess m_parec;
     QByteArray m_pending;
     std::vector<qint16> m_samples;

@@ -1,5 +1,6 @@
 // Each fault mode, per station and per port, from the API and from the command line.
 
+#include "link_condition.h"
 #include "raw_http.h"
 #include "sim_fixture.h"
 #include "wait.h"
@@ -782,8 +783,14 @@ void TestSimFaults::manPageListsEveryFault()
                                        QRegularExpression::MultilineOption);
         QVERIFY2(entry.match(man).hasMatch(), qPrintable(name));
     }
-    for (const char *option : {"--burst-ms", "--local-redirect", "--sparse-page-ms"})
+    for (const char *option : {"--burst-ms", "--local-redirect", "--sparse-page-ms", "--link"})
         QVERIFY2(man.contains(QLatin1StringView(".BI ") + QLatin1StringView(option)), option);
+    // Every link condition and setting has an entry of its own too.
+    for (const QString &name : LinkCondition::names() + LinkCondition::parameterNames()) {
+        const QRegularExpression entry(QStringLiteral("^\\.BR? %1(\\s|$)").arg(QRegularExpression::escape(name)),
+                                       QRegularExpression::MultilineOption);
+        QVERIFY2(entry.match(man).hasMatch(), qPrintable(name));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimFaults)

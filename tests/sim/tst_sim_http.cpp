@@ -392,6 +392,11 @@ void TestSimHttp::liveStreamsArePacedInRealTime()
     QVERIFY(!a.closedByServer);
     // 2 s burst + 1.5 s real time at 4000 bytes/s = 14000; a file would be all there at once.
     QVERIFY2(a.body.size() > 11000 && a.body.size() < 17000, QByteArray::number(a.body.size()));
+    // No burst at all (Icecast's burst-size 0): real time from the first byte, 1.5 s = 6000.
+    m_sim->setBurstMs(0);
+    const auto restoreBurst = qScopeGuard([this] { m_sim->setBurstMs(2000); });
+    const RawAnswer paced = exchange(s->port, getRequest(s->target), 1500);
+    QVERIFY2(paced.body.size() > 3500 && paced.body.size() < 8000, QByteArray::number(paced.body.size()));
 }
 
 void TestSimHttp::tonesIdentifyAddresses()

@@ -1,6 +1,7 @@
 // lumora-station-sim: the catalogue's radio stations on loopback, for the demo and for tests.
 
 #include "page.h"
+#include "rough_link.h"
 #include "station_simulator.h"
 
 #include <QCommandLineParser>
@@ -10,6 +11,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <memory>
 #include <unistd.h>
 
 using namespace lumora;
@@ -116,12 +118,18 @@ int main(int argc, char **argv)
         QStringLiteral("Where the redirect-local fault points (default file:///etc/passwd)."), QStringLiteral("address"));
     const QCommandLineOption pageOpt(QStringLiteral("sparse-page-ms"),
         QStringLiteral("Time between the audio pages of the sparse-ogg fault (default 4000)."), QStringLiteral("ms"));
+    const QCommandLineOption linkOpt(QStringLiteral("link"),
+        QStringLiteral("Serve every endpoint through a rough link: CONDITION is one of %1, optionally followed "
+                       "by :key=value,... with keys %2.")
+            .arg(LinkCondition::names().join(QStringLiteral(", ")), LinkCondition::parameterNames().join(QStringLiteral(", "))),
+        QStringLiteral("condition[:key=value,...]"));
     const QCommandLineOption listOpt(QStringLiteral("list"),
         QStringLiteral("Print every served address with its kind, answer and tone, and exit."));
     const QCommandLineOption writeOpt(QStringLiteral("write-config"),
         QStringLiteral("Print a configuration with E01..E65 on 127.0.0.1, ports from this one up, and exit."),
         QStringLiteral("first-port"));
-    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, burstOpt, redirectOpt, pageOpt, listOpt, writeOpt});
+    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, burstOpt, redirectOpt, pageOpt, linkOpt, listOpt,
+                       writeOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -193,6 +201,32 @@ int main(int argc, char **argv)
         }
     }
 
+    // Behind a link, the simulator listens on free ports of its own and the link takes the
+    // endpoints' ports, passing each connection on to the simulator's port behind it.
+    std::optional<LinkCondition> link;
+    QList<RoughLink::Route> routes;
+    if (parser.isSet(linkOpt)) {
+        QString error;
+        link = LinkCondition::parse(parser.value(linkOpt), &error);
+        if (!link) {
+            err << "lumora-station-sim: --link: " << error << '\n';
+            return 2;
+        }
+        const QList<quint16> endpoints = sim.ports();
+        QList<quint16> behind;
+        for (quint16 p : freeLoopbackPorts(int(endpoints.size()) * 2))
+            if (!endpoints.contains(p) && behind.size() < endpoints.size())
+                behind << p;
+        if (behind.size() != endpoints.size()) {
+            err << "lumora-station-sim: not enough free loopback ports for the link\n";
+            return 1;
+        }
+        for (qsizetype i = 0; i < endpoints.size(); ++i) {
+            sim.setListenPort(endpoints[i], behind[i]);
+            routes << RoughLink::Route{endpoints[i], behind[i]};
+        }
+    }
+
     QFile logFile;
     if (parser.isSet(logOpt)) {
         const QString path = parser.value(logOpt);
@@ -212,11 +246,23 @@ int main(int argc, char **argv)
             << " (is another simulator or the demo already running?)\n";
         return 1;
     }
+    std::unique_ptr<RoughLink> relay;
+    if (link) {
+        relay = std::make_unique<RoughLink>(routes, *link);
+        if (!relay->begin(&error)) {
+            err << "lumora-station-sim: " << error << " (is another simulator or the demo already running?)\n";
+            return 1;
+        }
+        // The link stops by itself after its lifetime; the simulator stops with it.
+        QObject::connect(relay.get(), &QThread::finished, &app, &QCoreApplication::quit);
+        err << "lumora-station-sim: every endpoint behind the link " << parser.value(linkOpt) << '\n';
+    }
     quitOnSignals();
     err << "lumora-station-sim: serving " << sim.served().size() << " addresses on "
         << sim.ports().size() << " ports (" << sim.ports().first() << "-" << sim.ports().last() << ")\n";
     err.flush();
     const int rc = app.exec();
+    relay.reset();
     sim.stop();
     return rc;
 }

@@ -103,8 +103,8 @@ int indexAfter(const QByteArray &target, const char *prefix, const char *suffix,
 
 } // namespace
 
-StationConnection::StationConnection(QTcpSocket *socket, StationSimulator *simulator)
-    : QObject(simulator), m_socket(socket), m_sim(simulator)
+StationConnection::StationConnection(QTcpSocket *socket, StationSimulator *simulator, quint16 endpointPort)
+    : QObject(simulator), m_socket(socket), m_sim(simulator), m_endpointPort(endpointPort)
 {
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &StationConnection::onReadyRead);
@@ -147,7 +147,7 @@ void StationConnection::onReadyRead()
     if (!(m_buffer[0] >= 'A' && m_buffer[0] <= 'Z')) {
         m_handled = true;
         m_record.time = QDateTime::currentDateTimeUtc();
-        m_record.port = m_socket->localPort();
+        m_record.port = m_endpointPort;
         m_record.method = "-";
         const bool silent = m_sim->ignoresNonHttp(m_record.port);
         if (silent)
@@ -184,7 +184,7 @@ void StationConnection::handle(const QByteArray &head)
     const qsizetype lastSpace = requestLine.lastIndexOf(' ');
 
     m_record.time = QDateTime::currentDateTimeUtc();
-    m_record.port = m_socket->localPort();
+    m_record.port = m_endpointPort;
     m_record.method = requestLine.left(firstSpace);
     m_record.target = (firstSpace >= 0 && lastSpace > firstSpace)
         ? requestLine.mid(firstSpace + 1, lastSpace - firstSpace - 1)

@@ -21,7 +21,7 @@ class StationSimulator;
 class StationConnection : public QObject {
     Q_OBJECT
 public:
-    StationConnection(QTcpSocket *socket, StationSimulator *simulator);
+    StationConnection(QTcpSocket *socket, StationSimulator *simulator, quint16 endpointPort);
     ~StationConnection() override;
 
     void abortNow();
@@ -64,6 +64,7 @@ private:
 
     QTcpSocket *m_socket;
     StationSimulator *m_sim;
+    quint16 m_endpointPort; // the port the client asked for, in front of any relay
     QByteArray m_buffer;
     bool m_handled = false;
     bool m_headOnly = false;

@@ -65,13 +65,14 @@ StationSimulator::~StationSimulator()
 bool StationSimulator::listen(quint16 port, QString *error)
 {
     auto *server = new QTcpServer(this);
-    if (!server->listen(QHostAddress::LocalHost, port)) {
+    const quint16 bound = m_listenPorts.value(port, port);
+    if (!server->listen(QHostAddress::LocalHost, bound)) {
         if (error)
-            *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(server->errorString());
+            *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(bound).arg(server->errorString());
         delete server;
         return false;
     }
-    connect(server, &QTcpServer::newConnection, this, [this, server] { onNewConnection(server); });
+    connect(server, &QTcpServer::newConnection, this, [this, server, port] { onNewConnection(server, port); });
     m_servers.insert(port, server);
     return true;
 }
@@ -209,10 +210,10 @@ void StationSimulator::applyRefusals()
     }
 }
 
-void StationSimulator::onNewConnection(QTcpServer *server)
+void StationSimulator::onNewConnection(QTcpServer *server, quint16 endpointPort)
 {
     while (QTcpSocket *socket = server->nextPendingConnection()) {
-        auto *c = new StationConnection(socket, this);
+        auto *c = new StationConnection(socket, this, endpointPort);
         m_connections.removeIf([](const QPointer<StationConnection> &p) { return p.isNull(); });
         m_connections.append(c);
     }

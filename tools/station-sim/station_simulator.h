@@ -43,7 +43,12 @@ public:
     const QList<ServedStation> &served() const { return m_served; }
     // Stations the table lacks a value for (left unserved).
     const QStringList &unserved() const { return m_unserved; }
+    // The endpoint ports, the ones the addresses name.
     QList<quint16> ports() const;
+    // Listens for the stations of endpointPort on listenPort instead, so that a relay (a
+    // RoughLink) can take endpointPort and pass the connections on. Addresses, playlists and
+    // the request log still name endpointPort. Set before start().
+    void setListenPort(quint16 endpointPort, quint16 listenPort) { m_listenPorts.insert(endpointPort, listenPort); }
     const ServedStation *servedFor(const Station &station) const;
     const ServedStation *servedFor(const QString &address) const;
     const ServedStation *servedByIndex(int index) const;
@@ -114,14 +119,15 @@ signals:
     void requestLogged(const lumora::sim::RequestRecord &record);
 
 private:
-    void onNewConnection(QTcpServer *server);
+    void onNewConnection(QTcpServer *server, quint16 endpointPort);
     void applyRefusals();
     bool listen(quint16 port, QString *error);
 
     QList<ServedStation> m_served;
     QStringList m_unserved;
     QHash<quint16, QHash<QByteArray, qsizetype>> m_byTarget; // port -> wire target -> served
-    QMap<quint16, QTcpServer *> m_servers;
+    QMap<quint16, QTcpServer *> m_servers; // by endpoint port
+    QHash<quint16, quint16> m_listenPorts; // endpoint port -> port listened on, where they differ
     QList<QPointer<StationConnection>> m_connections;
     QHash<int, Fault> m_stationFaults;
     QHash<quint16, Fault> m_portFaults;
