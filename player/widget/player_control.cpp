@@ -203,7 +203,6 @@ void PlayerControl::build()
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLine->setFixedHeight(30);
     m_statusLine->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
-    m_statusLine->setAccessibleDescription(playerLabel(PlayerLabel::StatusLine));
     QFont small = m_statusLine->font();
     small.setPixelSize(12);
     m_statusLine->setFont(small);
@@ -315,7 +314,8 @@ QString PlayerControl::statusLineText() const
 void PlayerControl::refreshStatusLine()
 {
     const QString spoken = spokenStatusLine(m_status, m_stationCaption);
-    if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption)))
+    if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption),
+                              statusLineDescription(m_status)))
         emit statusAnnounced(spoken);
 }
 

@@ -243,12 +243,30 @@ QString spokenStatusLine(const PlayerStatus &status, const QString &stationCapti
     return t.spoken ? withCaption(status, stationCaption, t.spoken(status)) : statusLine(status, stationCaption);
 }
 
+QString cushionText(const PlayerStatus &status)
+{
+    if (!stateInfo(status.state).showsCushion || status.cushionMs < 0)
+        return {};
+    const int tenths = int((qint64(status.cushionMs) + 50) / 100); // rounded to a tenth of a second
+    return text(u8"الصوت المخزّن: %1.%2 ث").arg(tenths / 10).arg(tenths % 10);
+}
+
 QString statusToolTip(const PlayerStatus &status, const QString &stationCaption)
 {
     QString tip = statusLine(status, stationCaption);
     if (const Said help = statusText(status.state).help)
         tip += u'\n' + help(status);
+    const QString cushion = cushionText(status);
+    if (!cushion.isEmpty())
+        tip += u'\n' + cushion;
     return tip;
+}
+
+QString statusLineDescription(const PlayerStatus &status)
+{
+    const QString cushion = cushionText(status);
+    const QString what = playerLabel(PlayerLabel::StatusLine);
+    return cushion.isEmpty() ? what : what + QStringLiteral(". ") + cushion;
 }
 
 } // namespace lumora

@@ -47,8 +47,13 @@ QString statusLine(const PlayerStatus &status, const QString &stationCaption);
 // percentage, the seconds a late station has been waited for, the countdown to the next try),
 // which would be announced again and again and drown what matters.
 QString spokenStatusLine(const PlayerStatus &status, const QString &stationCaption);
-// The status line's tool tip: the line, and for a station without an address the missing
-// keys and the commands that help.
+// The audio received and not yet heard, "الصوت المخزّن: 3.4 ث", in the states that show it;
+// empty there while it is not known, and elsewhere.
+QString cushionText(const PlayerStatus &status);
+// The status line's tool tip: the line, for a station without an address the missing keys
+// and the commands that help, and the audio buffered.
 QString statusToolTip(const PlayerStatus &status, const QString &stationCaption);
+// The status line's accessible description: what the line is, and the audio buffered.
+QString statusLineDescription(const PlayerStatus &status);
 
 } // namespace lumora

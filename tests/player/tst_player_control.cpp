@@ -88,6 +88,7 @@ private slots:
     void screenReaderHearsEachRealChangeOnce();
     void lateStationIsWaitedForNotPlaying();
     void rejoiningSaysTheTryAndTheNextOne();
+    void cushionIsShownButNeverAnnounced();
     void keyboardReachesEveryControlAndLeavesInOnePress();
     void readableInEveryState();
 };
@@ -390,11 +391,12 @@ struct PlayerPage {
 };
 
 // The status line as the accessibility tree gives it, without directional marks: its name,
-// which screen readers announce when it changes. heard collects the
+// which screen readers announce when it changes, and its description. heard collects the
 // names one after another, each change once, as listen() is called after each status.
 struct AccessibleLine {
     explicit AccessibleLine(QWidget *line) : a(QAccessible::queryAccessibleInterface(line)) {}
     QString name() const { return withoutMarks(a->text(QAccessible::Name)); }
+    QString description() const { return withoutMarks(a->text(QAccessible::Description)); }
     void listen()
     {
         if (heard.isEmpty() || heard.last() != name())
@@ -697,6 +699,43 @@ void TestPlayerControl::rejoiningSaysTheTryAndTheNextOne()
     play->click();
     QCOMPARE(r.backend->calls.last(), QString("stop"));
     QCOMPARE(r.player->status().state, PlaybackState::Stopped);
+}
+
+void TestPlayerControl::cushionIsShownButNeverAnnounced()
+{
+    Recorded r;
+    auto *lineWidget = r.child<QLabel>("statusLine");
+    AccessibleLine line(lineWidget);
+    playStation(*r.player, *findStation(Page::Form2, 3), completeTable());
+    const QString cushionLabel = QString::fromUtf8("الصوت المخزّن");
+    const auto publish = [&](int cushionMs, PlaybackState state = PlaybackState::Playing) {
+        emit r.backend->statusChanged(PlayerStatus{.state = state, .title = "News", .waitedMs = 3000,
+                                                   .cushionMs = cushionMs});
+        line.listen();
+    };
+    publish(-1);
+    QVERIFY(!lineWidget->toolTip().contains(cushionLabel)); // not known: nothing said
+    QVERIFY(!line.description().contains(cushionLabel));
+    QVERIFY(!line.description().isEmpty()); // it still says what the line is
+
+    QSignalSpy announced(r.player.get(), &PlayerControl::statusAnnounced);
+    for (int ms = 100; ms <= 3460; ms += 120)
+        publish(ms);
+    const QString seconds = cushionLabel + QString::fromUtf8(": 3.5 ث"); // 3460 ms, to a tenth
+    QVERIFY2(lineWidget->toolTip().endsWith(u'\n' + seconds), qPrintable(lineWidget->toolTip()));
+    QVERIFY2(line.description().endsWith(seconds), qPrintable(line.description()));
+    QVERIFY(!r.statusLine().contains(cushionLabel)); // the line itself keeps to the state
+    // Buffered audio coming and going is no news.
+    QCOMPARE(line.heard.size(), 1);
+    QCOMPARE(announced.size(), 0);
+
+    // While the station is late the cushion is what is left to hear; paused, there is none
+    // to tell of.
+    publish(0, PlaybackState::Waiting);
+    QVERIFY(line.description().endsWith(cushionLabel + QString::fromUtf8(": 0.0 ث")));
+    publish(2000, PlaybackState::Paused);
+    QVERIFY(!lineWidget->toolTip().contains(cushionLabel));
+    QVERIFY(!line.description().contains(cushionLabel));
 }
 
 void TestPlayerControl::keyboardReachesEveryControlAndLeavesInOnePress()
