@@ -1,39 +1,17 @@
 #include "player_status.h"
 
+#include "playback_states.h"
+
 namespace lumora {
 
 bool isUnderWay(PlaybackState state)
 {
-    switch (state) {
-    case PlaybackState::Opening:
-    case PlaybackState::Buffering:
-    case PlaybackState::Playing:
-    case PlaybackState::Reconnecting:
-    case PlaybackState::Waiting:
-        return true;
-    default:
-        return false;
-    }
+    return stateInfo(state).underWay;
 }
 
 QString playbackStateName(PlaybackState state)
 {
-    switch (state) {
-    case PlaybackState::Idle: return QStringLiteral("idle");
-    case PlaybackState::Opening: return QStringLiteral("opening");
-    case PlaybackState::Buffering: return QStringLiteral("buffering");
-    case PlaybackState::Playing: return QStringLiteral("playing");
-    case PlaybackState::Paused: return QStringLiteral("paused");
-    case PlaybackState::Stopped: return QStringLiteral("stopped");
-    case PlaybackState::Ended: return QStringLiteral("ended");
-    case PlaybackState::CannotOpen: return QStringLiteral("cannot open");
-    case PlaybackState::NoAddress: return QStringLiteral("no address");
-    case PlaybackState::Reconnecting: return QStringLiteral("reconnecting");
-    case PlaybackState::Lost: return QStringLiteral("lost");
-    case PlaybackState::NoSoundDevice: return QStringLiteral("no sound device");
-    case PlaybackState::Waiting: return QStringLiteral("waiting");
-    }
-    return {};
+    return QString::fromLatin1(stateInfo(state).name);
 }
 
 QString openFailureName(OpenFailure failure)

@@ -39,12 +39,12 @@ enum class OpenFailure {
 struct PlayerStatus {
     PlaybackState state = PlaybackState::Idle;
     int bufferPercent = 0;
-    QString title;
-    QStringList missingKeys;
+    QString title{};
+    QStringList missingKeys{};
     int attempt = 0; // Reconnecting: the try under way or next (1, 2, ...)
     OpenFailure failure = OpenFailure::None; // CannotOpen and Lost: why
     int serverStatus = 0;                    // ServerError: the HTTP status code
-    QString configFile; // NoAddress: the user's endpoint file, where the missing keys go
+    QString configFile{}; // NoAddress: the user's endpoint file, where the missing keys go
     int waitedMs = 0;       // Waiting: how long the station has been silent
     int nextTryInMs = -1;   // Reconnecting: when the next try starts; -1 while one is under way
     bool networkDown = false; // Reconnecting: the network itself is unreachable, tries go on
@@ -53,8 +53,9 @@ struct PlayerStatus {
     bool operator==(const PlayerStatus &) const = default;
 };
 
-// Whether the player is on its way to sound or making it: opening, buffering, playing or
-// rejoining a stream (not paused, not at rest, not failed).
+// Whether the player is on its way to sound or making it: opening, buffering, playing,
+// waiting for late data or rejoining a stream (not paused, not at rest, not failed).
+// These two read the state table (playback_states.h), which says all a state means.
 bool isUnderWay(PlaybackState state);
 
 QString playbackStateName(PlaybackState state); // "idle", "opening", ... for logs and tests

@@ -1,6 +1,7 @@
 #include "mpris_presence.h"
 
 #include "mpris_adaptors.h"
+#include "playback_states.h"
 #include "player_control.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QLoggingCategory>
 
 #include <cmath>
+#include <iterator>
 
 Q_LOGGING_CATEGORY(lcMpris, "lumora.player.mpris", QtInfoMsg)
 
@@ -18,6 +20,10 @@ namespace lumora {
 namespace {
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+// PlaybackStatus as MPRIS spells it, for each TransportStatus.
+constexpr const char *kTransportNames[] = {"Playing", "Paused", "Stopped"};
+static_assert(std::size(kTransportNames) == std::size_t(TransportStatus::Stopped) + 1);
 
 } // namespace
 
@@ -49,7 +55,7 @@ MprisPresence::~MprisPresence()
 
 void MprisPresence::onStatus(const PlayerStatus &status)
 {
-    if (!m_triedBus && isUnderWay(status.state)) {
+    if (!m_triedBus && stateInfo(status.state).underWay) {
         m_triedBus = true;
         // After the click that started playback has returned.
         QMetaObject::invokeMethod(this, &MprisPresence::appear, Qt::QueuedConnection);
@@ -94,12 +100,7 @@ QString MprisPresence::identity() const
 
 QString MprisPresence::playbackStatus() const
 {
-    const PlaybackState state = m_player->status().state;
-    if (isUnderWay(state))
-        return QStringLiteral("Playing");
-    if (state == PlaybackState::Paused)
-        return QStringLiteral("Paused");
-    return QStringLiteral("Stopped");
+    return QString::fromLatin1(kTransportNames[std::size_t(stateInfo(m_player->status().state).transport)]);
 }
 
 QVariantMap MprisPresence::metadata() const
@@ -143,20 +144,20 @@ bool MprisPresence::canPlay() const
 
 bool MprisPresence::canPause() const
 {
-    return isUnderWay(m_player->status().state) || m_player->status().state == PlaybackState::Paused;
+    return stateInfo(m_player->status().state).canPause;
 }
 
 void MprisPresence::play()
 {
-    const PlaybackState state = m_player->status().state;
-    if (!isUnderWay(state))
+    const PrimaryControl primary = stateInfo(m_player->status().state).primary;
+    if (primary == PrimaryControl::Resume || primary == PrimaryControl::Open)
         m_player->togglePlay(); // resumes a paused stream, opens a stopped one again
 }
 
 void MprisPresence::pause()
 {
-    const PlaybackState state = m_player->status().state;
-    if (state == PlaybackState::Playing || state == PlaybackState::Buffering)
+    // Exactly where CanPause is true: the table keeps the two in step. A paused player stays so.
+    if (stateInfo(m_player->status().state).primary == PrimaryControl::Pause)
         m_player->togglePlay();
 }
 

@@ -1,6 +1,7 @@
 #include "player_control.h"
 
 #include "player_failure.h"
+#include "playback_states.h"
 #include "player_look.h"
 #include "player_texts.h"
 #include "status_line.h"
@@ -202,7 +203,6 @@ void PlayerControl::build()
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLine->setFixedHeight(30);
     m_statusLine->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
-    m_statusLine->setAccessibleDescription(playerLabel(PlayerLabel::StatusLine));
     QFont small = m_statusLine->font();
     small.setPixelSize(12);
     m_statusLine->setFont(small);
@@ -287,7 +287,7 @@ void PlayerControl::setStatus(const PlayerStatus &status)
 {
     m_status = status;
     updatePlayButton();
-    if (!isUnderWay(status.state) && status.state != PlaybackState::Paused) {
+    if (stateInfo(status.state).transport == TransportStatus::Stopped) { // at rest: no media held
         m_position->setValue(0);
         m_position->setEnabled(false);
         m_picture->setHasVideo(false);
@@ -314,7 +314,8 @@ QString PlayerControl::statusLineText() const
 void PlayerControl::refreshStatusLine()
 {
     const QString spoken = spokenStatusLine(m_status, m_stationCaption);
-    if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption)))
+    if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption),
+                              statusLineDescription(m_status)))
         emit statusAnnounced(spoken);
 }
 
@@ -325,26 +326,24 @@ QSize PlayerControl::sizeHint() const
 
 void PlayerControl::togglePlay()
 {
-    switch (m_status.state) {
-    case PlaybackState::Playing:
-    case PlaybackState::Buffering:
+    switch (stateInfo(m_status.state).primary) {
+    case PrimaryControl::Pause:
         m_backend->pause();
         break;
-    case PlaybackState::Opening:
-    case PlaybackState::Reconnecting:
+    case PrimaryControl::Stop:
         m_backend->stop();
         break;
-    case PlaybackState::Paused:
+    case PrimaryControl::Resume:
         m_backend->resume();
         break;
-    case PlaybackState::NoAddress:
-        break; // the station shown has no address; the one before it must not start instead
-    default:
+    case PrimaryControl::Open:
         if (!m_url.isEmpty()) {
             m_backend->setVideoWindow(m_picture->videoWindow());
             m_backend->open(m_url);
         }
         break;
+    case PrimaryControl::None:
+        break; // the station shown has no address; the one before it must not start instead
     }
 }
 
@@ -383,9 +382,9 @@ void PlayerControl::contextMenuEvent(QContextMenuEvent *event)
     menu.setLayoutDirection(Qt::RightToLeft);
     const PrimaryAction primary = primaryAction(m_status.state);
     QAction *first = menu.addAction(primary.name, this, &PlayerControl::togglePlay);
-    first->setEnabled(primary.icon != TransportIcon::Play
-                      || (!m_url.isEmpty() && m_status.state != PlaybackState::NoAddress));
-    if (primary.icon != TransportIcon::Stop) // while opening, the first item stops already
+    first->setEnabled(primary.control != PrimaryControl::None
+                      && (primary.control != PrimaryControl::Open || !m_url.isEmpty()));
+    if (primary.control != PrimaryControl::Stop) // while opening, the first item stops already
         menu.addAction(playerLabel(PlayerLabel::Stop), this, &PlayerControl::ownStop);
     QAction *mute = menu.addAction(playerLabel(PlayerLabel::Mute), this, &PlayerControl::toggleMute);
     mute->setCheckable(true);

@@ -1,6 +1,10 @@
 #include "player_texts.h"
 
+#include "playback_states.h"
+
 #include <QFileInfo>
+
+#include <iterator>
 
 namespace lumora {
 
@@ -50,6 +54,12 @@ QString text(const char8_t *utf8)
     return QString::fromUtf8(utf8);
 }
 
+// Whole seconds until a moment due in ms, counted up so that "in 0 s" never shows early.
+int secondsUntil(int ms)
+{
+    return int((qint64(ms) + 999) / 1000);
+}
+
 // "reason. advice." for a known failure, empty for none.
 QString failureText(const PlayerStatus &s)
 {
@@ -69,23 +79,132 @@ QString withReason(const QString &what, const PlayerStatus &s)
     return why.isEmpty() ? what : what + QStringLiteral(": ") + why;
 }
 
-// States in which the status line names the station: it is being opened, heard or it failed.
-bool namesStation(PlaybackState state)
+// On the Arabic line, text of another direction (a Latin title, a file path) is set apart
+// so that its neutral characters (a path's leading "/") stay where they belong.
+QString isolated(const QString &text, QChar isolate, bool forDisplay)
 {
-    switch (state) {
-    case PlaybackState::Opening:
-    case PlaybackState::Buffering:
-    case PlaybackState::Playing:
-    case PlaybackState::Paused:
-    case PlaybackState::Reconnecting:
-    case PlaybackState::Waiting:
-    case PlaybackState::CannotOpen:
-    case PlaybackState::Lost:
-    case PlaybackState::NoSoundDevice:
-        return true;
-    default:
-        return false;
+    return forDisplay ? isolate + text + kPopIsolate : text;
+}
+
+// Rejoining: which try, and when the next one starts (or that it is under way). The network
+// being down is said first, with the promise that the tries go on without a limit.
+QString rejoiningText(const PlayerStatus &s, bool withCountdown)
+{
+    if (s.networkDown) {
+        const QString what = text(u8"الشبكة غير متاحة؛ يواصل Lumora المحاولة وحده حتى تعود");
+        if (!withCountdown)
+            return what;
+        return s.nextTryInMs < 0
+            ? what + text(u8" (المحاولة %1 جارية)").arg(s.attempt)
+            : what + text(u8" (المحاولة %1، التالية بعد %2 ث)").arg(s.attempt).arg(secondsUntil(s.nextTryInMs));
     }
+    return withCountdown && s.nextTryInMs >= 0
+        ? text(u8"انقطع البث، إعادة الاتصال بعد %2 ث (المحاولة %1)").arg(s.attempt).arg(secondsUntil(s.nextTryInMs))
+        : text(u8"انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(s.attempt);
+}
+
+// A new user's way to the file that sets the stations up, below the status line's tool tip.
+QString endpointFileHelp(const PlayerStatus &s)
+{
+    return text(u8"المفاتيح الناقصة: %1").arg(s.missingKeys.join(QStringLiteral(", "))) + u'\n'
+        + text(u8"لكتابة الملف بقالب مشروح نفّذ الأمر: lumora-catalogue init") + u'\n'
+        + text(u8"ثم املأ المفاتيح وأعد تشغيل Lumora.") + u'\n'
+        + text(u8"لمعرفة ما ينقص الملف وما فيه من أخطاء: lumora-catalogue check");
+}
+
+// What the status line says in each state, in the order of PlaybackState. shown is the text
+// on the line; spoken, where given, is what a screen reader hears instead: it leaves out what
+// ticks (a percentage, seconds waited, a countdown) so that only a change of state is
+// announced. help adds lines below the line in its tool tip.
+using Shown = QString (*)(const PlayerStatus &, bool forDisplay);
+using Said = QString (*)(const PlayerStatus &);
+struct StatusText {
+    PlaybackState state;
+    Shown shown;
+    Said spoken = nullptr;
+    Said help = nullptr;
+};
+constexpr StatusText kStatusTexts[] = {
+    {PlaybackState::Idle, [](const PlayerStatus &, bool) { return text(u8"جاهز"); }},
+    {PlaybackState::Opening, [](const PlayerStatus &, bool) { return text(u8"جارٍ الفتح…"); }},
+    {PlaybackState::Buffering,
+     [](const PlayerStatus &s, bool) { return text(u8"جارٍ التخزين المؤقت %1٪").arg(s.bufferPercent); },
+     [](const PlayerStatus &) { return text(u8"جارٍ الفتح…"); }},
+    {PlaybackState::Playing,
+     [](const PlayerStatus &s, bool forDisplay) {
+         return s.title.isEmpty()
+             ? text(u8"قيد التشغيل")
+             : text(u8"قيد التشغيل: %1").arg(isolated(s.title, kFirstStrongIsolate, forDisplay));
+     }},
+    {PlaybackState::Paused, [](const PlayerStatus &, bool) { return text(u8"إيقاف مؤقت"); }},
+    {PlaybackState::Stopped, [](const PlayerStatus &, bool) { return text(u8"متوقف"); }},
+    {PlaybackState::Ended, [](const PlayerStatus &, bool) { return text(u8"انتهى"); }},
+    {PlaybackState::CannotOpen,
+     [](const PlayerStatus &s, bool) {
+         return s.failure == OpenFailure::None ? text(u8"تعذّر فتح العنوان")
+                                               : withReason(text(u8"تعذّر فتح المحطة"), s);
+     }},
+    {PlaybackState::NoAddress,
+     [](const PlayerStatus &s, bool forDisplay) {
+         // The first thing a new user meets: where the file is that sets the stations up.
+         const QString shown = isolated(s.configFile, kLeftToRightIsolate, forDisplay);
+         return QFileInfo::exists(s.configFile)
+             ? text(u8"عنوان هذه المحطة غير مُعَدّ في الملف %1").arg(shown)
+             : text(u8"لم تُعَدّ المحطات بعد: أنشئ الملف %1").arg(shown);
+     },
+     nullptr, endpointFileHelp},
+    {PlaybackState::Reconnecting, [](const PlayerStatus &s, bool) { return rejoiningText(s, true); },
+     [](const PlayerStatus &s) { return rejoiningText(s, false); }},
+    {PlaybackState::Lost,
+     [](const PlayerStatus &s, bool) { return withReason(text(u8"انقطع البث وتعذّرت إعادة الاتصال"), s); }},
+    {PlaybackState::NoSoundDevice,
+     [](const PlayerStatus &, bool) {
+         return text(u8"لا يوجد جهاز صوت: البث يعمل ولا يُسمع. صِل سمّاعة أو شغّل خادم الصوت، ثم شغّل المحطة من جديد.");
+     }},
+    // Silence that is not playing: the station is late, and the player goes on by itself.
+    {PlaybackState::Waiting,
+     [](const PlayerStatus &s, bool) {
+         return text(u8"تأخّرت المحطة، في انتظارها منذ %1 ث؛ يُستأنف البث تلقائيًا").arg(s.waitedMs / 1000);
+     },
+     [](const PlayerStatus &) { return text(u8"تأخّرت المحطة، في انتظارها؛ يُستأنف البث تلقائيًا"); }},
+};
+
+constexpr bool eachStateHasItsText()
+{
+    for (std::size_t i = 0; i < std::size(kStatusTexts); ++i)
+        if (std::size_t(kStatusTexts[i].state) != i)
+            return false;
+    return std::size(kStatusTexts) == std::size_t(PlaybackState::Waiting) + 1;
+}
+static_assert(eachStateHasItsText(), "one status text per PlaybackState, in its order");
+
+const StatusText &statusText(PlaybackState state)
+{
+    const auto i = std::size_t(state);
+    return i < std::size(kStatusTexts) ? kStatusTexts[i] : kStatusTexts[0];
+}
+
+// What the play button shows and is called for each thing it can do.
+struct ControlText {
+    PrimaryControl control;
+    TransportIcon icon;
+    const char8_t *name; // nullptr: the Stop button's own name
+};
+constexpr ControlText kControlTexts[] = {
+    {PrimaryControl::Open, TransportIcon::Play, u8"تشغيل"},
+    {PrimaryControl::Resume, TransportIcon::Play, u8"تشغيل"},
+    {PrimaryControl::Pause, TransportIcon::Pause, u8"إيقاف مؤقت"},
+    {PrimaryControl::Stop, TransportIcon::Stop, nullptr},
+    {PrimaryControl::None, TransportIcon::Play, u8"تشغيل"},
+};
+
+// The line starts with the station's caption (isolated) where the state table says so.
+QString withCaption(const PlayerStatus &status, const QString &stationCaption, const QString &said)
+{
+    QString line = kRightToLeftMark;
+    if (!stationCaption.isEmpty() && stateInfo(status.state).namesStation)
+        line += kFirstStrongIsolate + stationCaption + kPopIsolate + QStringLiteral(" — ");
+    return line + said;
 }
 
 } // namespace
@@ -100,85 +219,54 @@ QString playerLabel(PlayerLabel label)
 
 PrimaryAction primaryAction(PlaybackState state)
 {
-    switch (state) {
-    case PlaybackState::Playing:
-    case PlaybackState::Buffering:
-        return {TransportIcon::Pause, text(u8"إيقاف مؤقت")};
-    case PlaybackState::Opening:
-    case PlaybackState::Reconnecting:
-        return {TransportIcon::Stop, playerLabel(PlayerLabel::Stop)};
-    default:
-        return {TransportIcon::Play, text(u8"تشغيل")};
-    }
+    const PrimaryControl control = stateInfo(state).primary;
+    for (const ControlText &c : kControlTexts)
+        if (c.control == control)
+            return {control, c.icon, c.name ? text(c.name) : playerLabel(PlayerLabel::Stop)};
+    return {};
 }
 
 QString describeStatus(const PlayerStatus &s, bool forDisplay)
 {
-    // On the Arabic line, text of another direction (a Latin title, a file path) is set apart
-    // so that its neutral characters (a path's leading "/") stay where they belong.
-    const auto isolated = [forDisplay](const QString &text, QChar isolate) {
-        return forDisplay ? isolate + text + kPopIsolate : text;
-    };
-    switch (s.state) {
-    case PlaybackState::Idle: return text(u8"جاهز");
-    case PlaybackState::Opening: return text(u8"جارٍ الفتح…");
-    case PlaybackState::Buffering: return text(u8"جارٍ التخزين المؤقت %1٪").arg(s.bufferPercent);
-    case PlaybackState::Playing:
-        return s.title.isEmpty()
-            ? text(u8"قيد التشغيل")
-            : text(u8"قيد التشغيل: %1").arg(isolated(s.title, kFirstStrongIsolate));
-    case PlaybackState::Paused: return text(u8"إيقاف مؤقت");
-    case PlaybackState::Stopped: return text(u8"متوقف");
-    case PlaybackState::Ended: return text(u8"انتهى");
-    case PlaybackState::CannotOpen:
-        return s.failure == OpenFailure::None ? text(u8"تعذّر فتح العنوان")
-                                              : withReason(text(u8"تعذّر فتح المحطة"), s);
-    case PlaybackState::NoAddress: {
-        // The first thing a new user meets: where the file is that sets the stations up.
-        const QString shown = isolated(s.configFile, kLeftToRightIsolate);
-        return QFileInfo::exists(s.configFile)
-            ? text(u8"عنوان هذه المحطة غير مُعَدّ في الملف %1").arg(shown)
-            : text(u8"لم تُعَدّ المحطات بعد: أنشئ الملف %1").arg(shown);
-    }
-    case PlaybackState::Reconnecting:
-        return text(u8"انقطع البث، جارٍ إعادة الاتصال (المحاولة %1)…").arg(s.attempt);
-    case PlaybackState::Lost: return withReason(text(u8"انقطع البث وتعذّرت إعادة الاتصال"), s);
-    case PlaybackState::Waiting:
-        return text(u8"البث متأخر، في انتظار المحطة (%1 ث)…").arg(s.waitedMs / 1000);
-    case PlaybackState::NoSoundDevice:
-        return text(u8"لا يوجد جهاز صوت: البث يعمل ولا يُسمع. صِل سمّاعة أو شغّل خادم الصوت، ثم شغّل المحطة من جديد.");
-    }
-    return {};
+    return statusText(s.state).shown(s, forDisplay);
 }
 
 // The line reads right to left whatever it begins with (a station caption may be Latin).
 QString statusLine(const PlayerStatus &status, const QString &stationCaption)
 {
-    QString line = kRightToLeftMark;
-    if (!stationCaption.isEmpty() && namesStation(status.state))
-        line += kFirstStrongIsolate + stationCaption + kPopIsolate + QStringLiteral(" — ");
-    return line + describeStatus(status, true);
+    return withCaption(status, stationCaption, describeStatus(status, true));
 }
 
 QString spokenStatusLine(const PlayerStatus &status, const QString &stationCaption)
 {
-    if (status.state != PlaybackState::Buffering)
-        return statusLine(status, stationCaption);
-    PlayerStatus opening = status;
-    opening.state = PlaybackState::Opening;
-    return statusLine(opening, stationCaption);
+    const StatusText &t = statusText(status.state);
+    return t.spoken ? withCaption(status, stationCaption, t.spoken(status)) : statusLine(status, stationCaption);
+}
+
+QString cushionText(const PlayerStatus &status)
+{
+    if (!stateInfo(status.state).showsCushion || status.cushionMs < 0)
+        return {};
+    const int tenths = int((qint64(status.cushionMs) + 50) / 100); // rounded to a tenth of a second
+    return text(u8"الصوت المخزّن: %1.%2 ث").arg(tenths / 10).arg(tenths % 10);
 }
 
 QString statusToolTip(const PlayerStatus &status, const QString &stationCaption)
 {
-    const QString line = statusLine(status, stationCaption);
-    if (status.state != PlaybackState::NoAddress)
-        return line;
-    return line + u'\n'
-        + text(u8"المفاتيح الناقصة: %1").arg(status.missingKeys.join(QStringLiteral(", "))) + u'\n'
-        + text(u8"لكتابة الملف بقالب مشروح نفّذ الأمر: lumora-catalogue init") + u'\n'
-        + text(u8"ثم املأ المفاتيح وأعد تشغيل Lumora.") + u'\n'
-        + text(u8"لمعرفة ما ينقص الملف وما فيه من أخطاء: lumora-catalogue check");
+    QString tip = statusLine(status, stationCaption);
+    if (const Said help = statusText(status.state).help)
+        tip += u'\n' + help(status);
+    const QString cushion = cushionText(status);
+    if (!cushion.isEmpty())
+        tip += u'\n' + cushion;
+    return tip;
+}
+
+QString statusLineDescription(const PlayerStatus &status)
+{
+    const QString cushion = cushionText(status);
+    const QString what = playerLabel(PlayerLabel::StatusLine);
+    return cushion.isEmpty() ? what : what + QStringLiteral(". ") + cushion;
 }
 
 } // namespace lumora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback_states.h"
 #include "player_status.h"
 #include "transport_icons.h"
 
@@ -25,10 +26,11 @@ enum class PlayerLabel {
 };
 QString playerLabel(PlayerLabel label);
 
-// What the play button and the first item of the context menu do in a state: never the
-// opposite of what they are called.
+// What the play button and the first item of the context menu do in a state (the state
+// table's primary control), and how they show it: never the opposite of what they are called.
 struct PrimaryAction {
-    TransportIcon icon;
+    PrimaryControl control = PrimaryControl::None;
+    TransportIcon icon = TransportIcon::Play;
     QString name;
 };
 PrimaryAction primaryAction(PlaybackState state);
@@ -41,11 +43,17 @@ QString describeStatus(const PlayerStatus &status, bool forDisplay);
 // The whole status line: a right-to-left mark, the station's caption (isolated) while it is
 // opened, played or failing, then the state.
 QString statusLine(const PlayerStatus &status, const QString &stationCaption);
-// What a screen reader announces: the status line without the buffering percentage, which
-// changes many times a second and would drown what matters.
+// What a screen reader announces: the status line without what ticks (the buffering
+// percentage, the seconds a late station has been waited for, the countdown to the next try),
+// which would be announced again and again and drown what matters.
 QString spokenStatusLine(const PlayerStatus &status, const QString &stationCaption);
-// The status line's tool tip: the line, and for a station without an address the missing
-// keys and the commands that help.
+// The audio received and not yet heard, "الصوت المخزّن: 3.4 ث", in the states that show it;
+// empty there while it is not known, and elsewhere.
+QString cushionText(const PlayerStatus &status);
+// The status line's tool tip: the line, for a station without an address the missing keys
+// and the commands that help, and the audio buffered.
 QString statusToolTip(const PlayerStatus &status, const QString &stationCaption);
+// The status line's accessible description: what the line is, and the audio buffered.
+QString statusLineDescription(const PlayerStatus &status);
 
 } // namespace lumora

@@ -8,7 +8,8 @@ StatusLine::StatusLine(QWidget *parent) : QLabel(parent)
     setWordWrap(true);
 }
 
-bool StatusLine::display(const QString &text, const QString &spoken, const QString &toolTip)
+bool StatusLine::display(const QString &text, const QString &spoken, const QString &toolTip,
+                         const QString &description)
 {
     if (text != m_text) {
         m_text = text;
@@ -16,6 +17,8 @@ bool StatusLine::display(const QString &text, const QString &spoken, const QStri
     }
     if (toolTip != this->toolTip())
         setToolTip(toolTip);
+    if (description != accessibleDescription())
+        setAccessibleDescription(description);
     if (spoken == accessibleName())
         return false;
     setAccessibleName(spoken); // tells screen readers (QAccessible::NameChanged)

@@ -81,6 +81,8 @@ private slots:
     void onTheBusFromTheFirstPlayback();
     void metadataAndStatusFollowThePlayer();
     void controlsReachThePlayer();
+    void pauseIsOfferedWhereItIsHonoured();
+    void tickingDetailsTellTheDesktopNothing();
     void everyPageItsOwnPlayer();
     void goneWithItsWindow();
     void theProgramsStationPages();
@@ -127,7 +129,7 @@ void TestMpris::onTheBusFromTheFirstPlayback()
     QCOMPARE(player.value("PlaybackStatus").toString(), QString("Playing")); // opening
     QCOMPARE(player.value("CanControl").toBool(), true);
     QCOMPARE(player.value("CanPlay").toBool(), true);
-    QCOMPARE(player.value("CanPause").toBool(), true);
+    QCOMPARE(player.value("CanPause").toBool(), false); // Pause would be ignored while opening
     QCOMPARE(player.value("CanSeek").toBool(), false);
     QCOMPARE(player.value("CanGoNext").toBool(), false);
     QCOMPARE(player.value("Rate").toDouble(), 1.0);
@@ -238,6 +240,86 @@ void TestMpris::controlsReachThePlayer()
     client.call(kPlayer, "OpenUri", {QString("http://127.0.0.1:1/elsewhere.mp3")});
     client.call(kPlayer, "Next");
     QVERIFY(r.backend->calls.isEmpty());
+}
+
+void TestMpris::pauseIsOfferedWhereItIsHonoured()
+{
+    Recorded r("Form2", kEgypt);
+    playStation(*r.player, station(Page::Form2, 1), table());
+    QTRY_VERIFY(nameOnBus(busName("Form2")));
+    MprisClient client(busName("Form2"));
+
+    struct Expected {
+        PlayerStatus status;
+        const char *playbackStatus;
+        bool canPause;
+    };
+    const Expected states[] = {
+        {{.state = PlaybackState::Opening}, "Playing", false},
+        {{.state = PlaybackState::Buffering, .bufferPercent = 40}, "Playing", true},
+        {{.state = PlaybackState::Playing, .cushionMs = 2000}, "Playing", true},
+        {{.state = PlaybackState::Waiting, .waitedMs = 3000}, "Playing", true},
+        {{.state = PlaybackState::Reconnecting, .attempt = 1, .nextTryInMs = 1000}, "Playing", false},
+        {{.state = PlaybackState::Reconnecting, .attempt = 4, .networkDown = true}, "Playing", false},
+        {{.state = PlaybackState::Paused}, "Paused", true},
+        {{.state = PlaybackState::Stopped}, "Stopped", false},
+        {{.state = PlaybackState::Ended}, "Stopped", false},
+        {{.state = PlaybackState::CannotOpen, .failure = OpenFailure::Refused}, "Stopped", false},
+        {{.state = PlaybackState::Lost, .failure = OpenFailure::NoAnswer}, "Stopped", false},
+        {{.state = PlaybackState::NoSoundDevice}, "Stopped", false},
+        {{.state = PlaybackState::NoAddress, .missingKeys = {"E05"}}, "Stopped", false},
+    };
+    for (const Expected &e : states) {
+        const QString name = playbackStateName(e.status.state);
+        emit r.backend->statusChanged(e.status);
+        QCOMPARE(client.status(), QString(e.playbackStatus));
+        const bool canPause = client.get(kPlayer, "CanPause").toBool();
+        QVERIFY2(canPause == e.canPause, qPrintable(name));
+        // A desktop that was offered Pause gets a pause (or the pause holds); where it was
+        // not offered, Pause changes nothing.
+        r.backend->calls.clear();
+        client.call(kPlayer, "Pause");
+        const bool paused = r.backend->calls == QStringList{"pause"};
+        QVERIFY2(r.backend->calls.isEmpty() || paused, qPrintable(name + ": " + r.backend->calls.join(' ')));
+        QVERIFY2(paused == (canPause && e.status.state != PlaybackState::Paused), qPrintable(name));
+        QCOMPARE(r.player->status(), e.status);
+    }
+}
+
+void TestMpris::tickingDetailsTellTheDesktopNothing()
+{
+    Recorded r("Form2", kEgypt);
+    playStation(*r.player, station(Page::Form2, 1), table());
+    QTRY_VERIFY(nameOnBus(busName("Form2")));
+    MprisClient client(busName("Form2"));
+    QVERIFY(client.watch());
+    r.backend->publish(PlaybackState::Playing, 0, "News");
+    QTRY_VERIFY(!client.changes.isEmpty());
+    // A round trip to the player: its signals sent before the answer have all arrived.
+    client.status();
+    client.changes.clear();
+
+    // The cushion filling, then a stall whose seconds tick: the desktop still sees a player
+    // that plays and can pause, and is told nothing.
+    for (int ms = 0; ms <= 4000; ms += 250)
+        emit r.backend->statusChanged(PlayerStatus{.state = PlaybackState::Playing, .title = "News", .cushionMs = ms});
+    for (int ms = 0; ms <= 4000; ms += 250)
+        emit r.backend->statusChanged(PlayerStatus{.state = PlaybackState::Waiting, .title = "News", .waitedMs = ms,
+                                                   .cushionMs = 0});
+    client.status();
+    QVERIFY2(holdsFor([&] { return client.changes.isEmpty(); }, 200),
+             qPrintable(client.changes.value(0).keys().join(' ')));
+    QCOMPARE(client.status(), QString("Playing"));
+
+    // Rejoining takes Pause away, once; its countdown and the network going down say nothing more.
+    emit r.backend->statusChanged(PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = 1, .nextTryInMs = 2000});
+    QTRY_COMPARE(client.changes.size(), 1);
+    QCOMPARE(client.changes[0].value("CanPause").toBool(), false);
+    for (int ms = 2000; ms >= 0; ms -= 100)
+        emit r.backend->statusChanged(PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = 2,
+                                                   .nextTryInMs = ms, .networkDown = ms < 1000});
+    client.status();
+    QVERIFY(holdsFor([&] { return client.changes.size() == 1; }, 200));
 }
 
 void TestMpris::everyPageItsOwnPlayer()

@@ -86,6 +86,9 @@ private slots:
     void contextMenuNeverOffersTheOpposite();
     void everyControlIsNamedForScreenReaders();
     void screenReaderHearsEachRealChangeOnce();
+    void lateStationIsWaitedForNotPlaying();
+    void rejoiningSaysTheTryAndTheNextOne();
+    void cushionIsShownButNeverAnnounced();
     void keyboardReachesEveryControlAndLeavesInOnePress();
     void readableInEveryState();
 };
@@ -387,6 +390,31 @@ struct PlayerPage {
     RecordingBackend *backend = nullptr;
 };
 
+// The status line as the accessibility tree gives it, without directional marks: its name,
+// which screen readers announce when it changes, and its description. heard collects the
+// names one after another, each change once, as listen() is called after each status.
+struct AccessibleLine {
+    explicit AccessibleLine(QWidget *line) : a(QAccessible::queryAccessibleInterface(line)) {}
+    QString name() const { return withoutMarks(a->text(QAccessible::Name)); }
+    QString description() const { return withoutMarks(a->text(QAccessible::Description)); }
+    void listen()
+    {
+        if (heard.isEmpty() || heard.last() != name())
+            heard << name();
+    }
+    QAccessibleInterface *a;
+    QStringList heard;
+};
+
+// The longest caption of the catalogue: a status line that fits with it fits with any.
+const Station &longestCaptioned()
+{
+    const Station *longest = &allStations().front();
+    for (const Station &s : allStations())
+        if (s.caption().size() > longest->caption().size())
+            longest = &s;
+    return *longest;
+}
 
 } // namespace
 
@@ -413,6 +441,18 @@ void TestPlayerControl::statusSaysWhyAndWhatToDo_data()
         << QString::fromUtf8("انقطع البث وتعذّرت إعادة الاتصال");
     QTest::newRow("no sound device") << failed(PlaybackState::NoSoundDevice, OpenFailure::None)
         << QString::fromUtf8("لا يوجد جهاز صوت: البث يعمل ولا يُسمع. صِل سمّاعة أو شغّل خادم الصوت، ثم شغّل المحطة من جديد.");
+    QTest::newRow("waiting") << PlayerStatus{.state = PlaybackState::Waiting, .waitedMs = 7900}
+        << QString::fromUtf8("تأخّرت المحطة، في انتظارها منذ 7 ث؛ يُستأنف البث تلقائيًا");
+    QTest::newRow("next try in 2 s") << PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = 2, .nextTryInMs = 1200}
+        << QString::fromUtf8("انقطع البث، إعادة الاتصال بعد 2 ث (المحاولة 2)");
+    QTest::newRow("try under way") << PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = 3}
+        << QString::fromUtf8("انقطع البث، جارٍ إعادة الاتصال (المحاولة 3)…");
+    QTest::newRow("network down, next try") << PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = 14,
+                                                            .nextTryInMs = 30000, .networkDown = true}
+        << QString::fromUtf8("الشبكة غير متاحة؛ يواصل Lumora المحاولة وحده حتى تعود (المحاولة 14، التالية بعد 30 ث)");
+    QTest::newRow("network down, try under way") << PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = 15,
+                                                                 .networkDown = true}
+        << QString::fromUtf8("الشبكة غير متاحة؛ يواصل Lumora المحاولة وحده حتى تعود (المحاولة 15 جارية)");
 }
 
 void TestPlayerControl::statusSaysWhyAndWhatToDo()
@@ -574,6 +614,128 @@ void TestPlayerControl::screenReaderHearsEachRealChangeOnce()
     QCOMPARE(r.statusLine(), QString::fromUtf8("جارٍ التخزين المؤقت 40٪"));
     QCOMPARE(announced.size(), 4);
     QCOMPARE(withoutMarks(announced[3][0].toString()), QString::fromUtf8("جارٍ الفتح…"));
+}
+
+void TestPlayerControl::lateStationIsWaitedForNotPlaying()
+{
+    Recorded r;
+    AccessibleLine line(r.child<QWidget>("statusLine"));
+    const Station &station = longestCaptioned();
+    const QString caption = station.caption() + QString::fromUtf8(" — ");
+    playStation(*r.player, station, completeTable());
+    r.backend->publish(PlaybackState::Playing, 0, "News");
+    QSignalSpy announced(r.player.get(), &PlayerControl::statusAnnounced);
+
+    // The data is late: the line counts the seconds, whole beside the longest caption, and
+    // never says "playing" over the silence. A screen reader hears the stall once, without
+    // the seconds that tick.
+    for (int waited = 1500; waited <= 12500; waited += 1000) {
+        emit r.backend->statusChanged(PlayerStatus{.state = PlaybackState::Waiting, .title = "News", .waitedMs = waited});
+        line.listen();
+    }
+    const QString shown = caption + QString::fromUtf8("تأخّرت المحطة، في انتظارها منذ 12 ث؛ يُستأنف البث تلقائيًا");
+    QCOMPARE(withoutMarks(r.player->statusLineText()), shown);
+    QCOMPARE(r.statusLine(), shown);
+    QVERIFY(!r.statusLine().contains(QString::fromUtf8("قيد التشغيل")));
+    QCOMPARE(line.heard, QStringList{caption + QString::fromUtf8("تأخّرت المحطة، في انتظارها؛ يُستأنف البث تلقائيًا")});
+    QCOMPARE(announced.size(), 1);
+
+    // It is still the stream that was heard: the play button pauses it, it does not reopen it.
+    auto *play = r.child<QToolButton>("playPauseButton");
+    QCOMPARE(play->toolTip(), QString::fromUtf8("إيقاف مؤقت"));
+    r.backend->calls.clear();
+    play->click();
+    QCOMPARE(r.backend->calls, QStringList{"pause"});
+    // Sound again: news once more.
+    r.backend->publish(PlaybackState::Playing, 0, "News");
+    line.listen();
+    QCOMPARE(line.heard.value(1), caption + QString::fromUtf8("قيد التشغيل: News"));
+    QCOMPARE(announced.size(), 2);
+}
+
+void TestPlayerControl::rejoiningSaysTheTryAndTheNextOne()
+{
+    Recorded r;
+    AccessibleLine line(r.child<QWidget>("statusLine"));
+    const Station &station = longestCaptioned();
+    const QString caption = station.caption() + QString::fromUtf8(" — ");
+    playStation(*r.player, station, completeTable());
+    r.backend->publish(PlaybackState::Playing);
+    QSignalSpy announced(r.player.get(), &PlayerControl::statusAnnounced);
+    const auto rejoining = [&](int attempt, int nextTryInMs, bool networkDown) {
+        emit r.backend->statusChanged(PlayerStatus{.state = PlaybackState::Reconnecting, .attempt = attempt,
+                                                   .nextTryInMs = nextTryInMs, .networkDown = networkDown});
+        line.listen();
+    };
+
+    // The first try counts down, then is under way.
+    for (int ms = 1000; ms > 0; ms -= 250)
+        rejoining(1, ms, false);
+    QCOMPARE(r.statusLine(), caption + QString::fromUtf8("انقطع البث، إعادة الاتصال بعد 1 ث (المحاولة 1)"));
+    rejoining(1, -1, false);
+    QCOMPARE(r.statusLine(), caption + QString::fromUtf8("انقطع البث، جارٍ إعادة الاتصال (المحاولة 1)…"));
+    for (int ms = 2000; ms > 0; ms -= 500)
+        rejoining(2, ms, false);
+    QCOMPARE(r.statusLine(), caption + QString::fromUtf8("انقطع البث، إعادة الاتصال بعد 1 ث (المحاولة 2)"));
+    // The network is down: the tries go on without a limit, each counted down.
+    for (int attempt = 3; attempt <= 9; ++attempt)
+        for (int ms = 30000; ms >= -1000; ms -= 1000)
+            rejoining(attempt, ms < 0 ? -1 : ms, true);
+    rejoining(10, 29400, true);
+    const QString down = caption + QString::fromUtf8("الشبكة غير متاحة؛ يواصل Lumora المحاولة وحده حتى تعود");
+    QCOMPARE(r.statusLine(), down + QString::fromUtf8(" (المحاولة 10، التالية بعد 30 ث)"));
+    QCOMPARE(withoutMarks(r.player->statusLineText()), r.statusLine()); // whole, not cut
+
+    // A screen reader hears each bounded try once, and the network going down once; never
+    // a countdown, nor the endless tries after it.
+    QCOMPARE(line.heard, (QStringList{caption + QString::fromUtf8("انقطع البث، جارٍ إعادة الاتصال (المحاولة 1)…"),
+                                      caption + QString::fromUtf8("انقطع البث، جارٍ إعادة الاتصال (المحاولة 2)…"),
+                                      down}));
+    QCOMPARE(announced.size(), 3);
+
+    // Meanwhile the play button gives up the tries, and says so.
+    auto *play = r.child<QToolButton>("playPauseButton");
+    QCOMPARE(play->toolTip(), QString::fromUtf8("إيقاف"));
+    play->click();
+    QCOMPARE(r.backend->calls.last(), QString("stop"));
+    QCOMPARE(r.player->status().state, PlaybackState::Stopped);
+}
+
+void TestPlayerControl::cushionIsShownButNeverAnnounced()
+{
+    Recorded r;
+    auto *lineWidget = r.child<QLabel>("statusLine");
+    AccessibleLine line(lineWidget);
+    playStation(*r.player, *findStation(Page::Form2, 3), completeTable());
+    const QString cushionLabel = QString::fromUtf8("الصوت المخزّن");
+    const auto publish = [&](int cushionMs, PlaybackState state = PlaybackState::Playing) {
+        emit r.backend->statusChanged(PlayerStatus{.state = state, .title = "News", .waitedMs = 3000,
+                                                   .cushionMs = cushionMs});
+        line.listen();
+    };
+    publish(-1);
+    QVERIFY(!lineWidget->toolTip().contains(cushionLabel)); // not known: nothing said
+    QVERIFY(!line.description().contains(cushionLabel));
+    QVERIFY(!line.description().isEmpty()); // it still says what the line is
+
+    QSignalSpy announced(r.player.get(), &PlayerControl::statusAnnounced);
+    for (int ms = 100; ms <= 3460; ms += 120)
+        publish(ms);
+    const QString seconds = cushionLabel + QString::fromUtf8(": 3.5 ث"); // 3460 ms, to a tenth
+    QVERIFY2(lineWidget->toolTip().endsWith(u'\n' + seconds), qPrintable(lineWidget->toolTip()));
+    QVERIFY2(line.description().endsWith(seconds), qPrintable(line.description()));
+    QVERIFY(!r.statusLine().contains(cushionLabel)); // the line itself keeps to the state
+    // Buffered audio coming and going is no news.
+    QCOMPARE(line.heard.size(), 1);
+    QCOMPARE(announced.size(), 0);
+
+    // While the station is late the cushion is what is left to hear; paused, there is none
+    // to tell of.
+    publish(0, PlaybackState::Waiting);
+    QVERIFY(line.description().endsWith(cushionLabel + QString::fromUtf8(": 0.0 ث")));
+    publish(2000, PlaybackState::Paused);
+    QVERIFY(!lineWidget->toolTip().contains(cushionLabel));
+    QVERIFY(!line.description().contains(cushionLabel));
 }
 
 void TestPlayerControl::keyboardReachesEveryControlAndLeavesInOnePress()
