@@ -7,6 +7,8 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcFetch, "lumora.player.fetch", QtWarningMsg)
 
 namespace lumora {
@@ -53,7 +55,18 @@ void HttpFetch::abort()
 
 std::unique_ptr<HttpStream> HttpFetch::takeStream()
 {
-    return std::move(m_stream);
+    QByteArray firstBytes;
+    std::unique_ptr<HttpRequest> request = takeConnection(&firstBytes);
+    return request ? std::make_unique<HttpStream>(std::move(request), firstBytes) : nullptr;
+}
+
+std::unique_ptr<HttpRequest> HttpFetch::takeConnection(QByteArray *firstBytes)
+{
+    if (!m_streamReady)
+        return nullptr;
+    m_streamReady = false;
+    *firstBytes = std::exchange(m_body, {});
+    return std::move(m_request);
 }
 
 void HttpFetch::onHead()
@@ -155,6 +168,7 @@ void HttpFetch::finish(FetchResult result)
         return;
     m_done = true;
     const HttpHead &head = m_request->head();
+    result.connected = m_request->wasConnected();
     result.contentType = head.value("content-type").left(200);
     result.icyName = decodeNetworkText(head.value("icy-name"));
     if (result.status == 0)
@@ -162,11 +176,11 @@ void HttpFetch::finish(FetchResult result)
     if (result.outcome == FetchResult::Outcome::Stream && result.content.kind == ContentKind::Stream) {
         // The connection goes on as the stream, with what was read of it.
         m_request->disconnect(this);
-        m_stream = std::make_unique<HttpStream>(std::move(m_request), m_body);
+        m_streamReady = true;
     } else {
         HttpRequest::discard(m_request);
+        m_body.clear();
     }
-    m_body.clear();
     qCDebug(lcFetch) << m_address << "->" << int(result.outcome) << contentName(result.content) << result.error;
     emit finished(result);
 }

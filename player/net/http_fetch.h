@@ -33,6 +33,7 @@ struct FetchResult {
     QString error;    // Failed: what went wrong
     OpenFailure failure = OpenFailure::None; // Failed: in a listener's terms
     int status = 0;   // the answer's status code, when there was one
+    bool connected = false; // the connection to the server was made (a failure after it is the server's)
     QByteArray contentType; // the Content-Type header as sent, when the answer had one
     QString icyName;  // the icy-name header (the station's name), plain text
 };
@@ -53,6 +54,9 @@ public:
     void abort();
     // After finished() with a Stream outcome (not MMSH or HLS): the open stream. Once.
     std::unique_ptr<HttpStream> takeStream();
+    // Instead of takeStream(): the bare connection whose head is in, and the body read so
+    // far, for a stream that goes on through another connection. Once.
+    std::unique_ptr<HttpRequest> takeConnection(QByteArray *firstBytes);
 
 signals:
     void finished(const lumora::FetchResult &result);
@@ -67,7 +71,7 @@ private:
     FetchLimits m_limits;
     QString m_address;
     std::unique_ptr<HttpRequest> m_request;
-    std::unique_ptr<HttpStream> m_stream;
+    bool m_streamReady = false; // m_request and m_body wait for takeStream()
     QByteArray m_body;
     bool m_partialGuess = false; // judged a playlist on a partial body
     bool m_done = false;

@@ -161,8 +161,24 @@ void HttpRequest::setPaused(bool paused)
     }
 }
 
+void HttpRequest::setIdleTimeoutMs(int ms)
+{
+    m_options.idleTimeoutMs = ms;
+    if (m_headSeen && !m_done && !m_paused && m_timer.isActive())
+        m_timer.start(ms);
+}
+
+void HttpRequest::readWaiting()
+{
+    if (m_done || !m_socket || m_paused)
+        return;
+    m_socket->waitForReadyRead(0); // takes what the kernel holds, without waiting
+    onReadable();
+}
+
 void HttpRequest::onConnected()
 {
+    m_connected = true;
     if (m_socket)
         m_socket->write(m_request);
 }

@@ -60,6 +60,13 @@ public:
     static void discard(std::unique_ptr<HttpRequest> &request);
     // Stops (true) or resumes (false) taking bytes from the connection.
     void setPaused(bool paused);
+    // The longest silence from now on, once the head is in (a live stream's may be long).
+    void setIdleTimeoutMs(int ms);
+    // Takes at once what the connection holds in the kernel, as if it had just become
+    // readable: bodyReady() and the like may come from inside this call.
+    void readWaiting();
+    // The TCP (and TLS) connection was made: a failure after this is no network problem.
+    bool wasConnected() const { return m_connected; }
 
     HttpResponseParser &response() { return m_parser; }
     const HttpHead &head() const { return m_parser.head(); }
@@ -89,6 +96,7 @@ private:
     HttpResponseParser m_parser;
     QTimer m_timer;
     bool m_headSeen = false;
+    bool m_connected = false;
     bool m_paused = false;
     bool m_done = false;
 };

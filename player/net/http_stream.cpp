@@ -1,12 +1,30 @@
 #include "http_stream.h"
 
 #include "network_text.h"
+#include "network_watch.h"
+#include "stream_redial.h"
 
 #include <QLoggingCategory>
 
 Q_DECLARE_LOGGING_CATEGORY(lcHttp)
 
 namespace lumora {
+
+namespace {
+
+const char *howName(StreamSplice::How how)
+{
+    switch (how) {
+    case StreamSplice::How::Overlap: return "after the bytes it repeated";
+    case StreamSplice::How::Sync: return "at the next frame (audio was lost)";
+    case StreamSplice::How::NewChain: return "as a new chained stream";
+    case StreamSplice::How::AsItComes: return "as it came";
+    case StreamSplice::How::None: break;
+    }
+    return "";
+}
+
+} // namespace
 
 HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &firstBytes)
     : m_request(std::move(request))
@@ -21,8 +39,11 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
     const bool ranges = head.value("accept-ranges").toLower().contains("bytes");
     m_buffer = std::make_shared<StreamBuffer>(file ? head.contentLength : -1, file && ranges);
     connect(m_buffer.get(), &StreamBuffer::spaceAvailable, this, [this] {
-        if (m_request)
-            m_request->setPaused(false);
+        if (!m_request || m_closed)
+            return;
+        m_request->setPaused(false);
+        if (m_keeps && !m_gaveUp && !m_schedule->inOutage())
+            m_stallTimer->start(m_keeping.stallMs); // the reader was slow, not the server
     }, Qt::QueuedConnection);
     connect(m_buffer.get(), &StreamBuffer::seekRequested, this, &HttpStream::onSeek, Qt::QueuedConnection);
     const QByteArray type = head.value("content-type").toLower();
@@ -31,13 +52,28 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
     else if (firstBytes.startsWith(QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")))
         m_container = QStringLiteral("asf");
     m_request->setParent(nullptr);
+    // ASF starts with a header that a new connection repeats with other numbers in it: an ASF
+    // stream that breaks ends, as an MMSH one does.
+    m_keeps = m_buffer->size() < 0 && m_container != u"asf";
+    if (m_keeps) {
+        m_splice = std::make_unique<StreamSplice>(StreamSplice::formatOf(head.value("content-type"), firstBytes));
+        m_clock = systemNetClock();
+        setUpKeeping();
+        m_request->setIdleTimeoutMs(m_keeping.silentCapMs);
+        m_splice->written(firstBytes);
+    }
     m_buffer->write(0, firstBytes);
     watchPacing(firstBytes);
     attach(m_request.get(), 0);
     if (m_request->isFinished()) {
-        m_buffer->finish(0);
-        QMetaObject::invokeMethod(this, [this] { emit ended(OpenFailure::None, QStringLiteral("the server ended the stream")); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_keeps) {
+                onConnectionLost(OpenFailure::None, QStringLiteral("the server ended the stream"));
+                return;
+            }
+            m_buffer->finish(0);
+            emit ended(OpenFailure::None, QStringLiteral("the server ended the stream"));
+        }, Qt::QueuedConnection);
         return;
     }
     // Bytes that came with the head and were not taken yet.
@@ -54,8 +90,36 @@ void HttpStream::close()
     if (m_closed)
         return;
     m_closed = true;
+    if (m_stallTimer)
+        m_stallTimer->stop();
+    if (m_retryTimer)
+        m_retryTimer->stop();
+    if (m_redial)
+        m_redial.release()->deleteLater(); // the closing may come from inside its signal
+    HttpRequest::discard(m_candidate);
     m_buffer->abort();
     HttpRequest::discard(m_request);
+}
+
+void HttpStream::setKeeping(std::shared_ptr<NetClock> clock, const Keeping &keeping)
+{
+    if (!m_keeps)
+        return;
+    m_clock = std::move(clock);
+    m_keeping = keeping;
+    setUpKeeping();
+    if (m_request)
+        m_request->setIdleTimeoutMs(m_keeping.silentCapMs);
+}
+
+void HttpStream::setUpKeeping()
+{
+    m_schedule = std::make_unique<ReconnectSchedule>(*m_clock, m_keeping.schedule);
+    m_stallTimer = m_clock->createTimer();
+    m_stallTimer->timeout = [this] { onStalled(); };
+    m_retryTimer = m_clock->createTimer();
+    m_retryTimer->timeout = [this] { startTry(false); };
+    m_stallTimer->start(m_keeping.stallMs);
 }
 
 void HttpStream::attach(HttpRequest *request, quint64 epoch)
@@ -63,11 +127,19 @@ void HttpStream::attach(HttpRequest *request, quint64 epoch)
     connect(request, &HttpRequest::bodyReady, this, [this, epoch] { pump(epoch); });
     connect(request, &HttpRequest::finished, this, [this, epoch] {
         pump(epoch);
+        if (m_keeps) {
+            onConnectionLost(OpenFailure::None, QStringLiteral("the server ended the stream"));
+            return;
+        }
         m_buffer->finish(epoch);
         if (epoch == m_buffer->epoch())
             emit ended(OpenFailure::None, QStringLiteral("the server ended the stream"));
     });
     connect(request, &HttpRequest::failed, this, [this, epoch](OpenFailure failure, const QString &reason) {
+        if (m_keeps) {
+            onConnectionLost(failure, reason);
+            return;
+        }
         m_buffer->finish(epoch);
         if (epoch == m_buffer->epoch())
             emit ended(failure, reason);
@@ -81,19 +153,44 @@ void HttpStream::pump(quint64 epoch)
     HttpResponseParser &response = m_request->response();
     const QByteArray body = response.takeBody();
     if (!body.isEmpty()) {
+        if (m_keeps && m_candidate) {
+            // The old connection is back before the new one brought anything new: it goes on.
+            qCDebug(lcHttp) << m_address << "the stalled connection goes on; the new one is closed";
+            dropCandidate();
+        }
         m_buffer->write(epoch, body);
         watchPacing(body);
+        if (m_keeps) {
+            m_splice->written(body);
+            flowing();
+        }
     }
-    const QList<QByteArray> blocks = response.takeMetadata();
+    takeTitles(m_request.get(), true);
+    if (m_request && m_buffer->freeSpace() <= 0)
+        holdBack();
+}
+
+void HttpStream::holdBack()
+{
+    m_request->setPaused(true);
+    if (m_keeps)
+        m_stallTimer->stop(); // silence while the reader catches up is no stall
+}
+
+void HttpStream::takeTitles(HttpRequest *request, bool announce)
+{
+    const QList<QByteArray> blocks = request->response().takeMetadata();
     for (const QByteArray &block : blocks) {
+        if (!block.contains("StreamTitle="))
+            continue;
         const QString title = icyStreamTitle(block);
-        if (block.contains("StreamTitle=") && title != m_lastTitle) {
+        if (!announce) {
+            m_candidateTitle = title;
+        } else if (title != m_lastTitle) {
             m_lastTitle = title;
             emit titleChanged(title);
         }
     }
-    if (m_buffer->freeSpace() <= 0)
-        m_request->setPaused(true);
 }
 
 void HttpStream::watchPacing(const QByteArray &bytes)
@@ -130,6 +227,230 @@ void HttpStream::onSeek(quint64 offset, quint64 epoch)
     });
     attach(request, epoch);
     request->start(m_address, options);
+}
+
+// Keeping a live stream through outages.
+
+void HttpStream::flowing()
+{
+    m_stallTimer->start(m_keeping.stallMs);
+    if (!m_schedule->inOutage())
+        return;
+    m_schedule->flowResumed();
+    m_retryTimer->stop();
+    if (m_redial)
+        m_redial.release()->deleteLater();
+    m_buffer->setHeld(false);
+    qCInfo(lcHttp) << m_address << "flows again";
+    if (m_announced) {
+        m_announced = false;
+        emit reconnected();
+    }
+}
+
+void HttpStream::beginOutage(OpenFailure why, const QString &reason)
+{
+    m_lastFailure = why;
+    m_lastReason = reason;
+    if (m_schedule->inOutage())
+        return;
+    m_schedule->flowLost();
+    m_lastNetworkDown = false;
+    // The reader waits for the stream to go on instead of giving up at its read deadline.
+    m_buffer->setHeld(true);
+    if (m_keeping.watchNetwork && !m_watch) {
+        m_watch = new NetworkWatch(this);
+        connect(m_watch, &NetworkWatch::linkReturned, this, &HttpStream::onLinkReturned);
+    }
+}
+
+void HttpStream::onStalled()
+{
+    if (m_closed || m_gaveUp || !m_request)
+        return;
+    qCInfo(lcHttp) << m_address << "silent for" << m_keeping.stallMs << "ms; trying a second connection";
+    beginOutage(OpenFailure::NoAnswer, QStringLiteral("no data for %1 ms").arg(m_keeping.stallMs));
+    if (!m_redial && !m_candidate && !m_retryTimer->isActive() && !m_schedule->givenUp())
+        scheduleTry(true);
+}
+
+void HttpStream::onConnectionLost(OpenFailure failure, const QString &reason)
+{
+    if (m_closed || m_gaveUp)
+        return;
+    qCInfo(lcHttp) << m_address << "connection lost:" << reason;
+    HttpRequest::discard(m_request); // may be inside its own signal
+    m_stallTimer->stop();
+    beginOutage(failure, reason);
+    if (m_schedule->givenUp()) {
+        giveUp();
+        return;
+    }
+    if (!m_redial && !m_candidate && !m_retryTimer->isActive())
+        scheduleTry(false);
+}
+
+void HttpStream::scheduleTry(bool soon)
+{
+    const int pause = m_schedule->pauseBeforeNextTryMs(soon);
+    if (pause <= 0) {
+        startTry(soon);
+        return;
+    }
+    qCInfo(lcHttp) << m_address << "next try in" << pause << "ms";
+    m_retryTimer->start(pause);
+    m_announced = true;
+    emit reconnecting(m_schedule->attempt() + 1, pause, networkDown(), m_lastFailure);
+}
+
+void HttpStream::startTry(bool soon)
+{
+    if (m_closed || m_gaveUp)
+        return;
+    m_retryTimer->stop();
+    m_schedule->tryStarted(soon);
+    qCInfo(lcHttp) << m_address << "try" << m_schedule->attempt();
+    m_redial = std::make_unique<StreamRedial>(m_address, m_keeping.answerTimeoutMs, m_keeping.maxRedirects);
+    connect(m_redial.get(), &StreamRedial::connected, this, &HttpStream::onTryConnected);
+    connect(m_redial.get(), &StreamRedial::failed, this, &HttpStream::onTryFailed);
+    m_redial->start();
+    m_announced = true;
+    emit reconnecting(m_schedule->attempt(), -1, networkDown(), m_lastFailure);
+}
+
+void HttpStream::onTryConnected()
+{
+    QByteArray firstBytes;
+    m_candidate = m_redial->takeConnection(&firstBytes);
+    m_redial.release()->deleteLater(); // inside its own signal
+    if (!m_candidate) {
+        onTryFailed(OpenFailure::NotAStream, QStringLiteral("the new connection was lost"), false);
+        return;
+    }
+    m_candidate->setParent(nullptr);
+    m_candidate->setIdleTimeoutMs(m_keeping.silentCapMs);
+    m_candidateTitle.clear();
+    m_splice->beginJoin();
+    HttpRequest *candidate = m_candidate.get();
+    connect(candidate, &HttpRequest::bodyReady, this, [this] { feedCandidate(); });
+    connect(candidate, &HttpRequest::finished, this, [this] {
+        feedCandidate();
+        if (m_candidate)
+            onTryFailed(OpenFailure::NoAnswer, QStringLiteral("the new connection ended before the stream went on"), false);
+    });
+    connect(candidate, &HttpRequest::failed, this, [this](OpenFailure failure, const QString &reason) {
+        onTryFailed(failure, reason, false);
+    });
+    feedCandidate(firstBytes);
+}
+
+void HttpStream::feedCandidate(const QByteArray &firstBytes)
+{
+    if (m_closed || !m_candidate)
+        return;
+    const QByteArray out = m_splice->join(firstBytes + m_candidate->response().takeBody());
+    takeTitles(m_candidate.get(), false);
+    if (m_splice->state() == StreamSplice::State::Failed) {
+        onTryFailed(OpenFailure::NotAStream, QStringLiteral("the new connection does not continue the stream"), false);
+        return;
+    }
+    if (out.isEmpty())
+        return; // still searching, or caught up with what was written: the next new byte decides
+    // The old connection gets a last look: if it has new audio too, it goes on.
+    if (m_request)
+        m_request->readWaiting();
+    if (!m_candidate || m_closed)
+        return;
+    qCInfo(lcHttp) << m_address << "a new connection goes on" << howName(m_splice->how()) << "; skipped"
+                   << m_splice->skipped() << "bytes";
+    HttpRequest::discard(m_request);
+    m_request = std::move(m_candidate);
+    m_request->disconnect(this);
+    attach(m_request.get(), m_buffer->epoch());
+    m_buffer->write(m_buffer->epoch(), out);
+    watchPacing(out);
+    m_splice->written(out);
+    if (!m_candidateTitle.isNull() && m_candidateTitle != m_lastTitle) {
+        m_lastTitle = m_candidateTitle;
+        emit titleChanged(m_lastTitle);
+    }
+    flowing();
+    if (m_request->isFinished()) { // ended with the very bytes that won
+        QMetaObject::invokeMethod(this, [this] {
+            onConnectionLost(OpenFailure::None, QStringLiteral("the server ended the stream"));
+        }, Qt::QueuedConnection);
+        return;
+    }
+    if (m_buffer->freeSpace() <= 0)
+        holdBack();
+}
+
+void HttpStream::dropCandidate()
+{
+    HttpRequest::discard(m_candidate);
+}
+
+void HttpStream::onTryFailed(OpenFailure failure, const QString &reason, bool networkDown)
+{
+    if (m_closed || m_gaveUp)
+        return;
+    if (m_redial)
+        m_redial.release()->deleteLater(); // inside its own signal
+    dropCandidate();
+    qCInfo(lcHttp) << m_address << "try" << m_schedule->attempt() << "failed:" << reason
+                   << (networkDown ? "(network)" : "");
+    if (!m_schedule->inOutage())
+        return; // the old connection went on meanwhile
+    m_lastFailure = failure;
+    m_lastReason = reason;
+    m_lastNetworkDown = networkDown;
+    m_schedule->tryFailed(!networkDown);
+    afterFailedTry();
+}
+
+void HttpStream::afterFailedTry()
+{
+    if (m_schedule->givenUp()) {
+        if (!m_request)
+            giveUp();
+        // else the stalled connection is the last hope: it resumes or reaches its cap
+        return;
+    }
+    scheduleTry(false);
+}
+
+void HttpStream::giveUp()
+{
+    qCInfo(lcHttp) << m_address << "given up after" << m_schedule->attempt() << "tries:" << m_lastReason;
+    m_gaveUp = true;
+    m_stallTimer->stop();
+    m_retryTimer->stop();
+    if (m_redial)
+        m_redial.release()->deleteLater();
+    dropCandidate();
+    m_buffer->setHeld(false);
+    m_buffer->finish(m_buffer->epoch());
+    emit ended(m_lastFailure, m_lastReason);
+}
+
+bool HttpStream::networkDown() const
+{
+    return m_lastNetworkDown || (m_watch && m_watch->isDown());
+}
+
+void HttpStream::onLinkReturned()
+{
+    if (m_closed || m_gaveUp || !m_retryTimer->isActive())
+        return;
+    qCInfo(lcHttp) << m_address << "the network is back";
+    m_lastNetworkDown = false;
+    const int pause = m_schedule->pauseBeforeNextTryMs(true);
+    if (pause <= 0) {
+        startTry(true);
+        return;
+    }
+    m_retryTimer->start(pause);
+    emit reconnecting(m_schedule->attempt() + 1, pause, false, m_lastFailure);
 }
 
 } // namespace lumora

@@ -1,35 +1,99 @@
 #pragma once
 
 #include "http_request.h"
+#include "net_clock.h"
+#include "reconnect_schedule.h"
 #include "stream_source.h"
+#include "stream_splice.h"
 
 #include <memory>
 
 namespace lumora {
 
+class NetworkWatch;
+class StreamRedial;
+
 // A stream over HTTP (or a SHOUTcast server's ICY): the connection that answered the first
 // request goes on feeding the buffer, with the ICY metadata taken out and turned into titles.
 // A file with a length from a server that takes byte ranges can seek: each seek is a new
 // request for the rest of the file from that offset, to the same checked address.
+//
+// A live stream (no length; not ASF, whose headers cannot be spliced) is kept through outages.
+// A connection that falls silent stays open for as long as its server may resume (its backlog
+// is audio), up to a long cap; after a short stall a second connection to the same address is
+// opened beside it, and whichever delivers new audio first goes on, the other is closed. A
+// connection that closes or breaks is replaced the same way, on a ReconnectSchedule. The new
+// connection's bytes are joined onto what was written by a StreamSplice, so the reader (libVLC)
+// reads one stream from one buffer, which is held (no read deadline) meanwhile.
 class HttpStream : public StreamSource {
     Q_OBJECT
 public:
+    struct Keeping {
+        int stallMs = 3000;          // silence after which a second connection is tried
+        int silentCapMs = 120000;    // a live connection silent this long is dropped
+        int answerTimeoutMs = 8000;  // a new connection: connected and answered within
+        int maxRedirects = 5;        // a new connection's redirects
+        ReconnectRules schedule;
+        bool watchNetwork = true;    // ask Qt whether the network is reachable
+    };
+
     // Takes over request, whose head is in; firstBytes is the body it has read so far.
     HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &firstBytes);
     ~HttpStream() override;
 
     void close() override;
 
+    // Whether this stream is kept through outages (a live stream that can be spliced).
+    bool keepsLive() const { return m_keeps; }
+    // The clock and thresholds of keeping a live stream; before its first outage (tests).
+    void setKeeping(std::shared_ptr<NetClock> clock, const Keeping &keeping);
+
 private:
     void attach(HttpRequest *request, quint64 epoch);
     void pump(quint64 epoch);
+    void holdBack();
+    void takeTitles(HttpRequest *request, bool announce);
     void watchPacing(const QByteArray &bytes);
     void onSeek(quint64 offset, quint64 epoch);
+
+    // Keeping a live stream.
+    void setUpKeeping();
+    void flowing();
+    void onStalled();
+    void onConnectionLost(OpenFailure failure, const QString &reason);
+    void beginOutage(OpenFailure why, const QString &reason);
+    void scheduleTry(bool soon);
+    void startTry(bool soon);
+    void onTryConnected();
+    void onTryFailed(OpenFailure failure, const QString &reason, bool networkDown);
+    void feedCandidate(const QByteArray &firstBytes = {});
+    void dropCandidate();
+    void afterFailedTry();
+    void giveUp();
+    bool networkDown() const;
+    void onLinkReturned();
 
     std::unique_ptr<HttpRequest> m_request;
     int m_pageMs = 0; // a live Ogg stream: the longest stretch of audio one page carried
     QString m_lastTitle;
     bool m_closed = false;
+
+    bool m_keeps = false;
+    bool m_gaveUp = false;
+    Keeping m_keeping;
+    std::shared_ptr<NetClock> m_clock;
+    std::unique_ptr<StreamSplice> m_splice;
+    std::unique_ptr<ReconnectSchedule> m_schedule;
+    std::unique_ptr<NetTimer> m_stallTimer;
+    std::unique_ptr<NetTimer> m_retryTimer;
+    std::unique_ptr<StreamRedial> m_redial;   // a try connecting
+    std::unique_ptr<HttpRequest> m_candidate; // a try answered, its audio being joined
+    QString m_candidateTitle;                 // its last title, announced if it wins
+    NetworkWatch *m_watch = nullptr;
+    OpenFailure m_lastFailure = OpenFailure::None;
+    QString m_lastReason;
+    bool m_lastNetworkDown = false;
+    bool m_announced = false; // reconnecting() said in this outage: reconnected() follows
 };
 
 } // namespace lumora

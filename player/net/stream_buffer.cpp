@@ -77,9 +77,19 @@ qint64 StreamBuffer::read(char *into, qint64 max)
     qint64 copied = 0;
     {
         std::unique_lock lock(m_mutex);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_readDeadlineMs);
-        if (!m_ready.wait_until(lock, deadline, [this] { return m_aborted || m_buffered > 0 || m_finished; }))
-            return -1; // nothing came in time: a dead connection that never closed
+        const auto ready = [this] { return m_aborted || m_buffered > 0 || m_finished; };
+        const auto deadlineFromNow = [this] {
+            return std::chrono::steady_clock::now() + std::chrono::milliseconds(m_readDeadlineMs);
+        };
+        auto deadline = deadlineFromNow();
+        while (!ready()) {
+            if (m_held) {
+                m_ready.wait(lock);
+                deadline = deadlineFromNow();
+            } else if (m_ready.wait_until(lock, deadline) == std::cv_status::timeout && !ready() && !m_held) {
+                return -1; // nothing came in time: a dead connection that never closed
+            }
+        }
         if (m_aborted)
             return -1;
         while (copied < max && !m_chunks.empty()) {
@@ -133,6 +143,21 @@ void StreamBuffer::abort()
         m_buffered = 0;
     }
     m_ready.notify_all();
+}
+
+void StreamBuffer::setHeld(bool held)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = held;
+    }
+    m_ready.notify_all();
+}
+
+bool StreamBuffer::isHeld() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_held;
 }
 
 bool StreamBuffer::isAborted() const

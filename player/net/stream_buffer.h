@@ -18,7 +18,7 @@ namespace lumora {
 // back by TCP instead of filling memory.
 //
 // read() blocks until there are bytes, the stream has ended, it was aborted, or the read
-// deadline passed; abort() wakes it at once. A seek (files only) drops what is buffered and
+// deadline passed (not while the writer holds it); abort() wakes it at once. A seek (files only) drops what is buffered and
 // starts a new epoch: writes of the old epoch that are still on their way are ignored.
 class StreamBuffer : public QObject {
     Q_OBJECT
@@ -58,6 +58,11 @@ public:
     bool isAborted() const;
 
     void setReadDeadlineMs(int ms) { m_readDeadlineMs = ms; }
+    // While held, a read waits for data without a deadline: the writer has lost its flow for a
+    // moment and is getting it back (a live stream reconnecting); it promises to write, finish
+    // or abort. Released, a waiting read has the whole deadline again from then on.
+    void setHeld(bool held);
+    bool isHeld() const;
 
 signals:
     // From the reader's thread; connect with a queued connection.
@@ -79,6 +84,7 @@ private:
     quint64 m_epoch = 0;
     bool m_finished = false;
     bool m_aborted = false;
+    bool m_held = false;
     bool m_writerWaiting = false; // the writer found the buffer full
 };
 

@@ -32,9 +32,17 @@ public:
 signals:
     // The stream's "now playing" text changed (plain text, possibly empty).
     void titleChanged(const QString &title);
-    // The connection is over and the buffer finished: the server closed it (failure None)
-    // or it broke.
+    // The stream is over and the buffer finished: a file's server closed it (failure None)
+    // or it broke; a live stream kept through outages ends only when the source gives up.
     void ended(lumora::OpenFailure failure, const QString &reason);
+    // A live stream lost its flow (its connection fell silent, closed or broke) and the source
+    // is getting it back on its own, into the same buffer: attempt is the try under way or
+    // next (1, 2, ...), nextInMs when the next try starts (-1: one starts now), networkDown
+    // whether the network itself seems gone (then tries go on without limit), why what the
+    // last failure was. The buffer's reader waits meanwhile.
+    void reconnecting(int attempt, int nextInMs, bool networkDown, lumora::OpenFailure why);
+    // A connection delivers audio again that continues the stream.
+    void reconnected();
     // The stream sends its audio in pieces this far apart (an Ogg page every few seconds).
     void spacingChanged(int ms);
 

@@ -204,6 +204,30 @@ void TestStreamWire::bufferBlocksWakesAndBounds()
     QCOMPARE(quiet.read(into, 16), qint64(2));
     QCOMPARE(quiet.read(into, 16), qint64(0));
 
+    // Held by a reconnecting writer, a read waits past its deadline until data comes; abort
+    // still ends a held read at once.
+    StreamBuffer held(-1, false);
+    held.setReadDeadlineMs(100);
+    held.setHeld(true);
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        held.write(0, "back");
+    });
+    QCOMPARE(held.read(into, 16), qint64(4));
+    late.join();
+    std::thread ender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        held.abort();
+    });
+    QCOMPARE(held.read(into, 16), qint64(-1));
+    ender.join();
+    // Released, the deadline holds again.
+    StreamBuffer released(-1, false);
+    released.setReadDeadlineMs(100);
+    released.setHeld(true);
+    released.setHeld(false);
+    QCOMPARE(released.read(into, 16), qint64(-1));
+
     // Bounded: once full, the writer is told when half has been read.
     StreamBuffer full(-1, false);
     bool told = false;
