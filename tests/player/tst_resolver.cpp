@@ -105,6 +105,8 @@ void TestResolver::wireForm_data()
     QTest::newRow("idn host") << QString::fromUtf8("http://مثال.example/x.asx")
                               << "http://xn--mgbh0fb.example/x.asx";
     QTest::newRow("quote and pipe") << "http://h/a\"b|c" << "http://h/a%22b%7Cc";
+    QTest::newRow("outside the BMP") << QString::fromUtf8("http://h/\U0001D11E?q=\u00E9")
+                                     << "http://h/%F0%9D%84%9E?q=%C3%A9";
 }
 
 void TestResolver::wireForm()
