@@ -206,6 +206,9 @@ int main(int argc, char **argv)
 
     QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
     offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    say("event-loop stalls at a switch: to a plain station and to a 1 MiB playlist, idle and beside two busy loops");
+    if (!soundOnly)
+        runProbe(r, bin("lumora-bench-switch"), {QString::number(qMax(3, runs / 2))}, offscreen);
     say("first audio: streams that send a burst first (as Icecast and SHOUTcast do)");
     if (!soundOnly)
         runProbe(r, bin("lumora-bench-audio"), {"--burst", "2000", "--runs", QString::number(runs)}, offscreen);
@@ -342,6 +345,19 @@ int main(int argc, char **argv)
                 m(QStringLiteral("page_player")), QString(), -1, QStringLiteral("-")};
     rows << Row{QStringLiteral("station page, shown again"), QStringLiteral("ms"), m(QStringLiteral("page_again")),
                 QStringLiteral("plain Qt window, shown again"), m(QStringLiteral("plain_again")), QStringLiteral("-")};
+    {
+        const auto stall = [&](const char *key) { return m(QString::fromLatin1(key)); };
+        Row row{QStringLiteral("worst event-loop stall at a switch to a 1 MiB playlist, 2 busy loops"),
+                QStringLiteral("ms"), stall("switch_playlist_busy"),
+                QStringLiteral("plain station; idle: playlist %1, plain %2")
+                    .arg(stall("switch_playlist"), 0, 'f', 0).arg(stall("switch_plain"), 0, 'f', 0),
+                stall("switch_plain_busy"), QStringLiteral("< 50 ms, all four")};
+        const auto all = {stall("switch_playlist_busy"), stall("switch_plain_busy"), stall("switch_playlist"),
+                          stall("switch_plain")};
+        if (std::min(all) >= 0)
+            row.met = std::max(all) < 50;
+        rows << row;
+    }
     // First sound at the sink, beside the faster of VLC and mpv told to play the same address.
     auto fasterPeer = [&](const QString &key, const QString &figure, const QString &target, double limitMs) {
         const double v = m(key + QStringLiteral("_cvlc")), p = m(key + QStringLiteral("_mpv"));

@@ -22,7 +22,10 @@ bool isRedirect(int status)
 
 } // namespace
 
-HttpFetch::HttpFetch(QObject *parent) : QObject(parent) {}
+HttpFetch::HttpFetch(QObject *parent) : QObject(parent)
+{
+    connect(&m_reader, &BodyReader::done, this, &HttpFetch::onRead);
+}
 
 HttpFetch::~HttpFetch()
 {
@@ -50,6 +53,7 @@ void HttpFetch::start(const QString &wireAddress, const FetchLimits &limits)
 void HttpFetch::abort()
 {
     m_done = true;
+    m_reader.cancel();
     HttpRequest::discard(m_request);
 }
 
@@ -130,15 +134,21 @@ void HttpFetch::judge(bool complete)
         fail(OpenFailure::NotAStream, QStringLiteral("body larger than %1 bytes").arg(m_limits.maxBodyBytes));
         return;
     }
-    if (!complete && m_partialGuess)
+    if (complete) {
+        // The whole body: judged again and, for a playlist, its entries read, by the reader.
+        m_reader.start(m_request->head().value("content-type"), m_body, m_address, m_limits.entries);
         return;
+    }
+    // recogniseContent looks at no more than the first kJudgedBytes of a partial body: once
+    // that much has been judged, more of it cannot change the verdict.
+    if (m_partialGuess || m_partialJudged)
+        return;
+    m_partialJudged = m_body.size() >= kJudgedBytes;
     FetchResult r;
     r.address = m_address;
-    r.content = recogniseContent(m_request->head().value("content-type"), m_body, complete);
+    r.content = recogniseContent(m_request->head().value("content-type"), m_body, false);
     switch (r.content.kind) {
     case ContentKind::NeedMore:
-        if (complete)
-            fail(OpenFailure::NotAStream, QStringLiteral("empty answer"));
         return;
     case ContentKind::Stream:
     case ContentKind::MmshStream:
@@ -147,19 +157,48 @@ void HttpFetch::judge(bool complete)
         finish(r);
         return;
     case ContentKind::NotPlayable:
-        fail(OpenFailure::NotAStream, QStringLiteral("neither a stream nor a playlist (%1)")
-                 .arg(QString::fromLatin1(m_request->head().value("content-type").left(60))));
+        failNotPlayable();
         return;
     case ContentKind::Playlist:
-        if (complete) {
-            r.outcome = FetchResult::Outcome::Playlist;
-            r.body = m_body;
-            finish(r);
-        } else {
-            m_partialGuess = true;
-        }
+        m_partialGuess = true;
         return;
     }
+}
+
+void HttpFetch::onRead(const BodyReading &reading)
+{
+    if (m_done)
+        return;
+    FetchResult r;
+    r.address = m_address;
+    r.content = reading.content;
+    switch (reading.content.kind) {
+    case ContentKind::NeedMore:
+        fail(OpenFailure::NotAStream, QStringLiteral("empty answer"));
+        return;
+    case ContentKind::Stream:
+    case ContentKind::MmshStream:
+    case ContentKind::Hls:
+        r.outcome = FetchResult::Outcome::Stream;
+        finish(r);
+        return;
+    case ContentKind::NotPlayable:
+        failNotPlayable();
+        return;
+    case ContentKind::Playlist:
+        r.outcome = FetchResult::Outcome::Playlist;
+        r.entries = reading.entries;
+        r.entryProblems = reading.problems;
+        r.listed = reading.listed;
+        finish(r);
+        return;
+    }
+}
+
+void HttpFetch::failNotPlayable()
+{
+    fail(OpenFailure::NotAStream, QStringLiteral("neither a stream nor a playlist (%1)")
+             .arg(QString::fromLatin1(m_request->head().value("content-type").left(60))));
 }
 
 void HttpFetch::finish(FetchResult result)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "body_reader.h"
 #include "http_request.h"
 #include "playlist_formats.h"
 #include "player_status.h"
@@ -20,6 +21,7 @@ struct FetchLimits {
     // at its word without waiting for its first bytes. A health check that must see data
     // turns this off.
     bool streamByHeaders = true;
+    EntryLimits entries; // what of a playlist is taken
 };
 
 struct FetchResult {
@@ -29,7 +31,9 @@ struct FetchResult {
     Content content; // Stream: Stream/MmshStream/Hls; Playlist: its format
     QString address;  // the address fetched (wire form)
     QString location; // Redirect: the target as the server wrote it, made absolute
-    QByteArray body;  // Playlist: the whole body
+    QStringList entries;       // Playlist: its entries, absolute and in wire form (BodyReading)
+    QStringList entryProblems; // Playlist: entries left out, and why
+    int listed = 0;            // Playlist: the entries it held
     QString error;    // Failed: what went wrong
     OpenFailure failure = OpenFailure::None; // Failed: in a listener's terms
     int status = 0;   // the answer's status code, when there was one
@@ -39,9 +43,10 @@ struct FetchResult {
 };
 
 // One GET of an http or https address, looking at the answer just far enough to tell a stream
-// from a playlist. A playlist or page is read whole (within the limits). A stream is not
-// dropped: its connection, with the bytes read so far, is kept for takeStream(), so that the
-// answer that was judged is the one that plays.
+// from a playlist. A playlist or page is read whole (within the limits), then judged and its
+// entries read by a BodyReader, off this thread when it is large. A stream is not dropped:
+// its connection, with the bytes read so far, is kept for takeStream(), so that the answer
+// that was judged is the one that plays.
 class HttpFetch : public QObject {
     Q_OBJECT
 public:
@@ -65,6 +70,8 @@ private:
     void onHead();
     void onBody();
     void judge(bool complete);
+    void onRead(const BodyReading &reading);
+    void failNotPlayable();
     void finish(FetchResult result);
     void fail(OpenFailure failure, const QString &error, int status = 0);
 
@@ -73,7 +80,9 @@ private:
     std::unique_ptr<HttpRequest> m_request;
     bool m_streamReady = false; // m_request and m_body wait for takeStream()
     QByteArray m_body;
+    BodyReader m_reader;         // the whole body, judged and its entries read
     bool m_partialGuess = false; // judged a playlist on a partial body
+    bool m_partialJudged = false; // a partial body as large as recogniseContent looks at was judged
     bool m_done = false;
 };
 

@@ -5,7 +5,6 @@
 #include "wire_url.h"
 
 #include <QLoggingCategory>
-#include <QUrl>
 
 Q_LOGGING_CATEGORY(lcResolver, "lumora.player.resolver", QtWarningMsg)
 
@@ -114,7 +113,8 @@ void StreamResolver::step()
         ++m_requests;
         m_fetch = std::make_unique<HttpFetch>();
         connect(m_fetch.get(), &HttpFetch::finished, this, &StreamResolver::onFetched);
-        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, m_limits.streamByHeaders});
+        m_fetch->start(c.address, {m_limits.fetchTimeoutMs, m_limits.maxBodyBytes, m_limits.streamByHeaders,
+                                   {m_limits.maxEntriesPerPlaylist, m_limits.maxAddressChars}});
         return;
     }
     giveUp(QStringLiteral("no entry could be opened"));
@@ -214,28 +214,18 @@ void StreamResolver::pushEntries(const FetchResult &result, const Candidate &fro
         m_problems << QStringLiteral("%1: playlists nested more than %2 deep").arg(from.address).arg(m_limits.maxDepth);
         return;
     }
-    QStringList entries = playlistEntries(result.content, result.body);
-    qCInfo(lcResolver) << from.address << "is" << contentName(result.content) << "with"
-                       << entries.size() << "entries";
-    if (entries.isEmpty()) {
+    qCInfo(lcResolver) << from.address << "is" << contentName(result.content) << "with" << result.listed
+                       << "entries";
+    m_problems << result.entryProblems;
+    if (result.entries.isEmpty()) {
         m_problems << QStringLiteral("%1: %2 without entries").arg(from.address, contentName(result.content));
         noteFailure(OpenFailure::NotAStream, 0);
         return;
     }
-    if (entries.size() > m_limits.maxEntriesPerPlaylist)
-        entries = entries.mid(0, m_limits.maxEntriesPerPlaylist);
-
+    // The fetch has read them off this thread, resolved and in wire form.
     std::deque<Candidate> resolved;
-    for (const QString &entry : entries) {
-        QString address = entry;
-        if (schemeOf(entry).isEmpty()) // relative to the playlist
-            address = QUrl(from.address).resolved(QUrl(entry)).toString(QUrl::FullyEncoded);
-        // Some formats name Windows Media servers (reference files); their http entries
-        // mean MMS over HTTP, as Windows Media Player and VLC read them.
-        if (result.content.playlist->httpMeansMmsh && schemeOf(address) == u"http")
-            address = QStringLiteral("mmsh") + address.mid(4);
-        resolved.push_back({toWireUrl(address), from.depth + 1, 0});
-    }
+    for (const QString &entry : result.entries)
+        resolved.push_back({entry, from.depth + 1, 0});
     m_pending.insert(m_pending.begin(), resolved.begin(), resolved.end());
 }
 

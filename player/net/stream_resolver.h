@@ -31,6 +31,9 @@ namespace lumora {
 // open a local file, a device, a capture source or a listening socket.
 //
 // Everything runs on the thread that owns the resolver, through its event loop; no call blocks.
+// A large playlist or page alone is judged and read on a worker (BodyReader), and what it
+// finds comes back through the event loop; cancel() and resolve() drop a reading under way
+// without waiting for it.
 class StreamResolver : public StreamOpener {
     Q_OBJECT
 public:
@@ -41,6 +44,7 @@ public:
         int maxRedirects = 5;             // per entry
         int maxDepth = 4;                 // playlists inside playlists
         int maxEntriesPerPlaylist = 32;   // later entries are ignored
+        qsizetype maxAddressChars = 8 * 1024; // a longer entry is left out (see EntryLimits)
         int maxRequests = 48;             // requests of one resolution
         bool streamByHeaders = true;      // see FetchLimits
         bool mmstFallback = true;         // mms: MMS over TCP through libVLC when MMSH fails

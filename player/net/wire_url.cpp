@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -21,6 +23,43 @@ bool isUriChar(char16_t c)
     return QStringView(u"-._~:/?#[]@!$&'()*+,;=").contains(QChar(c));
 }
 
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The UTF-8 bytes of one code point given as one UTF-16 unit or a surrogate pair; a lone
+// surrogate as QString::toUtf8 writes it.
+qsizetype utf8Bytes(QStringView unit, char *out)
+{
+    char32_t c = unit[0].unicode();
+    if (unit.size() == 2) {
+        c = QChar::surrogateToUcs4(unit[0], unit[1]);
+    } else if (unit[0].isSurrogate()) {
+        const QByteArray bytes = unit.toUtf8();
+        const qsizetype n = qMin<qsizetype>(bytes.size(), 4);
+        std::copy_n(bytes.constData(), n, out);
+        return n;
+    }
+    if (c < 0x80) {
+        out[0] = char(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = char(0xC0 | (c >> 6));
+        out[1] = char(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = char(0xE0 | (c >> 12));
+        out[1] = char(0x80 | ((c >> 6) & 0x3F));
+        out[2] = char(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = char(0xF0 | (c >> 18));
+    out[1] = char(0x80 | ((c >> 12) & 0x3F));
+    out[2] = char(0x80 | ((c >> 6) & 0x3F));
+    out[3] = char(0x80 | (c & 0x3F));
+    return 4;
+}
+
 void appendEncoded(QString &out, QStringView text)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -36,13 +75,19 @@ void appendEncoded(QString &out, QStringView text)
             out += c;
             continue;
         }
-        // Encode one code point (a surrogate pair counts as one) as its UTF-8 bytes.
+        // Encode one code point (a surrogate pair counts as one) as its UTF-8 bytes. An
+        // address from a playlist may be long and all Arabic: no allocation per byte.
         qsizetype len = 1;
         if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             len = 2;
-        const QByteArray utf8 = text.mid(i, len).toUtf8();
-        for (unsigned char b : utf8)
-            out += QStringLiteral("%%1").arg(uint(b), 2, 16, QLatin1Char('0')).toUpper();
+        char utf8[4];
+        const qsizetype n = utf8Bytes(text.mid(i, len), utf8);
+        for (qsizetype k = 0; k < n; ++k) {
+            const auto b = static_cast<unsigned char>(utf8[k]);
+            out += u'%';
+            out += QLatin1Char(kHexDigits[b >> 4]);
+            out += QLatin1Char(kHexDigits[b & 0xF]);
+        }
         i += len - 1;
     }
 }

@@ -9,8 +9,6 @@ namespace {
 // Bytes looked at before a partial body is judged; a stream's signature needs fewer.
 constexpr qsizetype kSniffBytes = 512;
 constexpr qsizetype kMagicBytes = 16;
-// Text looked at by the signatures.
-constexpr qsizetype kSignatureText = 64 * 1024;
 
 Content playlist(const PlaylistFormat &format)
 {
@@ -62,7 +60,7 @@ Content recogniseContent(QByteArrayView contentType, QByteArrayView body, bool c
     if (looksBinary(body))
         return {mediaType || mime.isEmpty() ? ContentKind::Stream : ContentKind::NotPlayable};
 
-    const QString text = decodeBodyText(body.first(qMin(body.size(), kSignatureText)));
+    const QString text = decodeBodyText(body.first(qMin(body.size(), kJudgedBytes)));
     const QStringView head = QStringView(text).trimmed();
     // An M3U with HTTP Live Streaming tags is an index of segments, not a list of stations.
     if (complete && startsWithNoCase(head, u"#extm3u") && text.contains(u"#EXT-X-", Qt::CaseInsensitive))

@@ -28,6 +28,10 @@ struct Content {
 // "stream", "HLS", ... or the playlist format's name.
 QString contentName(const Content &content);
 
+// The most of a body recogniseContent looks at: a partial body longer than this is judged
+// as its first kJudgedBytes are.
+constexpr qsizetype kJudgedBytes = 64 * 1024;
+
 // Judges a body from its first bytes. complete tells whether body is the whole response; a
 // playlist found on a partial body is only a first guess and is judged again when the body
 // is complete (an M3U may turn out to be an HLS index).

@@ -1,6 +1,8 @@
 // The resolver against canned answers from a loopback server: every playlist form, streams
 // recognised by content, fallback, and malformed or hostile answers.
 
+#include "body_reader.h"
+#include "large_playlist.h"
 #include "loopback_server.h"
 #include "wait.h"
 #include "playlist_formats.h"
@@ -12,6 +14,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -87,6 +90,7 @@ private slots:
     void hostileAnswers();
     void neverAnsweringServerGivesUpInTime();
     void cancelSilencesEverything();
+    void bodiesReadAsideOrDropped();
 };
 
 void TestResolver::wireForm_data()
@@ -105,6 +109,8 @@ void TestResolver::wireForm_data()
     QTest::newRow("idn host") << QString::fromUtf8("http://مثال.example/x.asx")
                               << "http://xn--mgbh0fb.example/x.asx";
     QTest::newRow("quote and pipe") << "http://h/a\"b|c" << "http://h/a%22b%7Cc";
+    QTest::newRow("outside the BMP") << QString::fromUtf8("http://h/\U0001D11E?q=\u00E9")
+                                     << "http://h/%F0%9D%84%9E?q=%C3%A9";
 }
 
 void TestResolver::wireForm()
@@ -664,6 +670,56 @@ void TestResolver::cancelSilencesEverything()
     QVERIFY(holdsFor([&] { return found.count() == 1; }, 500)); // past the slow answer
     QCOMPARE(found.first().first().toString(), server.url("/fast.mp3"));
     QCOMPARE(failed.count(), 0);
+}
+
+void TestResolver::bodiesReadAsideOrDropped()
+{
+    // A large body is read on a worker, a small one in the next pass of the event loop; both
+    // give what reading it here gives, and neither answers from inside start().
+    const QString address = "http://h/lists/big.m3u";
+    const LargePlaylistBody big = largeArabicPlaylist(LargePlaylist::M3uTitles, {"http://a/1", QString::fromUtf8("بث/٢")});
+    const QByteArray small = "#EXTM3U\nhttp://b/1\n";
+    QVERIFY(big.body.size() > BodyReader::kInlineBytes && small.size() <= BodyReader::kInlineBytes);
+    const BodyReading expected = readBody(big.contentType, big.body, address, {});
+    QCOMPARE(expected.entries, QStringList({"http://a/1", "http://h/lists/%D8%A8%D8%AB/%D9%A2"}));
+    QVERIFY(expected.listed == 2 && expected.problems.isEmpty());
+
+    QList<BodyReading> done;
+    auto reader = std::make_unique<BodyReader>();
+    connect(reader.get(), &BodyReader::done, this, [&](const BodyReading &r) { done << r; });
+    for (const QByteArray &body : {big.body, small}) {
+        done.clear();
+        reader->start(big.contentType, body, address, {});
+        QVERIFY(done.isEmpty() && reader->isBusy());
+        QVERIFY(waitFor([&] { return !done.isEmpty(); }, 10000));
+        QCOMPARE(done.first().entries, readBody(big.contentType, body, address, {}).entries);
+        QVERIFY(!reader->isBusy());
+    }
+
+    // Dropped: a reading cancelled, one replaced by the next, one whose reader is gone. Only
+    // the one reading left standing is ever delivered.
+    done.clear();
+    reader->start(big.contentType, big.body, address, {});
+    reader->cancel();
+    QVERIFY(!reader->isBusy());
+    reader->start(big.contentType, big.body, address, {});
+    reader->start(big.contentType, small, address, {});
+    QVERIFY(waitFor([&] { return !done.isEmpty(); }, 10000));
+    reader->start(big.contentType, big.body, address, {});
+    reader.reset();
+    QVERIFY(waitFor([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }, 10000));
+    QVERIFY(holdsFor([&] { return done.size() == 1; }, 500));
+    QCOMPARE(done.first().entries, QStringList{"http://b/1"});
+
+    // Entries too long for any request line are left out, and said so.
+    const QString longEntry = "http://h/" + QString(9000, QChar(0x0628));
+    const BodyReading limited = readBody("audio/x-mpegurl", ("#EXTM3U\n" + longEntry + "\nhttp://c/1\n").toUtf8(), address, {});
+    QCOMPARE(limited.entries, QStringList{"http://c/1"});
+    QCOMPARE(limited.problems.size(), 1);
+    QVERIFY(limited.problems.first().size() < 200);
+    // The limit is on the wire: 2000 Arabic letters are 12000 characters there.
+    const QString encodedLong = "http://h/" + QString(2000, QChar(0x0628));
+    QCOMPARE(readBody("audio/x-mpegurl", encodedLong.toUtf8(), address, {}).entries, QStringList());
 }
 
 QTEST_MAIN(TestResolver)

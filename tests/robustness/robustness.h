@@ -7,6 +7,7 @@
 #include "config_home.h"
 #include "page_set_driver.h"
 #include "simulator_thread.h"
+#include "stall_meter.h"
 #include "wait.h"
 
 #include "address.h"
@@ -144,66 +145,5 @@ inline qint64 heapInUseKb()
     return residentKb();
 #endif
 }
-
-// Nanoseconds this thread has spent ready to run but waiting for a processor (Linux's
-// schedstat), or -1 where the kernel does not say.
-inline qint64 threadRunDelayNs()
-{
-    QFile f(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = f.readAll().trimmed().split(' ');
-    bool ok = false;
-    const qint64 delay = fields.value(1).toLongLong(&ok);
-    return ok ? delay : -1;
-}
-
-// Measures how long the event loop goes without running a 5 ms heartbeat, and whether a
-// modal dialog ever came up meanwhile. Time the GUI thread spent waiting for a processor is
-// left out: on a machine busy with other work that wait is the machine's, not the program's.
-class StallMeter : public QObject {
-public:
-    StallMeter()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 delay = threadRunDelayNs();
-            const qint64 waited = delay >= 0 && m_lastDelay >= 0 ? (delay - m_lastDelay) / 1000000 : 0;
-            m_lastDelay = delay;
-            const qint64 gap = qMax<qint64>(0, m_clock.restart() - waited);
-            if (gap > 30 && qEnvironmentVariableIsSet("LUMORA_SHOW_STALLS"))
-                qInfo("stall of %lld ms while %s", gap, qPrintable(m_label));
-            if (gap > m_worst) {
-                m_worst = gap;
-                m_worstAt = m_label;
-            }
-            if (QApplication::activeModalWidget())
-                m_dialog = true;
-        });
-    }
-    void start()
-    {
-        m_worst = 0;
-        m_dialog = false;
-        m_lastDelay = threadRunDelayNs();
-        m_clock.start();
-        m_timer.start();
-    }
-    void stop() { m_timer.stop(); }
-    // What the test is doing, named in the report of the worst stall.
-    void label(const QString &what) { m_label = what; }
-    qint64 worstMs() const { return m_worst; }
-    QString worstAt() const { return m_worstAt; }
-    bool dialogSeen() const { return m_dialog; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_worst = 0;
-    qint64 m_lastDelay = -1;
-    QString m_label, m_worstAt;
-    bool m_dialog = false;
-};
 
 } // namespace lumora::test
