@@ -213,6 +213,8 @@ void HttpRequest::onSocketError()
     if (m_done || !m_socket)
         return;
     switch (m_socket->error()) {
+    case QAbstractSocket::SocketTimeoutError:
+        return; // readWaiting() found nothing waiting; the deadlines here are our own
     case QAbstractSocket::RemoteHostClosedError:
         onClosed();
         return;

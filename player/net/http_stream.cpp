@@ -6,6 +6,8 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 Q_DECLARE_LOGGING_CATEGORY(lcHttp)
 
 namespace lumora {
@@ -43,7 +45,7 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
             return;
         m_request->setPaused(false);
         if (m_keeps && !m_gaveUp && !m_schedule->inOutage())
-            m_stallTimer->start(m_keeping.stallMs); // the reader was slow, not the server
+            m_stallTimer->start(stallMs()); // the reader was slow, not the server
     }, Qt::QueuedConnection);
     connect(m_buffer.get(), &StreamBuffer::seekRequested, this, &HttpStream::onSeek, Qt::QueuedConnection);
     const QByteArray type = head.value("content-type").toLower();
@@ -94,8 +96,7 @@ void HttpStream::close()
         m_stallTimer->stop();
     if (m_retryTimer)
         m_retryTimer->stop();
-    if (m_redial)
-        m_redial.release()->deleteLater(); // the closing may come from inside its signal
+    dropRedial(); // the closing may come from inside its signal
     HttpRequest::discard(m_candidate);
     m_buffer->abort();
     HttpRequest::discard(m_request);
@@ -119,7 +120,8 @@ void HttpStream::setUpKeeping()
     m_stallTimer->timeout = [this] { onStalled(); };
     m_retryTimer = m_clock->createTimer();
     m_retryTimer->timeout = [this] { startTry(false); };
-    m_stallTimer->start(m_keeping.stallMs);
+    m_lastByteAt = m_clock->nowMs();
+    m_stallTimer->start(stallMs());
 }
 
 void HttpStream::attach(HttpRequest *request, quint64 epoch)
@@ -231,15 +233,22 @@ void HttpStream::onSeek(quint64 offset, quint64 epoch)
 
 // Keeping a live stream through outages.
 
+int HttpStream::stallMs() const
+{
+    // Pages seconds apart are no stall: wait a second longer than the widest gap seen.
+    const int spacing = m_pacing ? m_pacing->longestPageMs() : 0;
+    return std::max(m_keeping.stallMs, spacing > 0 ? spacing + 1000 : 0);
+}
+
 void HttpStream::flowing()
 {
-    m_stallTimer->start(m_keeping.stallMs);
+    m_lastByteAt = m_clock->nowMs();
+    m_stallTimer->start(stallMs());
     if (!m_schedule->inOutage())
         return;
     m_schedule->flowResumed();
     m_retryTimer->stop();
-    if (m_redial)
-        m_redial.release()->deleteLater();
+    dropRedial();
     m_buffer->setHeld(false);
     qCInfo(lcHttp) << m_address << "flows again";
     if (m_announced) {
@@ -256,20 +265,17 @@ void HttpStream::beginOutage(OpenFailure why, const QString &reason)
         return;
     m_schedule->flowLost();
     m_lastNetworkDown = false;
+    m_serverAnswered = false;
     // The reader waits for the stream to go on instead of giving up at its read deadline.
     m_buffer->setHeld(true);
-    if (m_keeping.watchNetwork && !m_watch) {
-        m_watch = new NetworkWatch(this);
-        connect(m_watch, &NetworkWatch::linkReturned, this, &HttpStream::onLinkReturned);
-    }
 }
 
 void HttpStream::onStalled()
 {
     if (m_closed || m_gaveUp || !m_request)
         return;
-    qCInfo(lcHttp) << m_address << "silent for" << m_keeping.stallMs << "ms; trying a second connection";
-    beginOutage(OpenFailure::NoAnswer, QStringLiteral("no data for %1 ms").arg(m_keeping.stallMs));
+    qCInfo(lcHttp) << m_address << "silent for" << stallMs() << "ms; trying a second connection";
+    beginOutage(OpenFailure::NoAnswer, QStringLiteral("no data for %1 ms").arg(stallMs()));
     if (!m_redial && !m_candidate && !m_retryTimer->isActive() && !m_schedule->givenUp())
         scheduleTry(true);
 }
@@ -322,7 +328,7 @@ void HttpStream::onTryConnected()
 {
     QByteArray firstBytes;
     m_candidate = m_redial->takeConnection(&firstBytes);
-    m_redial.release()->deleteLater(); // inside its own signal
+    dropRedial(); // inside its own signal
     if (!m_candidate) {
         onTryFailed(OpenFailure::NotAStream, QStringLiteral("the new connection was lost"), false);
         return;
@@ -336,7 +342,7 @@ void HttpStream::onTryConnected()
     connect(candidate, &HttpRequest::finished, this, [this] {
         feedCandidate();
         if (m_candidate)
-            onTryFailed(OpenFailure::NoAnswer, QStringLiteral("the new connection ended before the stream went on"), false);
+            onTryFailed(OpenFailure::None, QStringLiteral("the new connection ended before the stream went on"), false);
     });
     connect(candidate, &HttpRequest::failed, this, [this](OpenFailure failure, const QString &reason) {
         onTryFailed(failure, reason, false);
@@ -361,6 +367,16 @@ void HttpStream::feedCandidate(const QByteArray &firstBytes)
         m_request->readWaiting();
     if (!m_candidate || m_closed)
         return;
+    if (m_request && m_splice->how() != StreamSplice::How::Overlap
+        && m_clock->nowMs() - m_lastByteAt < m_keeping.takeOverMs) {
+        // Not the same bytes, while the old connection may still go on: it keeps its place
+        // for now, and a later try may take over.
+        qCInfo(lcHttp) << m_address << "the new connection does not continue the stream byte for byte; not yet";
+        dropCandidate();
+        m_schedule->tryFailed(false);
+        afterFailedTry();
+        return;
+    }
     qCInfo(lcHttp) << m_address << "a new connection goes on" << howName(m_splice->how()) << "; skipped"
                    << m_splice->skipped() << "bytes";
     HttpRequest::discard(m_request);
@@ -385,6 +401,14 @@ void HttpStream::feedCandidate(const QByteArray &firstBytes)
         holdBack();
 }
 
+void HttpStream::dropRedial()
+{
+    if (!m_redial)
+        return;
+    m_redial->disconnect(this); // nothing more from it, whatever it still had queued
+    m_redial.release()->deleteLater();
+}
+
 void HttpStream::dropCandidate()
 {
     HttpRequest::discard(m_candidate);
@@ -395,7 +419,7 @@ void HttpStream::onTryFailed(OpenFailure failure, const QString &reason, bool ne
     if (m_closed || m_gaveUp)
         return;
     if (m_redial)
-        m_redial.release()->deleteLater(); // inside its own signal
+        dropRedial(); // inside its own signal
     dropCandidate();
     qCInfo(lcHttp) << m_address << "try" << m_schedule->attempt() << "failed:" << reason
                    << (networkDown ? "(network)" : "");
@@ -404,6 +428,13 @@ void HttpStream::onTryFailed(OpenFailure failure, const QString &reason, bool ne
     m_lastFailure = failure;
     m_lastReason = reason;
     m_lastNetworkDown = networkDown;
+    m_serverAnswered = !networkDown;
+    if (networkDown && m_keeping.watchNetwork && !m_watch) {
+        // Asked only now: loading Qt's backend costs the event loop some tens of ms, and
+        // only while the network is gone does it matter when the link comes back.
+        m_watch = new NetworkWatch(this);
+        connect(m_watch, &NetworkWatch::linkReturned, this, &HttpStream::onLinkReturned);
+    }
     m_schedule->tryFailed(!networkDown);
     afterFailedTry();
 }
@@ -425,8 +456,7 @@ void HttpStream::giveUp()
     m_gaveUp = true;
     m_stallTimer->stop();
     m_retryTimer->stop();
-    if (m_redial)
-        m_redial.release()->deleteLater();
+    dropRedial();
     dropCandidate();
     m_buffer->setHeld(false);
     m_buffer->finish(m_buffer->epoch());
@@ -435,6 +465,9 @@ void HttpStream::giveUp()
 
 bool HttpStream::networkDown() const
 {
+    // A server that answered, however badly, was reached: whatever the watch says.
+    if (m_serverAnswered)
+        return false;
     return m_lastNetworkDown || (m_watch && m_watch->isDown());
 }
 

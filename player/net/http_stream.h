@@ -30,6 +30,11 @@ class HttpStream : public StreamSource {
 public:
     struct Keeping {
         int stallMs = 3000;          // silence after which a second connection is tried
+        // A new connection that does not repeat the end of what was written (audio was lost,
+        // or its encoder is another) takes over from a connection that is still open only
+        // once that one has been silent this long: a stream that sends a page every few
+        // seconds is not replaced between its pages.
+        int takeOverMs = 10000;
         int silentCapMs = 120000;    // a live connection silent this long is dropped
         int answerTimeoutMs = 8000;  // a new connection: connected and answered within
         int maxRedirects = 5;        // a new connection's redirects
@@ -67,11 +72,13 @@ private:
     void onTryConnected();
     void onTryFailed(OpenFailure failure, const QString &reason, bool networkDown);
     void feedCandidate(const QByteArray &firstBytes = {});
+    void dropRedial();
     void dropCandidate();
     void afterFailedTry();
     void giveUp();
     bool networkDown() const;
     void onLinkReturned();
+    int stallMs() const;
 
     std::unique_ptr<HttpRequest> m_request;
     int m_pageMs = 0; // a live Ogg stream: the longest stretch of audio one page carried
@@ -93,6 +100,8 @@ private:
     OpenFailure m_lastFailure = OpenFailure::None;
     QString m_lastReason;
     bool m_lastNetworkDown = false;
+    bool m_serverAnswered = false; // the last try reached a server
+    qint64 m_lastByteAt = 0;       // when the connection in use last brought audio (clock ms)
     bool m_announced = false; // reconnecting() said in this outage: reconnected() follows
 };
 

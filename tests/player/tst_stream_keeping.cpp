@@ -12,6 +12,7 @@
 #include "stream_bytes.h"
 #include "wait.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -121,6 +122,8 @@ public:
     }
 
     void setPaused(bool paused) { m_paused = paused; }
+    // The path to one listener stalls: its connection stays open and gets nothing.
+    void stallListener(int index) { m_stalled << index; }
     void setBurst(bool burst) { m_burst = burst; }
     void setNotFound(bool notFound) { m_notFound = notFound; }
     void lose(qint64 bytes) { m_produced += bytes; }
@@ -181,6 +184,8 @@ private:
     }
     void send(Listener &l)
     {
+        if (m_stalled.contains(int(&l - m_listeners.data())))
+            return;
         if (!l.socket || l.socket->state() != QAbstractSocket::ConnectedState || l.sent >= m_produced)
             return;
         l.socket->write(m_stream.mid(l.sent, m_produced - l.sent));
@@ -193,6 +198,7 @@ private:
     QTimer m_tick;
     QList<Listener> m_listeners;
     QList<int> m_holes;
+    QList<int> m_stalled;
     qint64 m_produced = kBurstBytes;
     qint64 m_firstStart = -1;
     QList<qint64> m_starts;
@@ -266,6 +272,7 @@ private slots:
     void aPausedServerLosesNothing();
     void aClosedConnectionIsContinued_data();
     void aClosedConnectionIsContinued();
+    void aStalledConnectionGivesWayOnlyWhenLongSilent();
     void aBlackHoleIsTriedOnAndOnAtGrowingPauses();
     void notFoundEndsAfterThreeTries();
 };
@@ -405,6 +412,37 @@ void TestStreamKeeping::aClosedConnectionIsContinued()
     // the old one ended inside a frame that is lost.
     const QByteArray frames = lost == 0 ? s.heard : after;
     QVERIFY(mp3FrameRun(frames) > frames.size() - kMp3FrameBytes);
+}
+
+void TestStreamKeeping::aStalledConnectionGivesWayOnlyWhenLongSilent()
+{
+    RadioServer radio;
+    OpenStream s;
+    QVERIFY(s.open(radio.url()));
+    QVERIFY(s.hears(RadioServer::kBurstBytes + RadioServer::kBytesPerSecond, 10000));
+    // The path to the first connection stalls; new listeners join with no burst, so what they
+    // bring does not repeat what was heard.
+    radio.setBurst(false);
+    radio.stallListener(0);
+    QVERIFY(s.reconnecting->wait(10000)); // 3 s without a byte
+    const qint64 stalledAt = s.read().size();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(s.reconnected->wait(30000));
+    const qint64 tookMs = clock.elapsed();
+    // The new connections that came while the old one might still go on were closed; one
+    // took over only once it had been silent for 10 s (7 s after the stall was seen), and
+    // the old one was closed then.
+    QVERIFY2(tookMs >= 6500, qPrintable(QString::number(tookMs)));
+    QVERIFY(radio.requests() >= 3);
+    QVERIFY(waitFor([&] { return !radio.listenerOpen(0) && radio.openListeners() == 1; }, 5000));
+    QCOMPARE(s.ended->size(), 0);
+    QVERIFY(s.hears(stalledAt + RadioServer::kBytesPerSecond, 10000));
+    const int winner = radio.requests() - 1;
+    const qint64 joined = (radio.startOf(winner) + kMp3FrameBytes - 1) / kMp3FrameBytes * kMp3FrameBytes;
+    const QByteArray after = s.heard.mid(stalledAt);
+    QVERIFY(s.heard.left(stalledAt) == radio.stream().mid(radio.firstStart(), stalledAt));
+    QVERIFY(after == radio.stream().mid(joined, after.size()));
 }
 
 void TestStreamKeeping::aBlackHoleIsTriedOnAndOnAtGrowingPauses()
