@@ -116,6 +116,17 @@ void PlaybackPolicy::onFound(const QString &address)
         connect(m_source.get(), &StreamSource::titleChanged, this, &PlaybackPolicy::onTitle);
         connect(m_source.get(), &StreamSource::ended, this, &PlaybackPolicy::onSourceEnded);
         connect(m_source.get(), &StreamSource::spacingChanged, this, &PlaybackPolicy::onSpacing);
+        connect(m_source.get(), &StreamSource::reconnecting, this,
+                [this](int attempt, int nextInMs, bool networkDown, OpenFailure) {
+                    m_redial = {true, attempt, nextInMs < 0 ? -1 : m_clock->nowMs() + nextInMs, networkDown};
+                    if (m_waitingSince >= 0)
+                        showWaiting();
+                });
+        connect(m_source.get(), &StreamSource::reconnected, this, [this] {
+            m_redial = {};
+            if (m_waitingSince >= 0)
+                showWaiting();
+        });
         ok = m_engine->playBuffer(m_source->buffer(), m_source->container());
         m_progressTimer->start(kProgressIntervalMs);
     } else {
@@ -231,7 +242,7 @@ void PlaybackPolicy::onFed()
     qCInfo(lcPlayer) << m_entry << ": sound again after" << m_clock->nowMs() - m_waitingSince << "ms";
     m_waitingSince = -1;
     m_waitTimer->stop();
-    if (m_status.state == PlaybackState::Waiting)
+    if (m_status.state == PlaybackState::Waiting || m_status.state == PlaybackState::Reconnecting)
         setState(PlaybackState::Playing);
 }
 
@@ -239,7 +250,17 @@ void PlaybackPolicy::showWaiting()
 {
     if (m_waitingSince < 0 || m_status.state == PlaybackState::Paused)
         return;
-    const qint64 waited = m_clock->nowMs() - m_waitingSince;
+    const qint64 now = m_clock->nowMs();
+    const qint64 waited = now - m_waitingSince;
+    if (m_redial.active) {
+        // Silent, and the connection is being made again: which try, and when the next comes.
+        m_status.nextTryInMs = m_redial.nextAtMs < 0 ? -1 : int(qMax<qint64>(0, m_redial.nextAtMs - now) / 1000 * 1000);
+        m_status.networkDown = m_redial.networkDown;
+        setState(PlaybackState::Reconnecting, 0, m_redial.attempt);
+        publish();
+        m_waitTimer->start(int(1000 - waited % 1000));
+        return;
+    }
     m_status.waitedMs = int(waited / 1000) * 1000;
     if (m_status.state != PlaybackState::Waiting)
         setState(PlaybackState::Waiting);
@@ -300,6 +321,7 @@ void PlaybackPolicy::dropEntry()
     m_sound = m_noSound = false;
     m_waitingSince = -1;
     m_waitTimer->stop();
+    m_redial = {};
     m_status.cushionMs = -1;
 }
 
@@ -330,6 +352,7 @@ void PlaybackPolicy::streamBroke(const char *why)
         return;
     }
     m_rejoinTimer->start(kRejoinPausesMs[std::size_t(m_rejoinTries)]);
+    m_status.nextTryInMs = kRejoinPausesMs[std::size_t(m_rejoinTries)];
     ++m_rejoinTries;
     setState(PlaybackState::Reconnecting, 0, m_rejoinTries);
 }
@@ -384,6 +407,10 @@ void PlaybackPolicy::setState(PlaybackState state, int percent, int attempt)
         m_status.title.clear();
     if (state != PlaybackState::Waiting)
         m_status.waitedMs = 0;
+    if (state != PlaybackState::Reconnecting) {
+        m_status.nextTryInMs = -1;
+        m_status.networkDown = false;
+    }
     if (state != PlaybackState::Playing && state != PlaybackState::Waiting && state != PlaybackState::Paused)
         m_status.cushionMs = -1;
     if (state != PlaybackState::CannotOpen && state != PlaybackState::Lost) {

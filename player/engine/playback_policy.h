@@ -112,6 +112,12 @@ private:
     bool m_noSound = false;   // the current entry is decoded but not heard
     qint64 m_soundSince = 0;
     qint64 m_waitingSince = -1; // the sound stopped for late data then; -1: it plays
+    struct Redial {
+        bool active = false; // the source is making its connection again
+        int attempt = 0;
+        qint64 nextAtMs = -1; // when its next try starts; -1: one is under way
+        bool networkDown = false;
+    } m_redial;
     int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;

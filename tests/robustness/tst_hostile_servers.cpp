@@ -218,11 +218,15 @@ void TestHostileServers::titlesArePlainTextAndPaced()
     PlayerControl *player = m_program.shell->player(s.page);
     QTRY_VERIFY_WITH_TIMEOUT(player->status().title.startsWith(u"<img"), 10000);
     int updates = 0;
-    auto counter = connect(player, &PlayerControl::statusChanged, this, [&] { ++updates; });
+    QString shown = player->status().title;
+    auto counter = connect(player, &PlayerControl::statusChanged, this, [&](const PlayerStatus &st) {
+        if (st.title != shown) // the cushion's tenths are status updates too; titles are counted
+            ++updates, shown = st.title;
+    });
     // The server sends ten titles a second; the player shows at most five a second.
     holdsFor([&] { return updates <= 10; }, 2000);
     disconnect(counter);
-    qInfo("%d status updates in 2 s", updates);
+    qInfo("%d titles shown in 2 s", updates);
     QVERIFY2(updates <= 10, qPrintable(QString::number(updates)));
     const QString title = player->status().title;
     QVERIFY(title.size() <= 201);

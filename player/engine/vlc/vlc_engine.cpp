@@ -298,6 +298,14 @@ void VlcEngine::keepCushion()
     }
     if (m_userPaused)
         return;
+    // Audio that comes a page every second or more arrives in steps as large as the page:
+    // its cushion swings with every page, and libVLC's margin, chosen for the page, carries it.
+    if (m_live->meter().longestPageMs() > kSparsePageMs) {
+        const int shown = int(qMax<qint64>(0, received - heardMs()) / 100) * 100;
+        if (shown != m_cushionShownMs)
+            emit cushionChanged(m_cushionShownMs = shown);
+        return;
+    }
     const CushionKeeper::Decision d = m_keeper.update(received, heardMs());
     if (d.hold) {
         foldHeard();

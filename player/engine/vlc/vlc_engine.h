@@ -50,6 +50,8 @@ public:
     // How long a live Ogg stream may take to show how far apart its pages are.
     static constexpr int kPageWaitMs = 10000;
     static constexpr int kCushionTickMs = 100;
+    // Ogg pages longer than this are left to libVLC's margin alone (see keepCushion).
+    static constexpr int kSparsePageMs = 1000;
     // How long the audio output takes to settle after the first sound.
     static constexpr int kSettleMs = 3000;
     // Decoded audio that no output has taken for this long means there is no sound device.
