@@ -236,7 +236,7 @@ void HttpStream::onSeek(quint64 offset, quint64 epoch)
 int HttpStream::stallMs() const
 {
     // Pages seconds apart are no stall: wait a second longer than the widest gap seen.
-    const int spacing = m_pacing ? m_pacing->longestPageMs() : 0;
+    const int spacing = m_pageMs;
     return std::max(m_keeping.stallMs, spacing > 0 ? spacing + 1000 : 0);
 }
 
