@@ -119,6 +119,7 @@ void PlaybackPolicy::onFound(const QString &address)
         connect(m_source.get(), &StreamSource::reconnecting, this,
                 [this](int attempt, int nextInMs, bool networkDown, OpenFailure) {
                     m_redial = {true, attempt, nextInMs < 0 ? -1 : m_clock->nowMs() + nextInMs, networkDown};
+                    m_sourceRetries = true;
                     if (m_waitingSince >= 0)
                         showWaiting();
                 });
@@ -322,6 +323,7 @@ void PlaybackPolicy::dropEntry()
     m_waitingSince = -1;
     m_waitTimer->stop();
     m_redial = {};
+    m_sourceRetries = false;
     m_status.cushionMs = -1;
 }
 
@@ -339,11 +341,14 @@ void PlaybackPolicy::streamBroke(const char *why)
     qCInfo(lcPlayer) << m_rejoinAddress << ":" << why;
     if (m_sound && m_clock->nowMs() - m_soundSince >= kSteadyPlayMs)
         m_rejoinTries = 0;
+    // A source that makes its connection again by itself has used up its tries when it ends:
+    // more tries on top of each of its own would only multiply the requests.
+    const bool sourceGaveUp = m_sourceRetries;
     m_opener->cancel();
     m_openBudget->stop();
     dropEntry();
     m_rejoining = false;
-    if (m_rejoinTries >= int(kRejoinPausesMs.size()) || m_rejoinAddress.isEmpty()) {
+    if (sourceGaveUp || m_rejoinTries >= int(kRejoinPausesMs.size()) || m_rejoinAddress.isEmpty()) {
         qCInfo(lcPlayer) << m_rejoinAddress << ": given up after" << m_rejoinTries << "tries";
         m_rejoinAddress.clear();
         m_status.failure = m_breakFailure;

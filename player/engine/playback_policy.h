@@ -22,7 +22,9 @@ namespace lumora {
 //   buffer towards about a second of audio. When the sound stops because the stream's data is
 //   late (the engine waits for it), the state is Waiting, with the seconds, until it plays
 //   again; the cushion the engine holds goes with Playing and Waiting.
-// - A live stream that breaks off is rejoined after kRejoinPausesMs (1, 2, 4 s): each try is
+// - A live stream whose source makes its connection again by itself (HTTP) is lost when
+//   that source gives up; the policy adds no tries of its own.
+// - Any other live stream that breaks off is rejoined after kRejoinPausesMs (1, 2, 4 s): each try is
 //   a new connection and counts, however soon it broke again; after the last the status is
 //   Lost. Only a stream that then played for kSteadyPlayMs earns its tries back, so a server
 //   that keeps dropping its listeners sees a handful of requests a minute, never a storm.
@@ -118,6 +120,7 @@ private:
         qint64 nextAtMs = -1; // when its next try starts; -1: one is under way
         bool networkDown = false;
     } m_redial;
+    bool m_sourceRetries = false; // the current source has made its connection again by itself
     int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;

@@ -254,6 +254,7 @@ void AudioMeter::oggPage(QByteArrayView body, qint64 granule, quint32 serial, bo
     }
     m_audioUs += us;
     m_lastGranule = granule;
+    ++m_audioPages;
     if (m_format == Format::Unknown)
         m_format = Format::Ogg;
 }

@@ -30,6 +30,8 @@ public:
     QString demuxer() const;
     // The longest stretch of audio one Ogg page carried (ms); 0 for other formats.
     int longestPageMs() const { return m_longestPageMs; }
+    // Ogg pages with audio seen so far.
+    int audioPages() const { return m_audioPages; }
     // The stream is no audio this meter knows: it stopped counting.
     bool gaveUp() const { return m_gaveUp; }
 
@@ -65,6 +67,7 @@ private:
     qint64 m_lastGranule = -1;  // of the last audio page of the current logical stream
     qint64 m_lastPageUs = 0;    // what that page carried, for the page after the next headers
     int m_longestPageMs = 0;
+    int m_audioPages = 0;
     bool m_firstPageOwed = false; // the stream's first audio page is counted with the second
 };
 

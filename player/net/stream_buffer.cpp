@@ -160,6 +160,12 @@ bool StreamBuffer::isHeld() const
     return m_held;
 }
 
+bool StreamBuffer::isFinished() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_finished;
+}
+
 bool StreamBuffer::isAborted() const
 {
     std::lock_guard lock(m_mutex);

@@ -56,6 +56,8 @@ public:
     // Either side: ends every wait; reads return -1 from now on.
     void abort();
     bool isAborted() const;
+    // No more data will come (finish() was called in the current epoch).
+    bool isFinished() const;
 
     void setReadDeadlineMs(int ms) { m_readDeadlineMs = ms; }
     // While held, a read waits for data without a deadline: the writer has lost its flow for a

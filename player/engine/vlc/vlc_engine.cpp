@@ -29,6 +29,9 @@ VlcEngine::VlcEngine(QObject *parent)
 
     VlcMediaPlayer *p = m_player.get();
     connect(p, &VlcMediaPlayer::playing, this, [this] {
+        // libVLC takes an audio delay only once its input runs: it is given again then.
+        if (m_audioDelayMs > 0 && !m_soundReached)
+            m_player->setAudioDelay(qint64(m_audioDelayMs) * 1000);
         if (m_libvlcPaused) {
             m_libvlcPaused = false;
             emit resumed();
@@ -102,7 +105,7 @@ bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &
     QStringList options = mediaOptions();
     if (buffer->size() < 0) {
         m_live = std::move(buffer);
-        return startLive(options, container, false);
+        return startLive(options, container);
     }
     // libVLC otherwise tries its demuxers in turn, and some of them wait for tens of
     // kilobytes before they decline.
@@ -114,47 +117,40 @@ bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &
     return true;
 }
 
-bool VlcEngine::startLive(const QStringList &options, const QString &container, bool waited)
+bool VlcEngine::startLive(const QStringList &options, const QString &container)
 {
     const AudioMeter &meter = m_live->meter();
-    // A live Ogg stream shows how far apart its pages come after two of them: a server's
-    // burst brings many at once, a stream that sends a page every few seconds takes that
-    // long. libVLC must hold a whole page and more before it plays, or every page comes too
-    // late for its clock; the margin is chosen once, here, since changing it while playing
-    // is heard.
-    if (container == u"ogg" && !waited && meter.longestPageMs() == 0 && !meter.gaveUp()) {
-        started();
-        m_pageWaitFor.start();
-        const quint64 generation = m_generation;
-        m_pageWait.disconnect();
-        connect(&m_pageWait, &QTimer::timeout, this, [this, options, container, generation] {
-            if (generation != m_generation || !m_live) {
-                m_pageWait.stop();
-                return;
-            }
-            const AudioMeter &meter = m_live->meter();
-            if (meter.longestPageMs() > 0 || meter.gaveUp() || m_pageWaitFor.elapsed() >= kPageWaitMs) {
-                m_pageWait.stop();
-                if (!startLive(options, container, true))
-                    emit failed();
-            }
-        });
-        m_pageWait.start();
-        return true;
-    }
     QStringList all = options;
     // Naming the container spares libVLC's probing, which may wait for tens of kilobytes
     // or take one format for another.
-    const QString demuxer = container == u"asf" ? container : meter.demuxer();
+    const QString demuxer = container.isEmpty() ? meter.demuxer() : container;
     if (!demuxer.isEmpty())
         all << QStringLiteral(":demux=") + demuxer;
-    const int margin = qMax(kStartMarginMs, meter.longestPageMs() > 0 ? meter.longestPageMs() + kPageMarginMs : 0);
-    qCInfo(lcEngine) << "live stream" << (demuxer.isEmpty() ? QStringLiteral("of unknown format") : demuxer)
-                     << "starts with" << margin << "ms of audio";
-    if (!m_player->playBuffer(m_live, all, margin))
+    qCInfo(lcEngine) << "live stream" << (demuxer.isEmpty() ? QStringLiteral("of unknown format") : demuxer);
+    if (!m_player->playBuffer(m_live, all, kStartMarginMs))
         return false;
-    if (!waited)
-        started();
+    started();
+    // A live Ogg stream whose pages come seconds apart is stamped by each page's end: libVLC
+    // hears it only with its audio held back by a page and more. How far apart the pages come
+    // shows once two have come; the audio is held back then, before anything of it is heard,
+    // and never changed while it plays.
+    if (container == u"ogg") {
+        const quint64 generation = m_generation;
+        m_pageWait.disconnect();
+        connect(&m_pageWait, &QTimer::timeout, this, [this, generation] {
+            if (generation != m_generation || !m_live || m_soundReached) {
+                m_pageWait.stop();
+                return;
+            }
+            const int pageMs = m_live->meter().longestPageMs();
+            if (pageMs > kSparsePageMs && pageMs + kPageMarginMs > m_audioDelayMs) {
+                m_audioDelayMs = pageMs + kPageMarginMs;
+                qCInfo(lcEngine) << "a page of audio every" << pageMs << "ms: audio held back by" << m_audioDelayMs << "ms";
+                m_player->setAudioDelay(qint64(m_audioDelayMs) * 1000);
+            }
+        });
+        m_pageWait.start();
+    }
     return true;
 }
 
@@ -172,6 +168,7 @@ bool VlcEngine::playAddress(const QString &mmstAddress)
 
 void VlcEngine::started()
 {
+    m_audioDelayMs = 0;
     m_keeper = CushionKeeper();
     m_heardMs = 0;
     m_lastTimeMs = -1;
@@ -229,7 +226,8 @@ void VlcEngine::checkSound()
         return;
     if (!m_decodedFor.isValid())
         m_decodedFor.start();
-    else if (m_decodedFor.elapsed() >= kNoSoundAfterMs) {
+    else if (m_decodedFor.elapsed() >= kNoSoundAfterMs + 2 * m_audioDelayMs) {
+        // Audio held back by a page is decoded up to a page before that is due.
         m_noSoundTold = true; // and go on looking, less often: a sound server may come up
         m_soundCheck.setInterval(1000);
         qCInfo(lcEngine) << "audio is decoded but no audio output plays it";
@@ -243,7 +241,6 @@ void VlcEngine::stop()
     m_soundCheck.stop();
     m_cushionTimer.stop();
     m_pageWait.stop();
-    m_pageWaitFor.invalidate();
     m_player->stop();
     m_live.reset();
 }
@@ -298,8 +295,17 @@ void VlcEngine::keepCushion()
     }
     if (m_userPaused)
         return;
+    if (m_live->isFinished()) {
+        // Nothing more will come: libVLC plays out what it holds and reaches the end.
+        if (m_holding) {
+            m_holding = false;
+            m_player->setPause(false);
+        }
+        m_cushionTimer.stop();
+        return;
+    }
     // Audio that comes a page every second or more arrives in steps as large as the page:
-    // its cushion swings with every page, and libVLC's margin, chosen for the page, carries it.
+    // its cushion swings with every page, and the audio held back by a page carries it.
     if (m_live->meter().longestPageMs() > kSparsePageMs) {
         const int shown = int(qMax<qint64>(0, received - heardMs()) / 100) * 100;
         if (shown != m_cushionShownMs)

@@ -44,11 +44,9 @@ public:
     // kStartMarginMs of audio, then keep a cushion (see CushionKeeper).
     static constexpr int kNetworkCachingMs = 1000;
     static constexpr int kStartMarginMs = 300;
-    // A live Ogg stream whose pages come seconds apart is stamped by each page's end: libVLC
-    // must gather a whole page and this much more before it plays.
+    // A live Ogg stream whose pages come seconds apart is stamped by each page's end: its
+    // audio is held back by a page and this much more.
     static constexpr int kPageMarginMs = 500;
-    // How long a live Ogg stream may take to show how far apart its pages are.
-    static constexpr int kPageWaitMs = 10000;
     static constexpr int kCushionTickMs = 100;
     // Ogg pages longer than this are left to libVLC's margin alone (see keepCushion).
     static constexpr int kSparsePageMs = 1000;
@@ -62,7 +60,7 @@ private:
     void started();
     void checkSound();
     void finish(bool failed);
-    bool startLive(const QStringList &options, const QString &container, bool waited);
+    bool startLive(const QStringList &options, const QString &container);
     void keepCushion();
     qint64 heardMs() const;
     void foldHeard();
@@ -88,8 +86,7 @@ private:
     std::shared_ptr<StreamBuffer> m_live;
     CushionKeeper m_keeper;
     QTimer m_cushionTimer;
-    QTimer m_pageWait;           // a live Ogg stream's start, until its page spacing shows
-    QElapsedTimer m_pageWaitFor;
+    QTimer m_pageWait;           // a live Ogg stream's page spacing, watched until the first sound
     QElapsedTimer m_sinceSound;
     QElapsedTimer m_sinceTime;   // since libVLC's time last moved (or was folded in)
     qint64 m_heardMs = 0;        // heard up to m_sinceTime
@@ -99,6 +96,7 @@ private:
     bool m_userPaused = false;
     bool m_starved = false;
     int m_cushionShownMs = -1;
+    int m_audioDelayMs = 0; // a sparse Ogg stream's audio, held back behind libVLC's clock
 };
 
 } // namespace lumora
