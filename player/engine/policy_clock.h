@@ -1,31 +1,14 @@
 #pragma once
 
-#include <QtGlobal>
-#include <functional>
-#include <memory>
+#include "net_clock.h"
 
 namespace lumora {
 
-// A one-shot timer as the playback policy uses it.
-class PolicyTimer {
-public:
-    virtual ~PolicyTimer() = default;
-    virtual void start(int ms) = 0; // restarts a running timer
-    virtual void stop() = 0;
-    virtual bool isActive() const = 0;
-    std::function<void()> timeout;
-};
+// The playback policy keeps time as the stream connections do: one clock, Qt's in the program
+// and a hand-driven one in tests.
+using PolicyTimer = NetTimer;
+using PolicyClock = NetClock;
 
-// The time and the timers of the playback policy: Qt's in the program, a hand-driven one in
-// tests, so that waits of seconds are checked in milliseconds.
-class PolicyClock {
-public:
-    virtual ~PolicyClock() = default;
-    virtual qint64 nowMs() const = 0;
-    virtual std::unique_ptr<PolicyTimer> createTimer() = 0;
-};
-
-// QTimer and a monotonic clock.
-std::unique_ptr<PolicyClock> systemClock();
+inline std::unique_ptr<PolicyClock> systemClock() { return systemNetClock(); }
 
 } // namespace lumora

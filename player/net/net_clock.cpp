@@ -38,9 +38,9 @@ private:
 
 } // namespace
 
-std::shared_ptr<NetClock> systemNetClock()
+std::unique_ptr<NetClock> systemNetClock()
 {
-    return std::make_shared<SystemNetClock>();
+    return std::make_unique<SystemNetClock>();
 }
 
 } // namespace lumora

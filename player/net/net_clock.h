@@ -16,9 +16,9 @@ public:
     std::function<void()> timeout;
 };
 
-// The time and the timers that decide when a stream is stalled and when it is tried again:
-// Qt's in the program, a hand-driven one in tests, so that pauses of seconds and minutes are
-// checked without waiting for them.
+// The time and the timers that decide when a stream is stalled, when it is tried again, and
+// (as the playback policy's clock) how long a player waits: Qt's in the program, a hand-driven
+// one in tests, so that pauses of seconds and minutes are checked without waiting for them.
 class NetClock {
 public:
     virtual ~NetClock() = default;
@@ -27,6 +27,6 @@ public:
 };
 
 // QTimer and a monotonic clock.
-std::shared_ptr<NetClock> systemNetClock();
+std::unique_ptr<NetClock> systemNetClock();
 
 } // namespace lumora

@@ -3,6 +3,7 @@
 // and what the status says meanwhile. Seconds of waiting run in microseconds.
 
 #include "cushion_keeper.h"
+#include "hand_clock.h"
 #include "playback_policy.h"
 
 #include <QSignalSpy>
@@ -10,49 +11,10 @@
 #include <map>
 
 using namespace lumora;
+using namespace lumora::test;
 
 namespace {
 
-class ManualClock : public PolicyClock {
-public:
-    class Timer : public PolicyTimer {
-    public:
-        explicit Timer(ManualClock &clock) : m_clock(clock) { m_clock.m_timers.push_back(this); }
-        ~Timer() override { std::erase(m_clock.m_timers, this); }
-        void start(int ms) override { due = m_clock.m_now + ms; }
-        void stop() override { due = -1; }
-        bool isActive() const override { return due >= 0; }
-        qint64 due = -1;
-
-    private:
-        ManualClock &m_clock;
-    };
-
-    qint64 nowMs() const override { return m_now; }
-    std::unique_ptr<PolicyTimer> createTimer() override { return std::make_unique<Timer>(*this); }
-
-    // Moves the time on, firing every timer that falls due, in order.
-    void advance(qint64 ms)
-    {
-        const qint64 end = m_now + ms;
-        for (;;) {
-            Timer *next = nullptr;
-            for (Timer *t : m_timers)
-                if (t->due >= 0 && t->due <= end && (!next || t->due < next->due))
-                    next = t;
-            if (!next)
-                break;
-            m_now = next->due;
-            next->due = -1;
-            next->timeout();
-        }
-        m_now = end;
-    }
-
-private:
-    qint64 m_now = 0;
-    std::vector<Timer *> m_timers;
-};
 
 class FakeSource : public StreamSource {
 public:
@@ -64,6 +26,8 @@ public:
     void title(const QString &t) { emit titleChanged(t); }
     void end(OpenFailure f = OpenFailure::None) { emit ended(f, QStringLiteral("gone")); }
     void spacing(int ms) { emit spacingChanged(ms); }
+    void redial(int attempt, int nextInMs, bool down = false) { emit reconnecting(attempt, nextInMs, down, OpenFailure::NoAnswer); }
+    void redialed() { emit reconnected(); }
     bool closed = false;
 };
 
@@ -137,7 +101,7 @@ struct Rig {
     {
         auto e = std::make_unique<FakeEngine>();
         auto o = std::make_unique<FakeOpener>();
-        auto c = std::make_unique<ManualClock>();
+        auto c = std::make_unique<HandClock>();
         engine = e.get();
         opener = o.get();
         clock = c.get();
@@ -149,7 +113,7 @@ struct Rig {
 
     FakeEngine *engine;
     FakeOpener *opener;
-    ManualClock *clock;
+    HandClock *clock;
     std::unique_ptr<PlaybackPolicy> policy;
     QList<PlayerStatus> statuses;
 };
@@ -171,6 +135,7 @@ private slots:
     void sparsePagesGetTheirTime();
     void lateDataIsWaitedForWithTheSeconds();
     void cushionGrowsSlowlyAndRebuffersOnce();
+    void aSourceThatRedialsShowsItsTriesAndEndsAlone();
     void stopAbandonsEverything();
 };
 
@@ -382,6 +347,40 @@ void TestPlaybackPolicy::lateDataIsWaitedForWithTheSeconds()
 
     r.policy->stop();
     QCOMPARE(r.last().cushionMs, -1);
+}
+
+void TestPlaybackPolicy::aSourceThatRedialsShowsItsTriesAndEndsAlone()
+{
+    Rig r;
+    r.opener->entries = {"http://a/live"};
+    r.policy->open("http://a/live");
+    r.opener->answer();
+    FakeSource *source = r.opener->lastSource;
+    r.engine->sound();
+    source->redial(1, 1000); // still heard from the cushion: still playing
+    QCOMPARE(r.state(), PlaybackState::Playing);
+    r.engine->starve(); // silent: which try, and when
+    QCOMPARE(r.state(), PlaybackState::Reconnecting);
+    QCOMPARE(r.last().attempt, 1);
+    QCOMPARE(r.last().nextTryInMs, 1000);
+    r.clock->advance(1000);
+    source->redial(2, -1, true);
+    QCOMPARE(r.last().attempt, 2);
+    QCOMPARE(r.last().nextTryInMs, -1);
+    QVERIFY(r.last().networkDown);
+    source->redialed();
+    QCOMPARE(r.state(), PlaybackState::Waiting); // connected again, the sound not yet back
+    r.engine->feed();
+    QCOMPARE(r.state(), PlaybackState::Playing);
+
+    // When the source gives up, its tries were the tries: lost, no more requests.
+    source->redial(3, 4000);
+    source->end(OpenFailure::Refused);
+    r.engine->end();
+    QCOMPARE(r.state(), PlaybackState::Lost);
+    QCOMPARE(r.last().failure, OpenFailure::Refused);
+    r.clock->advance(60000);
+    QCOMPARE(r.opener->resolved.size(), 1);
 }
 
 void TestPlaybackPolicy::cushionGrowsSlowlyAndRebuffersOnce()

@@ -5,6 +5,7 @@
 // test's own on loopback, which sends every listener the same MP3 bytes, like a mount; pauses
 // of seconds and minutes on a hand-driven clock.
 
+#include "hand_clock.h"
 #include "http_fetch.h"
 #include "http_stream.h"
 #include "raw_http.h"
@@ -29,46 +30,6 @@ using namespace lumora::test;
 
 namespace {
 
-class HandClock : public NetClock {
-public:
-    class Timer : public NetTimer {
-    public:
-        explicit Timer(HandClock &clock) : m_clock(clock) { m_clock.m_timers.push_back(this); }
-        ~Timer() override { std::erase(m_clock.m_timers, this); }
-        void start(int ms) override { due = m_clock.m_now + ms; }
-        void stop() override { due = -1; }
-        bool isActive() const override { return due >= 0; }
-        qint64 due = -1;
-
-    private:
-        HandClock &m_clock;
-    };
-
-    qint64 nowMs() const override { return m_now; }
-    std::unique_ptr<NetTimer> createTimer() override { return std::make_unique<Timer>(*this); }
-
-    // Moves the time on, firing every timer that falls due, in order.
-    void advance(qint64 ms)
-    {
-        const qint64 end = m_now + ms;
-        for (;;) {
-            Timer *next = nullptr;
-            for (Timer *t : m_timers)
-                if (t->due >= 0 && t->due <= end && (!next || t->due < next->due))
-                    next = t;
-            if (!next)
-                break;
-            m_now = next->due;
-            next->due = -1;
-            next->timeout();
-        }
-        m_now = end;
-    }
-
-private:
-    qint64 m_now = 0;
-    std::vector<Timer *> m_timers;
-};
 
 // A radio mount: one MP3 stream on one timeline, sent to every listener from where it joins,
 // after a burst of what was queued (from a frame's start). It can pause (nothing new for
