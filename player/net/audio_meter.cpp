@@ -238,6 +238,11 @@ void AudioMeter::oggPage(QByteArrayView body, qint64 granule, quint32 serial, bo
         if (us > kMaxOggPageUs)
             us = -1; // a jump (the encoder restarted or the server skipped): no page's audio
     }
+    if (us < 0 && m_lastGranule < 0 && m_firstPageHintMs == 0) {
+        const qint64 fromZeroUs = granule * 1000000 / m_oggRate;
+        if (fromZeroUs <= kMaxOggPageUs)
+            m_firstPageHintMs = int(fromZeroUs / 1000);
+    }
     if (us < 0) {
         // The first audio page after the headers, or after a jump: what it carries is not
         // known from its granule alone. It counts as the last page did; a stream's very first

@@ -30,6 +30,10 @@ public:
     QString demuxer() const;
     // The longest stretch of audio one Ogg page carried (ms); 0 for other formats.
     int longestPageMs() const { return m_longestPageMs; }
+    // What the first audio page of an Ogg stream may carry, from its granule alone: right for
+    // a stream that started at granule 0, too much for one joined in its middle. A hint of how
+    // long to wait for sound, never a measure of the audio. 0 until that page.
+    int firstPageHintMs() const { return m_firstPageHintMs; }
     // Ogg pages with audio seen so far.
     int audioPages() const { return m_audioPages; }
     // The stream is no audio this meter knows: it stopped counting.
@@ -68,6 +72,7 @@ private:
     qint64 m_lastPageUs = 0;    // what that page carried, for the page after the next headers
     int m_longestPageMs = 0;
     int m_audioPages = 0;
+    int m_firstPageHintMs = 0;
     bool m_firstPageOwed = false; // the stream's first audio page is counted with the second
 };
 

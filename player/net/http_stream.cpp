@@ -200,7 +200,10 @@ void HttpStream::watchPacing(const QByteArray &bytes)
     // The buffer's meter has read the pages just written.
     if (bytes.isEmpty() || m_container != u"ogg")
         return;
-    const int longest = m_buffer->meter().longestPageMs();
+    // Until two audio pages show the spacing, the first one's granule hints at it (a stream
+    // that sends a page every few seconds is told apart before its second page comes).
+    const AudioMeter &meter = m_buffer->meter();
+    const int longest = qMax(meter.longestPageMs(), qMin(meter.firstPageHintMs(), kPageHintCapMs));
     if (longest > m_pageMs) {
         m_pageMs = longest;
         emit spacingChanged(longest);

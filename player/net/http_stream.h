@@ -82,6 +82,8 @@ private:
 
     std::unique_ptr<HttpRequest> m_request;
     int m_pageMs = 0; // a live Ogg stream: the longest stretch of audio one page carried
+    // The first page's hint counts for at most this much (a stream joined in its middle).
+    static constexpr int kPageHintCapMs = 10000;
     QString m_lastTitle;
     bool m_closed = false;
 

@@ -2,6 +2,8 @@
 // size (chunked, sized, ICY-framed), hostile sizes, titles from the network, MMSH framing,
 // and the buffer between the connection and libVLC's thread.
 
+#include "audio_meter.h"
+#include "stream_bytes.h"
 #include "http_response.h"
 #include "loopback_server.h"
 #include "mmsh_framing.h"
@@ -42,6 +44,7 @@ private slots:
     void titlesArePlainText();
     void mmshFramingBecomesAsf();
     void bufferBlocksWakesAndBounds();
+    void audioMeterCountsWhatTheBytesCarry();
 };
 
 void TestStreamWire::bodiesInAnySplit_data()
@@ -255,4 +258,45 @@ void TestStreamWire::bufferBlocksWakesAndBounds()
 }
 
 QTEST_GUILESS_MAIN(TestStreamWire)
+void TestStreamWire::audioMeterCountsWhatTheBytesCarry()
+{
+    // MP3 in pieces of any size: 100 frames of 1152 samples at 44.1 kHz.
+    {
+        AudioMeter m;
+        const QByteArray mp3 = mp3Frames(0, 100);
+        for (qsizetype at = 0; at < mp3.size(); at += 333)
+            m.feed(QByteArrayView(mp3).sliced(at, qMin<qsizetype>(333, mp3.size() - at)));
+        QCOMPARE(m.format(), AudioMeter::Format::Mpeg);
+        QCOMPARE(m.demuxer(), QString("mpga"));
+        QVERIFY2(qAbs(m.audioMs() - 2612) <= 27, qPrintable(QString::number(m.audioMs())));
+    }
+    // Ogg pages of one second each, from a stream started at granule 0 and from one joined
+    // 30 s in: both read as a page a second, never as a page every 30 s.
+    const auto ogg = [](qint64 firstSecond) {
+        const QByteArray ident = "\x01vorbis" + QByteArray(4, '\0') + "\x02" + QByteArray::fromHex("80bb0000")
+            + QByteArray(12, '\0'); // 48 kHz
+        QByteArray bytes = oggPage(7, 0, 0, ident, true) + oggPage(7, 1, 0, "\x03vorbis") + oggPage(7, 2, 0, "\x05vorbis");
+        for (int n = 0; n < 5; ++n)
+            bytes += oggPage(7, quint32(3 + n), 48000 * (firstSecond + n + 1), QByteArray(500, char(n)));
+        return bytes;
+    };
+    for (qint64 joinedAt : {0, 30}) {
+        AudioMeter m;
+        m.feed(ogg(joinedAt));
+        QCOMPARE(m.demuxer(), QString("ogg"));
+        QCOMPARE(m.longestPageMs(), 1000);
+        QCOMPARE(m.audioMs(), 5000);
+        QCOMPARE(m.firstPageHintMs(), int(1000 * (joinedAt + 1))); // a hint only, capped by its users
+    }
+    // Bytes that never lock on: counting stops, with bounded work.
+    AudioMeter junk;
+    QByteArray noise(AudioMeter::kGiveUpAfter + 4096, '\0');
+    quint32 x = 1;
+    for (char &c : noise)
+        c = char((x = x * 1103515245u + 12345u) >> 24);
+    junk.feed(noise);
+    QVERIFY(junk.gaveUp());
+    QCOMPARE(junk.audioMs(), -1);
+}
+
 #include "tst_stream_wire.moc"
