@@ -307,9 +307,7 @@ void VlcEngine::keepCushion()
     // Audio that comes a page every second or more arrives in steps as large as the page:
     // its cushion swings with every page, and the audio held back by a page carries it.
     if (m_live->meter().longestPageMs() > kSparsePageMs) {
-        const int shown = int(qMax<qint64>(0, received - heardMs()) / 100) * 100;
-        if (shown != m_cushionShownMs)
-            emit cushionChanged(m_cushionShownMs = shown);
+        showCushion(received - heardMs());
         return;
     }
     const CushionKeeper::Decision d = m_keeper.update(received, heardMs());
@@ -319,9 +317,8 @@ void VlcEngine::keepCushion()
         m_player->setPause(true);
         qCInfo(lcEngine) << "the cushion ran out: waiting for" << m_keeper.resumeMs() << "ms of audio";
     } else if (d.release) {
+        foldHeard(); // still held: nothing was heard meanwhile
         m_holding = false;
-        m_sinceTime.start();
-        m_lastTimeMs = -1;
         m_player->setPause(false);
         qCInfo(lcEngine) << "playing on with" << m_keeper.cushionMs() << "ms of audio; aiming at"
                          << m_keeper.targetMs();
@@ -333,19 +330,29 @@ void VlcEngine::keepCushion()
         m_rate = d.rate;
         m_player->setRate(m_rate);
     }
-    if (m_keeper.holding() != m_starved) {
-        m_starved = m_keeper.holding();
-        if (m_starved)
-            emit starved();
-        else
-            emit fed();
-    }
-    // The cushion is shown to a tenth of a second, and told when that changes.
-    const int shown = int(m_keeper.cushionMs() / 100) * 100;
-    if (shown != m_cushionShownMs) {
-        m_cushionShownMs = shown;
-        emit cushionChanged(shown);
-    }
+    tellHeld();
+    showCushion(m_keeper.cushionMs());
+}
+
+void VlcEngine::showCushion(qint64 ms)
+{
+    // To a tenth of a second, and told when that changes.
+    const int shown = int(qMax<qint64>(0, ms) / 100) * 100;
+    if (shown == m_cushionShownMs)
+        return;
+    m_cushionShownMs = shown;
+    emit cushionChanged(shown);
+}
+
+void VlcEngine::tellHeld()
+{
+    if (m_keeper.holding() == m_starved)
+        return;
+    m_starved = m_keeper.holding();
+    if (m_starved)
+        emit starved();
+    else
+        emit fed();
 }
 
 void VlcEngine::libvlcBuffering(float percent)
@@ -358,19 +365,12 @@ void VlcEngine::libvlcBuffering(float percent)
         foldHeard();
         m_keeper.holdStarted();
     } else if (percent >= 100.0f && m_keeper.holding()) {
+        foldHeard(); // still held: nothing was heard meanwhile
         m_keeper.holdEnded();
-        m_sinceTime.start();
-        m_lastTimeMs = -1;
     } else {
         return;
     }
-    if (m_keeper.holding() != m_starved) {
-        m_starved = m_keeper.holding();
-        if (m_starved)
-            emit starved();
-        else
-            emit fed();
-    }
+    tellHeld();
 }
 
 void VlcEngine::setVolume(int volume)

@@ -65,6 +65,8 @@ private:
     qint64 heardMs() const;
     void foldHeard();
     void libvlcBuffering(float percent);
+    void showCushion(qint64 ms);
+    void tellHeld(); // starved() or fed() when the hold changed
     static constexpr int kEndChecks = 8;
 
     std::shared_ptr<VlcInstance> m_instance;
