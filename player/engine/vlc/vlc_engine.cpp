@@ -38,8 +38,10 @@ VlcEngine::VlcEngine(QObject *parent)
         }
     });
     connect(p, &VlcMediaPlayer::paused, this, [this] {
-        if (m_holding && !m_userPaused)
-            return; // the cushion fills: the listener is told "waiting", not "paused"
+        // Only the listener's pause is one: libVLC also pauses while the cushion fills, and
+        // its event may come after that hold has ended.
+        if (!m_userPaused)
+            return;
         m_libvlcPaused = true;
         emit paused();
     });

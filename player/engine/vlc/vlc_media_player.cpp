@@ -194,6 +194,7 @@ bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
     m_worker->post([this, player, current, generation] {
         libvlc_media_player_set_media(player, current);
         libvlc_media_release(current);
+        m_audioOpen = true; // what was stopped before has stopped: its audio came before this
         if (libvlc_media_player_play(player) != 0) {
             QMetaObject::invokeMethod(this, [this, generation] {
                 Event event;
@@ -207,6 +208,7 @@ bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
 
 void VlcMediaPlayer::stop()
 {
+    m_audioOpen = false;
     // Events still on their way belong to the old media from here on.
     ++m_generation;
     retire();
@@ -243,11 +245,16 @@ void VlcMediaPlayer::setAudioDelay(qint64 microseconds) { libvlc_audio_set_delay
 
 void VlcMediaPlayer::divertAudio(AudioSink &sink)
 {
-    // Called on libVLC's audio thread; count is in samples of the one channel asked for.
+    // Called on libVLC's audio thread; count is in samples of the one channel asked for. The
+    // stopped media's audio, decoded ahead and still arriving until the worker has stopped it,
+    // is not the sink's: it takes audio only from a media started after the last stop.
+    m_sink = &sink;
     const auto play = [](void *data, const void *samples, unsigned count, int64_t) {
-        static_cast<AudioSink *>(data)->takeSamples(static_cast<const qint16 *>(samples), count);
+        auto *self = static_cast<VlcMediaPlayer *>(data);
+        if (self->m_audioOpen.load())
+            self->m_sink->takeSamples(static_cast<const qint16 *>(samples), count);
     };
-    libvlc_audio_set_callbacks(m_player, play, nullptr, nullptr, nullptr, nullptr, &sink);
+    libvlc_audio_set_callbacks(m_player, play, nullptr, nullptr, nullptr, nullptr, this);
     libvlc_audio_set_format(m_player, "S16N", AudioSink::kRate, 1);
 }
 
