@@ -223,13 +223,15 @@ void VlcMediaPlayer::retire()
     std::shared_ptr<PipeFeed> feed = std::move(m_feed);
     std::shared_ptr<StreamBuffer> buffer = std::move(m_buffer);
     libvlc_media_t *media = std::exchange(m_media, nullptr);
-    if (feed)
-        feed->stop(); // the pipe ends; its read end stays open until libVLC has stopped
     // libVLC's stop returns once the input thread has ended: no event of the old media comes
-    // later, and the ones it raised on the way carry the old number. The buffer, the pipe
-    // and the media are let go only then.
+    // later, and the ones it raised on the way carry the old number. The pipe's copying ends
+    // then (its thread, woken by the aborted buffer, is joined there, not on the GUI thread,
+    // which on a busy machine could wait for it to be scheduled), and the buffer and the media
+    // are let go.
     m_worker->post([player, feed, buffer, media] {
         libvlc_media_player_stop(player);
+        if (feed)
+            feed->stop();
         if (media)
             libvlc_media_release(media);
     });
