@@ -194,7 +194,7 @@ bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
     m_worker->post([this, player, current, generation] {
         libvlc_media_player_set_media(player, current);
         libvlc_media_release(current);
-        m_audioOpen = true; // what was stopped before has stopped: its audio came before this
+        m_running = true; // what was stopped before has stopped: its audio and locks are gone
         if (libvlc_media_player_play(player) != 0) {
             QMetaObject::invokeMethod(this, [this, generation] {
                 Event event;
@@ -208,7 +208,7 @@ bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)
 
 void VlcMediaPlayer::stop()
 {
-    m_audioOpen = false;
+    m_running = false;
     // Events still on their way belong to the old media from here on.
     ++m_generation;
     retire();
@@ -237,8 +237,21 @@ void VlcMediaPlayer::retire()
     });
 }
 
-void VlcMediaPlayer::setPause(bool pause) { libvlc_media_player_set_pause(m_player, pause ? 1 : 0); }
-void VlcMediaPlayer::setPosition(double fraction) { libvlc_media_player_set_position(m_player, float(fraction)); }
+// Calls that reach libVLC's input take the lock that its stop holds while it waits for the input
+// thread to end, on the worker: they are made only while the current media runs, so that the
+// GUI thread never waits for a stop.
+void VlcMediaPlayer::setPause(bool pause)
+{
+    if (m_running)
+        libvlc_media_player_set_pause(m_player, pause ? 1 : 0);
+}
+
+void VlcMediaPlayer::setPosition(double fraction)
+{
+    if (m_running)
+        libvlc_media_player_set_position(m_player, float(fraction));
+}
+
 void VlcMediaPlayer::setVolume(int volume) { libvlc_audio_set_volume(m_player, qBound(0, volume, 100)); }
 void VlcMediaPlayer::setMuted(bool muted) { libvlc_audio_set_mute(m_player, muted ? 1 : 0); }
 void VlcMediaPlayer::setRate(double rate) { libvlc_media_player_set_rate(m_player, float(rate)); }
@@ -253,7 +266,7 @@ void VlcMediaPlayer::divertAudio(AudioSink &sink)
     m_sink = &sink;
     const auto play = [](void *data, const void *samples, unsigned count, int64_t) {
         auto *self = static_cast<VlcMediaPlayer *>(data);
-        if (self->m_audioOpen.load())
+        if (self->m_running.load())
             self->m_sink->takeSamples(static_cast<const qint16 *>(samples), count);
     };
     libvlc_audio_set_callbacks(m_player, play, nullptr, nullptr, nullptr, nullptr, this);
@@ -269,10 +282,10 @@ void VlcMediaPlayer::setKeepAspect(bool keep)
         libvlc_video_set_aspect_ratio(m_player, nullptr);
 }
 
-bool VlcMediaPlayer::isSeekable() const { return !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }
-bool VlcMediaPlayer::canPause() const { return libvlc_media_player_can_pause(m_player) != 0; }
-qint64 VlcMediaPlayer::timeMs() const { return m_media ? libvlc_media_player_get_time(m_player) : -1; }
-qint64 VlcMediaPlayer::lengthMs() const { return qMax<qint64>(0, libvlc_media_player_get_length(m_player)); }
+bool VlcMediaPlayer::isSeekable() const { return m_running && !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }
+bool VlcMediaPlayer::canPause() const { return m_running && libvlc_media_player_can_pause(m_player) != 0; }
+qint64 VlcMediaPlayer::timeMs() const { return m_running ? libvlc_media_player_get_time(m_player) : -1; }
+qint64 VlcMediaPlayer::lengthMs() const { return m_running ? qMax<qint64>(0, libvlc_media_player_get_length(m_player)) : 0; }
 
 VlcMediaPlayer::AudioCounts VlcMediaPlayer::audioCounts() const
 {

@@ -105,7 +105,9 @@ private:
     std::shared_ptr<PipeFeed> m_feed; // a live stream's pipe; kept until libVLC has stopped
     std::unique_ptr<VlcWorker> m_worker;
     AudioSink *m_sink = nullptr;          // see divertAudio
-    std::atomic<bool> m_audioOpen{false}; // the sink takes the audio of the media started last
+    // The media started last runs in libVLC (what was stopped before has stopped): the sink
+    // takes its audio, and calls that wait on libVLC's input are made.
+    std::atomic<bool> m_running{false};
     std::atomic<quint64> m_generation{0};
     // Whether the current media can seek or has a length. A live stream has neither: its
     // position means nothing, and its position events are not passed on, which spares the
