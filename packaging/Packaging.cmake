@@ -14,7 +14,11 @@ include(GNUInstallDirs)
 
 # Each package carries its licence and changelog; debian-layout.cmake moves them into a
 # documentation folder named after the package.
-foreach(component IN ITEMS lumora station_sim)
+set(lumora_components lumora)
+if(LUMORA_STATION_SIM)
+  list(APPEND lumora_components station_sim)
+endif()
+foreach(component IN LISTS lumora_components)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${CMAKE_CURRENT_LIST_DIR}/changelog
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT ${component})
 endforeach()
@@ -51,9 +55,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian-layout.cmake)
 set(CPACK_LUMORA_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 
-# Two packages, lumora_<version>_<arch>.deb and lumora-station-sim_<version>_<arch>.deb.
+# Two packages, lumora_<version>_<arch>.deb and lumora-station-sim_<version>_<arch>.deb (the
+# first alone with LUMORA_STATION_SIM off).
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL lumora station_sim)
+set(CPACK_COMPONENTS_ALL ${lumora_components})
 set(CPACK_DEBIAN_LUMORA_PACKAGE_NAME lumora)
 set(CPACK_DEBIAN_STATION_SIM_PACKAGE_NAME lumora-station-sim)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

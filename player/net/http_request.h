@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http_response.h"
+#include "lumora_version.h"
 #include "player_status.h"
 
 #include <QByteArray>
@@ -45,7 +46,7 @@ public:
         int idleTimeoutMs = 8000;   // the longest silence once the head is in
         bool icyMetadata = false;   // ask for ICY metadata (Icy-MetaData: 1)
         QList<std::pair<QByteArray, QByteArray>> headers; // further request headers
-        QByteArray userAgent = "Lumora/0.2";
+        QByteArray userAgent = kUserAgent;
     };
 
     explicit HttpRequest(QObject *parent = nullptr);

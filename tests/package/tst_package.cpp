@@ -605,6 +605,8 @@ void Package::manPagesRenderAndCoverTheOptions()
         QVERIFY2(QRegularExpression(page + QStringLiteral("\\s+-\\s+\\S"))
                      .match(QString::fromUtf8(text.out)).hasMatch(),
                  text.out.left(400).constData());
+        // The page names the version the package has (the footer shows the source).
+        QVERIFY2(text.out.contains("Lumora " LUMORA_VERSION), text.out.right(200).constData());
         if (page == kNoCommandLine)
             continue;
 
@@ -622,6 +624,9 @@ void Package::manPagesRenderAndCoverTheOptions()
         QVERIFY2(!options.isEmpty(), help.out.constData());
         for (const QString &o : options)
             QVERIFY2(roff.contains(o), qPrintable(page + ".1 does not mention " + o));
+        const Run version = run(installed(package, "usr/bin/" + page), {"--version"}, 30000, env);
+        QVERIFY2(version.ok(), qPrintable(version.report()));
+        QCOMPARE(version.out.trimmed(), (page + QStringLiteral(" " LUMORA_VERSION)).toUtf8());
     }
 }
 

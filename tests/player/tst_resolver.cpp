@@ -433,6 +433,8 @@ void TestResolver::addressGoesOnTheWireEncoded()
     QCOMPARE(server.requests().last(), QByteArray("/Radio%20Sawa/%D8%A5%D8%B0%D8%A7%D8%B9%D8%A9%20x.asx"));
     QCOMPARE(o.address, server.url("/Radio%20Sawa/%D8%A5%D8%B0%D8%A7%D8%B9%D8%A9%20x.asx"));
     QVERIFY(server.requestHeaders().last().contains(QByteArray("\r\nHost: 127.0.0.1:") + QByteArray::number(server.port())));
+    // The program names itself with the project's version, the one the packages carry.
+    QVERIFY(server.requestHeaders().last().contains("\r\nUser-Agent: Lumora/" LUMORA_PROJECT_VERSION "\r\n"));
 }
 
 void TestResolver::entriesTriedInOrderWithFallback()

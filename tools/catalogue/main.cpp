@@ -4,6 +4,7 @@
 
 #include "address.h"
 #include "endpoint_table.h"
+#include "lumora_version.h"
 #include "page_directory.h"
 #include "probe_report.h"
 #include "station.h"
@@ -57,6 +58,7 @@ const char kHelp[] =
     "  --json         probe: print a JSON array instead of the table (the\n"
     "                 summary line goes to standard error)\n"
     "  --help         show this text\n"
+    "  --version      show the version of Lumora this tool belongs to\n"
     "\n"
     "Configuration lines are KEY = VALUE; '#' starts a comment line. Keys E01..E65\n"
     "take a host name, IPv4 address or [IPv6] address with an optional :port; the\n"
@@ -69,6 +71,7 @@ struct Options {
     bool probeOptionGiven = false;
     bool json = false;
     bool help = false;
+    bool version = false;
     QString error;
 };
 
@@ -95,6 +98,8 @@ Options parseArguments(const QStringList &args)
         QString value;
         if (a == u"--help" || a == u"-h") {
             o.help = true;
+        } else if (a == u"--version") {
+            o.version = true;
         } else if (a == u"--config") {
             if (i + 1 >= args.size()) {
                 o.error = QStringLiteral("--config needs a file name");
@@ -326,6 +331,10 @@ int main(int argc, char **argv)
     const Options o = parseArguments(app.arguments());
     if (o.help) {
         out << kHelp;
+        return 0;
+    }
+    if (o.version) {
+        out << "lumora-catalogue " << kVersion << '\n';
         return 0;
     }
     if (!o.error.isEmpty() || o.command.isEmpty()) {

@@ -1,5 +1,6 @@
 // lumora-station-sim: the catalogue's radio stations on loopback, for the demo and for tests.
 
+#include "lumora_version.h"
 #include "page.h"
 #include "rough_link.h"
 #include "station_simulator.h"
@@ -93,12 +94,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumora-station-sim"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(lumora::kVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Serves every station address of the Lumora catalogue on loopback, each as a server "
         "of its kind would, with a sine tone of its own (300 + 10 x n Hz)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption configOpt(QStringLiteral("config"),
         QStringLiteral("Endpoint configuration to serve (every endpoint on 127.0.0.1)."), QStringLiteral("file"));
     const QCommandLineOption faultOpt(QStringLiteral("fault"),

@@ -1,5 +1,6 @@
 #include "vlc_instance.h"
 
+#include "lumora_version.h"
 #include "player_failure.h"
 
 #include <QCoreApplication>
@@ -56,9 +57,10 @@ QStringList VlcInstance::defaultArguments()
         // Subtitles are never looked for next to a stream, and no title is drawn over video.
         QStringLiteral("--no-sub-autodetect-file"),
         QStringLiteral("--no-video-title-show"),
-        // Statistics stay on: the count of audio blocks an output has played is how a player
-        // knows that sound is really heard.
+        // A snapshot taken is not shown over the picture.
         QStringLiteral("--no-snapshot-preview"),
+        // libVLC's statistics stay on, as they are by default (no --no-stats): the count of
+        // audio blocks an output has played is how a player knows that sound is really heard.
     };
 }
 
@@ -92,7 +94,7 @@ std::shared_ptr<VlcInstance> VlcInstance::create(const QStringList &arguments)
         qCWarning(lcVlc) << "libVLC's plugin cache" << LUMORA_VLC_PLUGIN_CACHE
                          << "is missing; players start slowly. Install libvlc-bin.";
 #endif
-    libvlc_set_user_agent(instance, "Lumora", "Lumora/0.1");
+    libvlc_set_user_agent(instance, "Lumora", kUserAgent);
     qCDebug(lcVlc) << "libVLC" << libvlc_get_version() << "started in" << clock.elapsed() << "ms";
     return owner;
 }
