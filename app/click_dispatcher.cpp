@@ -2,7 +2,6 @@
 
 #include "picture_failure.h"
 #include "player_failure.h"
-#include "runtime_error.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -18,20 +17,19 @@ namespace lumora {
 
 namespace {
 
-// Numbers of the run-time error report for failures that are not RuntimeErrors.
+// The numbers the run-time error report gives failures. Each layer raises failures of its
+// own, without numbers; they are numbered here, the one place that reports them.
 constexpr int kOutOfMemory = 7;
 constexpr int kInternalError = 51;
 constexpr int kInvalidPicture = 481;
 constexpr int kCannotCreateObject = 429;  // the player cannot be made
 constexpr int kInvalidProperty = 380;     // the player's stored settings are damaged
-constexpr int kFailed = int(0x80004005u); // the player refused stop or an address (E_FAIL)
 
 int numberOf(PlayerFailure::Kind kind)
 {
     switch (kind) {
     case PlayerFailure::Kind::CannotCreate: return kCannotCreateObject;
     case PlayerFailure::Kind::InvalidSettings: return kInvalidProperty;
-    case PlayerFailure::Kind::Failed: return kFailed;
     }
     return kInternalError;
 }
@@ -59,8 +57,6 @@ void ClickDispatcher::dispatch(const QString &control, const Handler &handler)
         if (m_hook)
             m_hook(control);
         handler();
-    } catch (const RuntimeError &e) {
-        fail(control, e.number(), e.description());
     } catch (const PlayerFailure &e) {
         fail(control, numberOf(e.kind()), e.description());
     } catch (const PictureFailure &e) {

@@ -2,7 +2,6 @@
 
 #include "main_page.h"
 #include "page_instance.h"
-#include "player_control.h"
 #include "station_page.h"
 
 #include <QLoggingCategory>
@@ -43,13 +42,6 @@ PageInstance &PageSet::getPage(Page page)
         qCDebug(lcPageSet) << pageName(page) << "created";
     }
     return *slot;
-}
-
-PlayerControl *PageSet::createPlayer(QWidget *clientArea) const
-{
-    if (m_playerFactory)
-        return m_playerFactory(clientArea);
-    return new PlayerControl(clientArea);
 }
 
 PageInstance *PageSet::slot(Page page) const

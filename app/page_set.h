@@ -3,6 +3,7 @@
 #include "click_dispatcher.h"
 #include "configured_endpoints.h"
 #include "page.h"
+#include "player_factory.h"
 #include "program_end.h"
 
 #include <array>
@@ -14,7 +15,6 @@ class QWidget;
 namespace lumora {
 
 class PageInstance;
-class PlayerControl;
 
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
@@ -26,9 +26,6 @@ class PageSet {
 public:
     // Runs before each step of showPage; may raise to make that step fail. For tests.
     using StepHook = std::function<void(NavigationStep step, Page page)>;
-    // Creates a station page's player inside its client area; the default creates a
-    // PlayerControl on libVLC. Tests give one on a recording engine.
-    using PlayerFactory = std::function<PlayerControl *(QWidget *clientArea)>;
 
     explicit PageSet(EndProgram endProgram = quitEventLoop());
     ~PageSet();
@@ -55,8 +52,9 @@ public:
     // The endpoint configuration of the run, read at the first station click.
     ConfiguredEndpoints &endpoints() { return m_endpoints; }
 
-    PlayerControl *createPlayer(QWidget *clientArea) const;
-    void setPlayerFactory(PlayerFactory factory) { m_playerFactory = std::move(factory); }
+    // What makes the station pages' players (see PlayerFactory); set before a page is built.
+    const PlayerFactory &players() const { return m_players; }
+    void setPlayerFactory(PlayerFactory factory) { m_players = std::move(factory); }
 
 private:
     friend class PageInstance;
@@ -68,7 +66,7 @@ private:
     EndProgram m_endProgram;
     ClickDispatcher m_dispatcher;
     StepHook m_stepHook;
-    PlayerFactory m_playerFactory;
+    PlayerFactory m_players;
     ConfiguredEndpoints m_endpoints;
     std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
 };

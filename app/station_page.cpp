@@ -39,10 +39,10 @@ std::unique_ptr<PageWindow> StationPage::build()
     // focus order.
     auto window = std::make_unique<PageWindow>(
         pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
-            PlayerControl *player = pages().createPlayer(clientArea);
-            if (player) // known to the desktop's media keys by the page's name and title
-                new MprisPresence(player, pageName(id()), PageDirectory::byPage(id())->title());
-            return player;
+            PlayerControl &player = pages().players().create(clientArea);
+            // Known to the desktop's media keys by the page's name and title.
+            new MprisPresence(&player, pageName(id()), PageDirectory::byPage(id())->title());
+            return &player;
         });
     buildMenuBar(window->menuBar(), id(), pages());
     for (const Station &station : stationsOf(id())) {

@@ -117,6 +117,8 @@ QWidget *PageWindow::createControl(const ControlLayout &control,
         if (!createPlayer)
             throw std::logic_error("a page with a player needs a way to create it");
         m_player = createPlayer(client);
+        if (!m_player)
+            throw std::logic_error("the player factory made no player");
         if (m_player->parentWidget() != client)
             m_player->setParent(client);
         return m_player;

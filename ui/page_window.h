@@ -20,8 +20,9 @@ class PageWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Creates a station page's player inside the client area. The window places it at the
-    // layout's rectangle, names it and gives it its place in the focus order.
+    // Creates a station page's player inside the client area, and never gives null (a page
+    // whose layout has a player always has one). The window places it at the layout's
+    // rectangle, names it and gives it its place in the focus order.
     using PlayerFactory = std::function<QWidget *(QWidget *clientArea)>;
 
     explicit PageWindow(const PageLayout &layout, const PlayerFactory &createPlayer = {});

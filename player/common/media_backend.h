@@ -19,11 +19,12 @@ public:
 
     // Applied once, when the player is created.
     virtual void configure(const PlayerSettings &settings) = 0;
-    // Ends whatever plays, opens or buffers. false: the engine failed (see lastError).
-    virtual bool stop() = 0;
+    // Ends whatever plays, opens or buffers. It cannot fail: what is stopped is released.
+    virtual void stop() = 0;
     // Drops what it had and starts opening address (exactly as written) and playing it;
-    // returns at once. false: the engine failed (see lastError).
-    virtual bool open(const QString &address) = 0;
+    // returns at once. It cannot fail here: an address that cannot be played is reported
+    // later through the status ("cannot open" with the reason), never raised.
+    virtual void open(const QString &address) = 0;
 
     // The player's own controls.
     virtual void pause() = 0;
@@ -33,8 +34,6 @@ public:
     virtual void seek(double fraction) = 0; // 0 to 1, where the stream allows it
     // The native window the picture is drawn into; 0: none (no picture is shown).
     virtual void setVideoWindow(WId window) = 0;
-
-    virtual QString lastError() const = 0;
 
 signals:
     void statusChanged(const lumora::PlayerStatus &status);

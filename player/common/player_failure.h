@@ -6,11 +6,12 @@
 namespace lumora {
 
 // A failure of a page's player that the page cannot go on from: the player cannot be made
-// (libVLC missing or broken), its stored settings are damaged, or the engine refused to stop
-// or to take an address. The application turns it into its run-time error report.
+// (libVLC missing or broken) or its stored settings are damaged. Stopping and taking an
+// address never fail (a station that cannot be played is a status, not an error). The
+// application turns it into its run-time error report.
 class PlayerFailure : public std::runtime_error {
 public:
-    enum class Kind { CannotCreate, InvalidSettings, Failed };
+    enum class Kind { CannotCreate, InvalidSettings };
 
     PlayerFailure(Kind kind, const QString &description)
         : std::runtime_error(description.toStdString()), m_kind(kind), m_description(description)

@@ -74,7 +74,7 @@ void PlaybackPolicy::configure(const PlayerSettings &settings)
     m_engine->configure(settings);
 }
 
-bool PlaybackPolicy::stop()
+void PlaybackPolicy::stop()
 {
     m_opener->cancel();
     m_entryTimer->stop();
@@ -88,10 +88,9 @@ bool PlaybackPolicy::stop()
     m_rejoining = false;
     if (m_status.state != PlaybackState::Idle)
         setState(PlaybackState::Stopped);
-    return true;
 }
 
-bool PlaybackPolicy::open(const QString &address)
+void PlaybackPolicy::open(const QString &address)
 {
     stop();
     m_status.title.clear();
@@ -99,12 +98,11 @@ bool PlaybackPolicy::open(const QString &address)
     m_breakFailure = OpenFailure::None;
     if (address.trimmed().isEmpty()) {
         setState(PlaybackState::Idle);
-        return true;
+        return;
     }
     setState(PlaybackState::Opening);
     m_openBudget->start(m_openBudgetMs);
     m_opener->resolve(address);
-    return true;
 }
 
 void PlaybackPolicy::onFound(const QString &address)
@@ -135,7 +133,6 @@ void PlaybackPolicy::onFound(const QString &address)
     }
     qCInfo(lcPlayer) << "playing" << address;
     if (!ok) {
-        m_lastError = QStringLiteral("libVLC could not start");
         entryFailed("the engine could not start it");
         return;
     }

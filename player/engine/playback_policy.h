@@ -53,18 +53,14 @@ public:
     ~PlaybackPolicy() override;
 
     void configure(const PlayerSettings &settings) override;
-    bool stop() override;
-    bool open(const QString &address) override;
+    void stop() override;
+    void open(const QString &address) override;
     void pause() override;
     void resume() override;
     void setVolume(int volume) override;
     void setMuted(bool muted) override;
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
-    QString lastError() const override { return m_lastError; }
-
-    void setEntryTimeout(int ms) { m_entryTimeoutMs = ms; }
-    void setOpenBudget(int ms) { m_openBudgetMs = ms; }
 
     DecodeEngine &engine() const { return *m_engine; }
     StreamOpener &opener() const { return *m_opener; }
@@ -102,8 +98,8 @@ private:
     std::unique_ptr<PolicyTimer> m_titleTimer;
     std::unique_ptr<PolicyTimer> m_progressTimer;
     std::unique_ptr<PolicyTimer> m_waitTimer;     // the seconds of a wait for late data
-    int m_entryTimeoutMs = kEntryTimeoutMs;
-    int m_openBudgetMs = kOpenBudgetMs;
+    const int m_entryTimeoutMs = kEntryTimeoutMs;
+    const int m_openBudgetMs = kOpenBudgetMs;
 
     std::unique_ptr<StreamSource> m_source;       // the stream the engine reads, if Lumora's
     QString m_entry;          // the address the engine plays
@@ -126,7 +122,6 @@ private:
     QString m_pendingTitle;
     qint64 m_titleShownAt = -1;
     PlayerStatus m_status;
-    QString m_lastError;
 };
 
 } // namespace lumora

@@ -1,6 +1,5 @@
 #include "player_control.h"
 
-#include "player_failure.h"
 #include "playback_states.h"
 #include "player_look.h"
 #include "player_texts.h"
@@ -12,6 +11,11 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -83,6 +87,20 @@ QString controlsStyleSheet()
                "QSlider::handle:horizontal:disabled { background: %7; }")
         .arg(colour(l.panel), colour(l.text), colour(l.icon), colour(l.groove),
              colour(l.focus), colour(l.hover), colour(l.disabled));
+}
+
+// The file's folder, or the nearest folder above it that exists: on the first run neither
+// the file nor its folder may be there yet, and nothing is created for them.
+QString nearestFolder(const QString &file)
+{
+    QString folder = QFileInfo(file).absolutePath();
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    return folder;
 }
 
 QIcon icon(TransportIcon kind)
@@ -241,9 +259,7 @@ void PlayerControl::applySettings()
 
 void PlayerControl::stop()
 {
-    if (!m_backend->stop())
-        throw PlayerFailure(PlayerFailure::Kind::Failed,
-                           tr("The player could not stop: %1").arg(m_backend->lastError()));
+    m_backend->stop();
 }
 
 void PlayerControl::setURL(const QString &url)
@@ -252,9 +268,7 @@ void PlayerControl::setURL(const QString &url)
     if (!m_settings.autoStart)
         return;
     m_backend->setVideoWindow(m_picture->videoWindow());
-    if (!m_backend->open(url))
-        throw PlayerFailure(PlayerFailure::Kind::Failed,
-                           tr("The player could not take the address: %1").arg(m_backend->lastError()));
+    m_backend->open(url);
 }
 
 void PlayerControl::showNoAddress(const QStringList &missingKeys, const QString &configFile)
@@ -315,7 +329,7 @@ void PlayerControl::refreshStatusLine()
 {
     const QString spoken = spokenStatusLine(m_status, m_stationCaption);
     if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption),
-                              statusLineDescription(m_status)))
+                              statusLineDescription(m_status, m_stationCaption)))
         emit statusAnnounced(spoken);
 }
 
@@ -389,6 +403,16 @@ void PlayerControl::contextMenuEvent(QContextMenuEvent *event)
     QAction *mute = menu.addAction(playerLabel(PlayerLabel::Mute), this, &PlayerControl::toggleMute);
     mute->setCheckable(true);
     mute->setChecked(m_muted);
+    if (m_status.state == PlaybackState::NoAddress && !m_status.configFile.isEmpty()) {
+        // The file a new listener has to write: its path to paste, its folder to open.
+        const QString file = m_status.configFile;
+        menu.addSeparator();
+        menu.addAction(playerLabel(PlayerLabel::CopyPath), this,
+                       [file] { QGuiApplication::clipboard()->setText(file); });
+        menu.addAction(playerLabel(PlayerLabel::OpenFolder), this, [file] {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(nearestFolder(file)));
+        });
+    }
     menu.exec(event->globalPos());
 }
 

@@ -40,10 +40,9 @@ public:
     ~PlayerControl() override;
 
     // Stops whatever plays, opens or buffers; on an idle player it does nothing.
-    // Throws lumora::PlayerFailure when the engine fails.
     void stop();
-    // Keeps url exactly as given and starts opening it (autoStart); returns at once.
-    // Throws lumora::PlayerFailure when the engine fails.
+    // Keeps url exactly as given and starts opening it (autoStart); returns at once. An
+    // address that cannot be played shows in the status line; nothing is raised.
     void setURL(const QString &url);
     QString URL() const { return m_url; }
 

@@ -31,6 +31,8 @@ constexpr LabelText kLabels[] = {
     {PlayerLabel::StatusLine, u8"حالة المشغّل"},
     {PlayerLabel::Mute, u8"كتم الصوت"},
     {PlayerLabel::Unmute, u8"إلغاء كتم الصوت"},
+    {PlayerLabel::CopyPath, u8"نسخ مسار ملف الإعداد"},
+    {PlayerLabel::OpenFolder, u8"فتح مجلد ملف الإعداد"},
 };
 
 // Why a station could not be opened or was lost, and what the listener can do.
@@ -262,10 +264,11 @@ QString statusToolTip(const PlayerStatus &status, const QString &stationCaption)
     return tip;
 }
 
-QString statusLineDescription(const PlayerStatus &status)
+QString statusLineDescription(const PlayerStatus &status, const QString &stationCaption)
 {
     const QString cushion = cushionText(status);
-    const QString what = playerLabel(PlayerLabel::StatusLine);
+    const QString what = playerLabel(PlayerLabel::StatusLine) + QStringLiteral(": ")
+        + statusLine(status, stationCaption);
     return cushion.isEmpty() ? what : what + QStringLiteral(". ") + cushion;
 }
 

@@ -23,6 +23,8 @@ enum class PlayerLabel {
     StatusLine,     // what the status line is
     Mute,
     Unmute,
+    CopyPath,       // context menu, for a station without an address: the endpoint file's path
+    OpenFolder,     // context menu: the folder of the endpoint file (or the nearest one there is)
 };
 QString playerLabel(PlayerLabel label);
 
@@ -53,7 +55,8 @@ QString cushionText(const PlayerStatus &status);
 // The status line's tool tip: the line, for a station without an address the missing keys
 // and the commands that help, and the audio buffered.
 QString statusToolTip(const PlayerStatus &status, const QString &stationCaption);
-// The status line's accessible description: what the line is, and the audio buffered.
-QString statusLineDescription(const PlayerStatus &status);
+// The status line's accessible description: what the line is, the whole line, and the audio
+// buffered.
+QString statusLineDescription(const PlayerStatus &status, const QString &stationCaption);
 
 } // namespace lumora

@@ -38,7 +38,7 @@ struct TappedPlayers {
     std::vector<std::unique_ptr<AudioCapture>> taps;
     std::map<Page, AudioCapture *> current;
 
-    PageSet::PlayerFactory factory()
+    PlayerFactory factory()
     {
         return [this](QWidget *clientArea) {
             auto engine = std::make_unique<VlcBackend>();

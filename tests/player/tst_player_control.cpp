@@ -7,12 +7,17 @@
 #include "player_control.h"
 #include "recording_backend.h"
 #include "scoped_environment.h"
-#include "player_failure.h"
+#include "status_line.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -22,6 +27,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 using namespace lumora;
@@ -74,7 +80,6 @@ private slots:
     void playStationStopsThenWrites();
     void everyStationReachesItsOwnPlayerWithItsAddress();
     void stationWithoutAddressStopsAndSaysWhichKeys();
-    void failuresArePlayerFailures();
     void statusLineInArabic_data();
     void statusLineInArabic();
     void ownControls();
@@ -222,32 +227,6 @@ void TestPlayerControl::stationWithoutAddressStopsAndSaysWhichKeys()
     QCOMPARE(r.backend->actions().last(), QString("open:http://radio.example.org/live"));
 }
 
-void TestPlayerControl::failuresArePlayerFailures()
-{
-    const EndpointTable table = completeTable();
-    const Station &station = *findStation(Page::Form3, 1);
-    {
-        Recorded r;
-        r.backend->failStop = true;
-        try {
-            playStation(*r.player, station, table);
-            QFAIL("a failed stop was not raised");
-        } catch (const PlayerFailure &e) {
-            QCOMPARE(e.kind(), PlayerFailure::Kind::Failed);
-            QVERIFY(e.description().contains("could not stop"));
-            QVERIFY(e.description().contains("the engine refused"));
-        }
-        QCOMPARE(r.backend->actions(), QStringList{"stop"}); // no address after a failed stop
-        QCOMPARE(r.player->URL(), QString());
-    }
-    {
-        Recorded r;
-        r.backend->failOpen = true;
-        QVERIFY_THROWS_EXCEPTION(PlayerFailure, playStation(*r.player, station, table));
-        QCOMPARE(r.backend->actions(), (QStringList{"stop", "open:" + addressOf(station, table).text}));
-    }
-}
-
 void TestPlayerControl::statusLineInArabic_data()
 {
     QTest::addColumn<int>("state");
@@ -365,6 +344,14 @@ QStringList contextMenuItems(PlayerControl *player, const QString &choose = {})
     QApplication::sendEvent(player, &event);
     return items;
 }
+
+// Takes the addresses QDesktopServices would hand to the desktop.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+    Q_INVOKABLE void open(const QUrl &url) { urls << url; }
+};
 
 // The player on a page of its own, first in the focus order before a station button.
 struct PlayerPage {
@@ -496,33 +483,68 @@ void TestPlayerControl::statusNamesTheStationAndShowsTitlesAsPlainText()
 void TestPlayerControl::firstRunLeadsToTheEndpointFile()
 {
     QTemporaryDir dir;
+    // A long home, as some listeners have: the path alone is wider than the line.
+    const QString home = dir.filePath(QStringLiteral(
+        "home-of-a-listener-with-a-long-name/.config-in-a-folder-whose-name/goes-on-and-on-for-a-while"));
     ScopedEnvironment env;
-    env.set("XDG_CONFIG_HOME", dir.path());
-    const QString file = dir.filePath("lumora/endpoints.conf");
+    env.set("XDG_CONFIG_HOME", home);
+    const QString file = home + QStringLiteral("/lumora/endpoints.conf");
+    // The default font, and a wider one: the line holds the whole path with either.
+    const QFont defaultFont = QApplication::font();
+    const QFont wide = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (const QFont &font : {defaultFont, wide}) {
+        QApplication::setFont(font);
+        Recorded r;
+        auto *line = r.child<StatusLine>("statusLine");
+        playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
+        QCOMPARE(r.player->status().state, PlaybackState::NoAddress);
+        QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("لم تُعَدّ المحطات بعد: أنشئ الملف ") + file);
+        QCOMPARE(r.statusLine(), withoutMarks(r.player->statusLineText())); // the whole path is on the line
+        QVERIFY2(line->showsWhole(), qPrintable(font.family())); // and all of it is seen
+        QVERIFY(line->shownPixelSize() >= StatusLine::kSmallestPixelSize);
+        QVERIFY(r.player->statusLineText().endsWith(u'\u2066' + file + u'\u2069')); // "/" stays at its start
+        QVERIFY(withoutMarks(line->accessibleDescription()).contains(file));
+        const QStringList tip = line->toolTip().split('\n');
+        QCOMPARE(tip.size(), 5);
+        QCOMPARE(tip[0], r.player->statusLineText());
+        QCOMPARE(tip[1], QString::fromUtf8("المفاتيح الناقصة: E05, Form2.Command5.account, Form2.Command5.domain"));
+        QVERIFY(tip[2].endsWith(": lumora-catalogue init"));
+        QVERIFY(tip[4].endsWith(": lumora-catalogue check")); // the file's problems are listed there
+    }
+    QApplication::setFont(defaultFont);
+
     Recorded r;
     playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
-    QCOMPARE(r.player->status().state, PlaybackState::NoAddress);
-    QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("لم تُعَدّ المحطات بعد: أنشئ الملف ") + file);
-    QCOMPARE(r.statusLine(), withoutMarks(r.player->statusLineText())); // the whole path is on the line
-    QVERIFY(r.player->statusLineText().endsWith(u'\u2066' + file + u'\u2069')); // "/" stays at its start
-    const QStringList tip = r.child<QLabel>("statusLine")->toolTip().split('\n');
-    QCOMPARE(tip.size(), 5);
-    QCOMPARE(tip[0], r.player->statusLineText());
-    QCOMPARE(tip[1], QString::fromUtf8("المفاتيح الناقصة: E05, Form2.Command5.account, Form2.Command5.domain"));
-    QVERIFY(tip[2].endsWith(": lumora-catalogue init"));
-    QVERIFY(tip[4].endsWith(": lumora-catalogue check")); // the file's problems are listed there
     // The play button and the menu do not start the station played before.
     r.child<QToolButton>("playPauseButton")->click();
     QCOMPARE(r.backend->actions(), QStringList{"stop"});
-    QCOMPARE(contextMenuItems(r.player.get()).value(0), QString::fromUtf8("تشغيل (disabled)"));
+    const QString copyPath = QString::fromUtf8("نسخ مسار ملف الإعداد");
+    const QString openFolder = QString::fromUtf8("فتح مجلد ملف الإعداد");
+    const QStringList items = contextMenuItems(r.player.get(), copyPath);
+    QCOMPARE(items.value(0), QString::fromUtf8("تشغيل (disabled)"));
+    QVERIFY2(items.contains(copyPath) && items.contains(openFolder), qPrintable(items.join(", ")));
+    QCOMPARE(QGuiApplication::clipboard()->text(), file);
+    // Neither the file nor its folders exist yet: the folder opened is the nearest there is,
+    // and nothing is created for it.
+    UrlCatcher opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+    contextMenuItems(r.player.get(), openFolder);
+    QCOMPARE(opened.urls, QList<QUrl>{QUrl::fromLocalFile(dir.path())});
+    QVERIFY(!QFileInfo::exists(home));
 
     // The file exists but lacks this station's keys.
-    QVERIFY(QDir().mkpath(dir.filePath("lumora")));
+    QVERIFY(QDir().mkpath(home + QStringLiteral("/lumora")));
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.close();
     playStation(*r.player, *findStation(Page::Form2, 5), EndpointTable{});
     QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("عنوان هذه المحطة غير مُعَدّ في الملف ") + file);
+    contextMenuItems(r.player.get(), openFolder);
+    QCOMPARE(opened.urls.last(), QUrl::fromLocalFile(home + QStringLiteral("/lumora")));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    // A station that plays offers neither.
+    r.backend->publish(PlaybackState::Playing);
+    QVERIFY(!contextMenuItems(r.player.get()).contains(copyPath));
 }
 
 void TestPlayerControl::contextMenuNeverOffersTheOpposite()

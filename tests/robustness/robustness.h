@@ -43,7 +43,7 @@ namespace lumora::test {
 
 // Players on real libVLC, each with its audio captured (the last two seconds kept) by a
 // capture that is the player's child, so that it outlives the engine that feeds it.
-inline PageSet::PlayerFactory capturedVlcPlayers()
+inline PlayerFactory capturedVlcPlayers()
 {
     return [](QWidget *clientArea) -> PlayerControl * {
         auto backend = std::make_unique<VlcBackend>();

@@ -19,14 +19,13 @@ public:
     int actions = 0;
 
     void configure(const PlayerSettings &) override {}
-    bool stop() override
+    void stop() override
     {
         record(QStringLiteral("stop"));
         ++m_generation;
         publish(PlaybackState::Stopped);
-        return true;
     }
-    bool open(const QString &address) override
+    void open(const QString &address) override
     {
         record(QStringLiteral("open:") + address);
         const quint64 generation = ++m_generation;
@@ -39,7 +38,6 @@ public:
             if (generation == m_generation)
                 publish(PlaybackState::Playing);
         });
-        return true;
     }
     void pause() override {}
     void resume() override {}
@@ -47,7 +45,6 @@ public:
     void setMuted(bool) override {}
     void seek(double) override {}
     void setVideoWindow(WId) override {}
-    QString lastError() const override { return {}; }
 
 private:
     void record(const QString &action)

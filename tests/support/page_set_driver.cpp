@@ -16,10 +16,9 @@
 
 namespace lumora::test {
 
-PageSetDriver::PageSetDriver(PageSet::PlayerFactory factory)
+PageSetDriver::PageSetDriver(PlayerFactory factory)
 {
-    if (factory)
-        pages.setPlayerFactory(std::move(factory));
+    pages.setPlayerFactory(std::move(factory));
     pages.start();
 }
 

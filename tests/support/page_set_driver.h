@@ -24,7 +24,7 @@ namespace lumora::test {
 class PageSetDriver {
 public:
     // Players from factory, or the program's own when it is empty.
-    explicit PageSetDriver(PageSet::PlayerFactory factory = {});
+    explicit PageSetDriver(PlayerFactory factory = {});
 
     QList<int> ends;                                        // each request to end, its code
     PageSet pages{[this](int code) { ends.append(code); }};

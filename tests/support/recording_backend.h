@@ -15,29 +15,21 @@ class RecordingBackend : public MediaBackend {
 public:
     QStringList calls;       // "stop", "open:<address>", "pause", "volume:70", ...
     PlayerSettings configured;
-    bool failStop = false;
-    bool failOpen = false;
 
     void configure(const PlayerSettings &s) override
     {
         configured = s;
         calls << QStringLiteral("configure");
     }
-    bool stop() override
+    void stop() override
     {
         calls << QStringLiteral("stop");
-        if (failStop)
-            return false;
         publish(PlaybackState::Stopped);
-        return true;
     }
-    bool open(const QString &address) override
+    void open(const QString &address) override
     {
         calls << QStringLiteral("open:") + address;
-        if (failOpen)
-            return false;
         publish(PlaybackState::Opening);
-        return true;
     }
     void pause() override { calls << QStringLiteral("pause"); }
     void resume() override { calls << QStringLiteral("resume"); }
@@ -45,7 +37,6 @@ public:
     void setMuted(bool m) override { calls << QStringLiteral("mute:%1").arg(int(m)); }
     void seek(double f) override { calls << QStringLiteral("seek:%1").arg(f); }
     void setVideoWindow(WId) override {}
-    QString lastError() const override { return QStringLiteral("the engine refused"); }
 
     // The calls after creation (configure and the initial volume and mute).
     QStringList actions() const
