@@ -10,8 +10,9 @@ namespace lumora {
 
 enum class Scheme { Http, Mms };
 
-// What the remainder of an address names. Informational: the catalogue and the station
-// buttons treat every kind alike; the player and the simulator care.
+// What the remainder of an address names. Informational: the catalogue, the station buttons
+// and the player treat every kind alike (the player judges what a server sends, never the
+// address); only the station simulator serves each kind the way such servers do.
 enum class Kind {
     Asx, M3u, Pls, Wpl, Wvx, Mp3, Rm, Wm, Wav, Html, Php, Asp, Root, RootQuery, NoExtension,
 };

@@ -62,8 +62,6 @@ struct PageLayout {
     {
         return {twipsToPixels(clientWidth), twipsToPixels(clientHeight)};
     }
-    // nullptr when the page has no control of that name.
-    const ControlLayout *control(std::string_view name) const;
 };
 
 // The layout of one page (Form1 is the main page).

@@ -356,14 +356,6 @@ QString PageLayout::title() const
     return entry ? entry->title() : QStringLiteral("Lumora");
 }
 
-const ControlLayout *PageLayout::control(std::string_view name) const
-{
-    for (const ControlLayout &c : controls)
-        if (name == c.name)
-            return &c;
-    return nullptr;
-}
-
 const PageLayout &pageLayout(Page page)
 {
     return kPages[pageNumber(page) - pageNumber(Page::Form1)];

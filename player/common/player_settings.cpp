@@ -202,6 +202,10 @@ std::optional<PlayerSettings> PlayerSettings::decode(QByteArrayView stream, QStr
         return refuse(QStringLiteral("extent %1 x %2").arg(s._cx).arg(s._cy));
     if (in.remaining() != 0)
         return refuse(QStringLiteral("%1 bytes after the extent").arg(in.remaining()));
+    // The picture is always fitted into the player keeping its aspect; a setting the player
+    // would silently ignore is refused instead.
+    if (s.stretchToFit)
+        return refuse(QStringLiteral("stretchToFit is true, but the picture always keeps its aspect"));
     return s;
 }
 

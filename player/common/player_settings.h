@@ -23,7 +23,7 @@ struct PlayerSettings {
     qint32 volume = 0;           // 0 to 100
     bool mute = false;
     QString uiMode;              // "full": picture area, position bar, buttons, volume
-    bool stretchToFit = false;   // false: the picture keeps its aspect
+    bool stretchToFit = false;   // false, the only value decode() takes: the picture keeps its aspect
     bool windowlessVideo = false; // false: video has a window of its own
     bool enabled = false;        // the user can operate the player's controls
     bool enableContextMenu = false;

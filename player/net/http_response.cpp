@@ -30,11 +30,6 @@ QByteArray HttpHead::value(QByteArrayView name) const
     return {};
 }
 
-bool HttpHead::has(QByteArrayView name) const
-{
-    return std::any_of(headers.begin(), headers.end(), [&](const auto &h) { return h.first == name; });
-}
-
 bool HttpHead::anyIcyHeader() const
 {
     return std::any_of(headers.begin(), headers.end(), [](const auto &h) { return h.first.startsWith("icy-"); });

@@ -20,7 +20,6 @@ struct HttpHead {
 
     // The first value of a header (name in lower case), or an empty array.
     QByteArray value(QByteArrayView name) const;
-    bool has(QByteArrayView name) const;
     bool anyIcyHeader() const;
 };
 
@@ -55,7 +54,6 @@ public:
     State close();
 
     State state() const { return m_state; }
-    bool headComplete() const { return m_state != State::Head && !m_head.statusLine.isEmpty(); }
     const HttpHead &head() const { return m_head; }
     QString error() const { return m_error; }
 
@@ -64,8 +62,6 @@ public:
     qsizetype pendingBody() const { return m_body.size(); }
     // Metadata blocks received so far and not yet taken ("StreamTitle='...';"), in order.
     QList<QByteArray> takeMetadata();
-    // Body bytes decoded in all (taken or not).
-    qint64 bodyBytes() const { return m_bodyBytes; }
 
 private:
     State fail(const QString &error);

@@ -63,12 +63,6 @@ qint64 StreamBuffer::received() const
     return m_received;
 }
 
-qint64 StreamBuffer::consumed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_consumed;
-}
-
 qint64 StreamBuffer::read(char *into, qint64 max)
 {
     if (max <= 0)
@@ -104,7 +98,6 @@ qint64 StreamBuffer::read(char *into, qint64 max)
             }
         }
         m_buffered -= copied;
-        m_consumed += copied;
         if (m_writerWaiting && m_buffered < kCapacity / 2) {
             m_writerWaiting = false;
             wakeWriter = true;

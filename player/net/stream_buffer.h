@@ -50,8 +50,6 @@ public:
     qint64 read(char *into, qint64 max);
     // Asks for the stream from offset on; false when the stream cannot seek or is aborted.
     bool seek(quint64 offset);
-    // Bytes taken by the reader in all epochs.
-    qint64 consumed() const;
 
     // Either side: ends every wait; reads return -1 from now on.
     void abort();
@@ -82,7 +80,6 @@ private:
     qsizetype m_frontOffset = 0; // bytes of m_chunks.front() already read
     qsizetype m_buffered = 0;
     qint64 m_received = 0;
-    qint64 m_consumed = 0;
     quint64 m_epoch = 0;
     bool m_finished = false;
     bool m_aborted = false;

@@ -72,7 +72,6 @@ public:
     // Abandons the current resolution; no further signal comes from it.
     void cancel() override;
 
-    bool isBusy() const { return m_busy; }
     // Valid from found() until the next resolve().
     const StreamInfo &streamInfo() const { return m_streamInfo; }
     // After found(): the open stream of that address, or nothing for an mmst:// address,

@@ -15,19 +15,18 @@ std::span<const PlaylistFormat> playlistFormats()
     // HTML, which takes any markup, stays last. A type that decides is used only when no
     // signature recognises the body.
     static const PlaylistFormat kFormats[] = {
-        // name, media types, type decides, extensions, signature, entries, http means MMSH
-        {"PLS", {"audio/x-scpls"}, true, {"pls"}, pls::signature, pls::entries, false},
-        {"reference", {"video/x-ms-asf", "audio/x-ms-asf"}, false, {"asx", "asf"},
-         reference::signature, reference::entries, true},
+        // name, media types, type decides, signature, entries, http means MMSH
+        {"PLS", {"audio/x-scpls"}, true, pls::signature, pls::entries, false},
+        {"reference", {"video/x-ms-asf", "audio/x-ms-asf"}, false, reference::signature,
+         reference::entries, true},
         {"M3U", {"audio/x-mpegurl", "audio/mpegurl", "application/x-mpegurl", "application/vnd.apple.mpegurl"},
-         false, {"m3u", "m3u8"}, m3u::signature, m3u::entries, false},
+         false, m3u::signature, m3u::entries, false},
         {"WPL/SMIL", {"application/vnd.ms-wpl", "application/smil", "application/smil+xml"}, false,
-         {"wpl", "smil", "smi"}, smil::signature, smil::entries, false},
+         smil::signature, smil::entries, false},
         {"ASX", {"video/x-ms-asf", "audio/x-ms-wax", "video/x-ms-wvx", "video/x-ms-wmx"}, false,
-         {"asx", "wax", "wvx"}, asx::signature, asx::entries, false},
-        {"XSPF", {"application/xspf+xml"}, false, {"xspf"}, xspf::signature, xspf::entries, false},
-        {"HTML", {"text/html", "application/xhtml+xml"}, true, {"html", "htm"},
-         html::signature, html::entries, false},
+         asx::signature, asx::entries, false},
+        {"XSPF", {"application/xspf+xml"}, false, xspf::signature, xspf::entries, false},
+        {"HTML", {"text/html", "application/xhtml+xml"}, true, html::signature, html::entries, false},
     };
     return kFormats;
 }

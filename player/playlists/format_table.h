@@ -40,8 +40,6 @@ struct PlaylistFormat {
     // recognises by its content is this format when it comes with one of them.
     std::initializer_list<std::string_view> mimeTypes;
     bool typeDecides;
-    // The file name extensions of its addresses, lower case without the dot.
-    std::initializer_list<std::string_view> extensions;
     SignatureTest signature;
     // Its entries in order, as written: entities decoded, the space around them removed.
     // Nothing is checked or resolved: that is the caller's work.

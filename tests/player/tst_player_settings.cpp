@@ -151,7 +151,7 @@ void TestPlayerSettings::damagedStreamIsRefused_data()
     QTest::addColumn<QString>("complaint");
     const QByteArray good = writeSettings();
     // Offsets: version 0; URL 4; rate 12 (value 14); autoStart 52 (value 54);
-    // uiMode 84 (count 86, text 90); _cx 156.
+    // uiMode 84 (count 86, text 90); stretchToFit 100 (value 102); _cx 156.
     QTest::newRow("empty") << QByteArray() << "no version";
     QTest::newRow("one byte short") << good.left(163) << "before the extent";
     QTest::newRow("cut inside uiMode") << good.left(95) << "uiMode";
@@ -164,6 +164,8 @@ void TestPlayerSettings::damagedStreamIsRefused_data()
     QTest::newRow("string without NUL") << patched(good, 98, QByteArray::fromHex("2100")) << "terminating NUL";
     QTest::newRow("not a number") << patched(good, 14, QByteArray::fromHex("000000000000f87f")) << "rate at byte 12: not a finite number";
     QTest::newRow("no extent") << patched(good, 156, QByteArray::fromHex("00000000")) << "extent 0 x 2566";
+    // A setting the player would ignore is refused rather than accepted silently.
+    QTest::newRow("stretchToFit true") << patched(good, 102, QByteArray::fromHex("ffff")) << "stretchToFit is true";
 }
 
 void TestPlayerSettings::damagedStreamIsRefused()

@@ -84,7 +84,7 @@ void VlcEngine::configure(const PlayerSettings &settings)
     m_muted = settings.mute;
     m_playCount = qMax(1, settings.playCount);
     m_player->setRate(settings.rate > 0 ? settings.rate : 1.0);
-    m_player->setKeepAspect(!settings.stretchToFit);
+    m_player->keepAspect(); // stretchToFit is false: decoding refuses anything else
     m_player->setVolume(m_volume);
     m_player->setMuted(m_muted);
     // fullScreen false: libVLC draws only into the window it is given, never a screen of its own.

@@ -273,13 +273,12 @@ void VlcMediaPlayer::divertAudio(AudioSink &sink)
     libvlc_audio_set_format(m_player, "S16N", AudioSink::kRate, 1);
 }
 
-void VlcMediaPlayer::setKeepAspect(bool keep)
+void VlcMediaPlayer::keepAspect()
 {
     // Scale 0 fits the picture into the window keeping its aspect; without an aspect ratio
-    // of our own the source's ratio is used. Stretching would force the window's ratio.
+    // of our own the source's ratio is used.
     libvlc_video_set_scale(m_player, 0);
-    if (keep)
-        libvlc_video_set_aspect_ratio(m_player, nullptr);
+    libvlc_video_set_aspect_ratio(m_player, nullptr);
 }
 
 bool VlcMediaPlayer::isSeekable() const { return m_running && !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }

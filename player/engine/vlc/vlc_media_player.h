@@ -51,7 +51,7 @@ public:
     void setVolume(int volume);
     void setMuted(bool muted);
     void setRate(double rate);
-    void setKeepAspect(bool keep);
+    void keepAspect(); // the picture fitted into the window with the source's aspect
     void setVideoWindow(quint32 xid);
     void setAudioDelay(qint64 microseconds); // of the media playing now
     // All audio from the next media on goes to sink (S16 mono at AudioSink::kRate) instead
