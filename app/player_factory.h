@@ -1,7 +1,7 @@
 #pragma once
 
+#include <concepts>
 #include <functional>
-#include <type_traits>
 
 class QWidget;
 
@@ -20,11 +20,9 @@ public:
 
     PlayerFactory() = default;
     // Implicit, so that a function (a lambda) can be given where a factory is asked for.
-    template <typename F>
-        requires std::is_invocable_r_v<PlayerControl *, F &, QWidget *>
+    template <std::invocable<QWidget *> F>
     PlayerFactory(F make) : m_make(std::move(make))
-    {
-    }
+    {}
 
     PlayerControl &create(QWidget *clientArea) const;
 

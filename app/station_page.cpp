@@ -37,13 +37,12 @@ std::unique_ptr<PageWindow> StationPage::build()
 {
     // The window places the player at its rectangle, names it and puts it first in the
     // focus order.
-    auto window = std::make_unique<PageWindow>(
-        pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
-            PlayerControl &player = pages().players().create(clientArea);
-            // Known to the desktop's media keys by the page's name and title.
-            new MprisPresence(&player, pageName(id()), PageDirectory::byPage(id())->title());
-            return &player;
-        });
+    auto window = std::make_unique<PageWindow>(pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
+        PlayerControl &player = pages().players().create(clientArea);
+        // Known to the desktop's media keys by the page's name and title.
+        new MprisPresence(&player, pageName(id()), PageDirectory::byPage(id())->title());
+        return &player;
+    });
     buildMenuBar(window->menuBar(), id(), pages());
     for (const Station &station : stationsOf(id())) {
         StationButton *button = window->button(station.number);

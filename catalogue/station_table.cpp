@@ -3,6 +3,8 @@
 namespace lumora {
 namespace {
 
+// The table is aligned by hand, column by column.
+// clang-format off
 // Every station of the catalogue, one per line, pages in order and stations by number:
 // page, number, caption (exact, spaces included), scheme, endpoint key number (E01..E65),
 // whether that endpoint carries a port, kind, remainder. In a remainder, {KEY} stands for a
@@ -167,6 +169,7 @@ constexpr Station kStations[] = {
     {Page::Form18,  5, u8"راديو بي بي سي", Scheme::Http, 64, false, Kind::Asx, u8"/worldservice/meta/tx/nb/live/www1.asx"},
     {Page::Form18,  6, u8"راديو صوت العالم", Scheme::Mms, 65, false, Kind::NoExtension, u8"/wrnara"},
 };
+// clang-format on
 
 } // namespace
 

@@ -58,10 +58,7 @@ struct PageLayout {
 
     // The main page's "Lumora", a station page's title from the page directory.
     QString title() const;
-    QSize clientPixels() const
-    {
-        return {twipsToPixels(clientWidth), twipsToPixels(clientHeight)};
-    }
+    QSize clientPixels() const { return {twipsToPixels(clientWidth), twipsToPixels(clientHeight)}; }
 };
 
 // The layout of one page (Form1 is the main page).

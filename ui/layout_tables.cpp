@@ -44,6 +44,8 @@ constexpr ControlLayout player(const char *name, int left, int top, int width, i
             nullptr, nullptr};
 }
 
+// The tables are aligned by hand, column by column.
+// clang-format off
 // Form1: two columns of category buttons and one centred below them.
 constexpr ControlLayout kForm1Controls[] = {
     category("Command1",   1,  240,  240, 2055, 495,  0),
@@ -345,6 +347,7 @@ constexpr PageLayout kPages[] = {
     {Page::Form17,7875, 6780, kIcon, true, true, kForm17Controls},
     {Page::Form18,7875, 6780, kIcon, true, true, kForm18Controls},
 };
+// clang-format on
 
 static_assert(std::size(kPages) == kPageCount, "one layout per page");
 

@@ -14,6 +14,8 @@ std::span<const PlaylistFormat> playlistFormats()
     // Signatures are tried from the top and the first that recognises a body decides, so
     // HTML, which takes any markup, stays last. A type that decides is used only when no
     // signature recognises the body.
+    // One row a format, wrapped by hand.
+    // clang-format off
     static const PlaylistFormat kFormats[] = {
         // name, media types, type decides, signature, entries, http means MMSH
         {"PLS", {"audio/x-scpls"}, true, pls::signature, pls::entries, false},
@@ -28,6 +30,7 @@ std::span<const PlaylistFormat> playlistFormats()
         {"XSPF", {"application/xspf+xml"}, false, xspf::signature, xspf::entries, false},
         {"HTML", {"text/html", "application/xhtml+xml"}, true, html::signature, html::entries, false},
     };
+    // clang-format on
     return kFormats;
 }
 

@@ -12,17 +12,17 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QUrl>
-#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace lumora {
@@ -409,9 +409,8 @@ void PlayerControl::contextMenuEvent(QContextMenuEvent *event)
         menu.addSeparator();
         menu.addAction(playerLabel(PlayerLabel::CopyPath), this,
                        [file] { QGuiApplication::clipboard()->setText(file); });
-        menu.addAction(playerLabel(PlayerLabel::OpenFolder), this, [file] {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(nearestFolder(file)));
-        });
+        menu.addAction(playerLabel(PlayerLabel::OpenFolder), this,
+                       [file] { QDesktopServices::openUrl(QUrl::fromLocalFile(nearestFolder(file))); });
     }
     menu.exec(event->globalPos());
 }

@@ -267,8 +267,8 @@ QString statusToolTip(const PlayerStatus &status, const QString &stationCaption)
 QString statusLineDescription(const PlayerStatus &status, const QString &stationCaption)
 {
     const QString cushion = cushionText(status);
-    const QString what = playerLabel(PlayerLabel::StatusLine) + QStringLiteral(": ")
-        + statusLine(status, stationCaption);
+    const QString what =
+        playerLabel(PlayerLabel::StatusLine) + QStringLiteral(": ") + statusLine(status, stationCaption);
     return cushion.isEmpty() ? what : what + QStringLiteral(". ") + cushion;
 }
 

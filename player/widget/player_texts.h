@@ -13,18 +13,18 @@ namespace lumora {
 // controls, and what its status line says in each state, with the reason and what to do next.
 
 enum class PlayerLabel {
-    Player,         // the whole player, for screen readers
+    Player, // the whole player, for screen readers
     PictureArea,
-    Controls,       // the row of controls (a toolbar)
+    Controls, // the row of controls (a toolbar)
     Position,
     Stop,
     Volume,
-    VolumeKeys,     // how the volume is changed from the keyboard
-    StatusLine,     // what the status line is
+    VolumeKeys, // how the volume is changed from the keyboard
+    StatusLine, // what the status line is
     Mute,
     Unmute,
-    CopyPath,       // context menu, for a station without an address: the endpoint file's path
-    OpenFolder,     // context menu: the folder of the endpoint file (or the nearest one there is)
+    CopyPath,   // context menu, for a station without an address: the endpoint file's path
+    OpenFolder, // context menu: the folder of the endpoint file (or the nearest one there is)
 };
 QString playerLabel(PlayerLabel label);
 

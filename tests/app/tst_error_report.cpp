@@ -114,9 +114,8 @@ void ErrorReport::failedShowIsReportedThenTheProgramEnds()
 void ErrorReport::failedHideLeavesBothPagesShown()
 {
     PageSetDriver shell;
-    failAt(shell, NavigationStep::HideSource, Page::Form1, [] {
-        throw PlayerFailure(PlayerFailure::Kind::CannotCreate, QStringLiteral("libVLC has no plugins."));
-    });
+    failAt(shell, NavigationStep::HideSource, Page::Form1,
+           [] { throw PlayerFailure(PlayerFailure::Kind::CannotCreate, QStringLiteral("libVLC has no plugins.")); });
     ReportReader report(shell.ends);
     PageSetDriver::click(shell.window(Page::Form1), 17);
     QCOMPARE(report.text, QStringLiteral("Run-time error '429':\n\nlibVLC has no plugins."));
@@ -133,7 +132,9 @@ void ErrorReport::menuItemAndShortcutFailuresAreReported()
                [] { throw std::logic_error("layout names a station that the page does not have"); });
         ReportReader report(shell.ends);
         PageSetDriver::menuItem(shell.window(Page::Form2), "to", QStringLiteral("ن"))->trigger();
-        QCOMPARE(report.text, QStringLiteral("Run-time error '51':\n\nInternal error: layout names a station that the page does not have"));
+        QCOMPARE(report.text,
+                 QStringLiteral(
+                     "Run-time error '51':\n\nInternal error: layout names a station that the page does not have"));
         QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form2});
         QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
     }

@@ -179,7 +179,8 @@ private slots:
         ReportWatcher report;
         PageSetDriver::click(shell.window(Page::Form1), PageDirectory::byPage(Page::Form3)->mainButton);
         QTRY_VERIFY(!report.text.isEmpty());
-        QCOMPARE(report.text, QStringLiteral("Run-time error '51':\n\nInternal error: the player factory made no player"));
+        QCOMPARE(report.text,
+                 QStringLiteral("Run-time error '51':\n\nInternal error: the player factory made no player"));
         QVERIFY(!shell.pages.slot(Page::Form3)->isOpen());
         QCOMPARE(shell.ends, QList<int>{ClickDispatcher::kErrorExitCode});
     }

@@ -500,7 +500,7 @@ void TestPlayerControl::firstRunLeadsToTheEndpointFile()
         QCOMPARE(r.player->status().state, PlaybackState::NoAddress);
         QCOMPARE(withoutMarks(r.player->statusLineText()), QString::fromUtf8("لم تُعَدّ المحطات بعد: أنشئ الملف ") + file);
         QCOMPARE(r.statusLine(), withoutMarks(r.player->statusLineText())); // the whole path is on the line
-        QVERIFY2(line->showsWhole(), qPrintable(font.family())); // and all of it is seen
+        QVERIFY2(line->showsWhole(), qPrintable(font.family()));            // and all of it is seen
         QVERIFY(line->shownPixelSize() >= StatusLine::kSmallestPixelSize);
         QVERIFY(r.player->statusLineText().endsWith(u'\u2066' + file + u'\u2069')); // "/" stays at its start
         QVERIFY(withoutMarks(line->accessibleDescription()).contains(file));

@@ -24,6 +24,7 @@ using namespace lumora;
 
 namespace {
 
+// clang-format off
 const char kHelp[] =
     "Usage: lumora-catalogue COMMAND [--config FILE]\n"
     "       lumora-catalogue probe [--config FILE] [--timeout S] [--jobs N] [--json]\n"
@@ -63,6 +64,7 @@ const char kHelp[] =
     "Configuration lines are KEY = VALUE; '#' starts a comment line. Keys E01..E65\n"
     "take a host name, IPv4 address or [IPv6] address with an optional :port; the\n"
     "address pieces take the text that goes into the address (see 'template').\n";
+// clang-format on
 
 struct Options {
     QString command;

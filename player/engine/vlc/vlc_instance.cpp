@@ -55,8 +55,7 @@ QStringList VlcInstance::defaultArguments()
         // No Lua: playlist and extension scripts would fetch and run remote content of their own.
         QStringLiteral("--no-lua"),
         // Subtitles are never looked for next to a stream, and no title is drawn over video.
-        QStringLiteral("--no-sub-autodetect-file"),
-        QStringLiteral("--no-video-title-show"),
+        QStringLiteral("--no-sub-autodetect-file"), QStringLiteral("--no-video-title-show"),
         // A snapshot taken is not shown over the picture.
         QStringLiteral("--no-snapshot-preview"),
         // libVLC's statistics stay on, as they are by default (no --no-stats): the count of
