@@ -88,6 +88,61 @@ bool applyFault(StationSimulator &sim, const QString &spec, QString *error)
     return false;
 }
 
+// --write-config: a configuration with E01..E65 on 127.0.0.1, ports from first up.
+int writeConfig(const QString &firstPort, QTextStream &out, QTextStream &err)
+{
+    bool ok = false;
+    const uint first = firstPort.toUInt(&ok);
+    if (!ok || first < 1 || first + 64 > 65535) {
+        err << "lumora-station-sim: --write-config wants a first port from 1 to 65471\n";
+        return 2;
+    }
+    QList<quint16> ports;
+    for (uint p = first; p < first + 65; ++p)
+        ports.append(quint16(p));
+    out << QString::fromUtf8(loopbackConfig(ports));
+    return 0;
+}
+
+// Says which stations have no address; false, saying why, when nothing is served or an
+// endpoint is not a port on 127.0.0.1.
+bool servesOnLoopback(const StationSimulator &sim, const QString &configFile, QTextStream &err)
+{
+    if (!sim.unserved().isEmpty())
+        err << "lumora-station-sim: no address for " << sim.unserved().join(QStringLiteral(", "))
+            << " (missing values in " << configFile << ")\n";
+    if (sim.served().isEmpty()) {
+        err << "lumora-station-sim: nothing to serve\n";
+        return false;
+    }
+    for (const ServedStation &s : sim.served()) {
+        if (!isLoopbackHost(s.host) || s.port == 0) {
+            err << "lumora-station-sim: " << s.label() << " is at " << s.address
+                << "; every endpoint must be 127.0.0.1 with a port\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The simulator listens on free ports of its own; the link takes the endpoints' ports and
+// passes each connection on along its route. false: not enough free ports.
+bool moveBehindLink(StationSimulator &sim, QList<RoughLink::Route> *routes)
+{
+    const QList<quint16> endpoints = sim.ports();
+    QList<quint16> behind;
+    for (quint16 p : freeLoopbackPorts(int(endpoints.size()) * 2))
+        if (!endpoints.contains(p) && behind.size() < endpoints.size())
+            behind << p;
+    if (behind.size() != endpoints.size())
+        return false;
+    for (qsizetype i = 0; i < endpoints.size(); ++i) {
+        sim.setListenPort(endpoints[i], behind[i]);
+        *routes << RoughLink::Route{endpoints[i], behind[i]};
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,19 +193,8 @@ int main(int argc, char **argv)
     QTextStream err(stderr);
     QTextStream out(stdout);
 
-    if (parser.isSet(writeOpt)) {
-        bool ok = false;
-        const uint first = parser.value(writeOpt).toUInt(&ok);
-        if (!ok || first < 1 || first + 64 > 65535) {
-            err << "lumora-station-sim: --write-config wants a first port from 1 to 65471\n";
-            return 2;
-        }
-        QList<quint16> ports;
-        for (uint p = first; p < first + 65; ++p)
-            ports.append(quint16(p));
-        out << QString::fromUtf8(loopbackConfig(ports));
-        return 0;
-    }
+    if (parser.isSet(writeOpt))
+        return writeConfig(parser.value(writeOpt), out, err);
 
     if (!parser.isSet(configOpt)) {
         err << "lumora-station-sim: give the configuration to serve with --config FILE "
@@ -163,20 +207,8 @@ int main(int argc, char **argv)
         err << "lumora-station-sim: " << m.toString() << '\n';
 
     StationSimulator sim(table);
-    if (!sim.unserved().isEmpty())
-        err << "lumora-station-sim: no address for " << sim.unserved().join(QStringLiteral(", "))
-            << " (missing values in " << parser.value(configOpt) << ")\n";
-    if (sim.served().isEmpty()) {
-        err << "lumora-station-sim: nothing to serve\n";
+    if (!servesOnLoopback(sim, parser.value(configOpt), err))
         return 1;
-    }
-    for (const ServedStation &s : sim.served()) {
-        if (!isLoopbackHost(s.host) || s.port == 0) {
-            err << "lumora-station-sim: " << s.label() << " is at " << s.address
-                << "; every endpoint must be 127.0.0.1 with a port\n";
-            return 1;
-        }
-    }
 
     if (parser.isSet(listOpt)) {
         for (const ServedStation &s : sim.served())
@@ -215,18 +247,9 @@ int main(int argc, char **argv)
             err << "lumora-station-sim: --link: " << error << '\n';
             return 2;
         }
-        const QList<quint16> endpoints = sim.ports();
-        QList<quint16> behind;
-        for (quint16 p : freeLoopbackPorts(int(endpoints.size()) * 2))
-            if (!endpoints.contains(p) && behind.size() < endpoints.size())
-                behind << p;
-        if (behind.size() != endpoints.size()) {
+        if (!moveBehindLink(sim, &routes)) {
             err << "lumora-station-sim: not enough free loopback ports for the link\n";
             return 1;
-        }
-        for (qsizetype i = 0; i < endpoints.size(); ++i) {
-            sim.setListenPort(endpoints[i], behind[i]);
-            routes << RoughLink::Route{endpoints[i], behind[i]};
         }
     }
 
