@@ -10,7 +10,7 @@ namespace lumora {
 // - The cushion is the audio received and not yet heard. It grows to a target: from the
 //   server's burst where there is one, otherwise by playing kSlowRate of normal speed (pitch
 //   kept) while it is short, which a listener does not hear.
-// - When it runs out (the data is late), playback is held (the engine pauses libVLC, whose
+// - When it runs low (the data is late), playback is held (the engine pauses libVLC, whose
 //   clock then stops with it) until the cushion is back to resumeMs(), and the target grows
 //   by kTargetStepMs: one wait to a larger cushion, never many small ones.
 // - Where libVLC holds and restarts by itself (its clock found the data too late), the engine
@@ -22,6 +22,11 @@ public:
     static constexpr int kTargetStepMs = 2000;
     // Below this, the sound is about to stop: hold now, rather than let libVLC run dry.
     static constexpr int kLowMs = 250;
+    // libVLC's demuxer takes a stream in blocks of about this many bytes and waits for a
+    // whole one: on a thin stream a block is a good part of a second, which is audio libVLC
+    // cannot reach yet although it has arrived.
+    static constexpr int kReadBlockBytes = 2048;
+    static constexpr int kMaxLowMs = 1500;
     // After a hold, play again once this much is in (or the target, if smaller).
     static constexpr int kResumeMs = 1500;
     static constexpr double kSlowRate = 0.97;
@@ -37,17 +42,25 @@ public:
     // libVLC stopped and restarted its clock by itself.
     void holdStarted();
     void holdEnded();
+    // The stream's bytes per second of audio, once known: the low mark then covers
+    // libVLC's read block at that rate.
+    void setBytesPerSecond(double bytesPerSecond);
 
     qint64 cushionMs() const { return m_cushionMs; }
     int targetMs() const { return m_targetMs; }
     bool holding() const { return m_holding; }
-    int resumeMs() const { return qMin(m_targetMs, kResumeMs + (m_targetMs - kTargetMs) / 2); }
+    int lowMs() const { return m_lowMs; }
+    int resumeMs() const
+    {
+        return qMax(m_lowMs + kResumeMs - kLowMs, qMin(m_targetMs, kResumeMs + (m_targetMs - kTargetMs) / 2));
+    }
 
 private:
     void grow();
 
     qint64 m_cushionMs = 0;
     int m_targetMs = kTargetMs;
+    int m_lowMs = kLowMs;
     bool m_holding = false;
     bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
     bool m_slow = false;

@@ -312,6 +312,8 @@ void VlcEngine::keepCushion()
         showCushion(received - heardMs());
         return;
     }
+    if (received >= kRateKnownAfterMs)
+        m_keeper.setBytesPerSecond(double(m_live->received()) * 1000.0 / double(received));
     const CushionKeeper::Decision d = m_keeper.update(received, heardMs());
     if (d.hold) {
         foldHeard();

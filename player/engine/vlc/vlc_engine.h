@@ -52,6 +52,8 @@ public:
     static constexpr int kSparsePageMs = 1000;
     // How long the audio output takes to settle after the first sound.
     static constexpr int kSettleMs = 3000;
+    // The stream's byte rate is taken once this much audio has come (a burst counts too).
+    static constexpr int kRateKnownAfterMs = 1000;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 
