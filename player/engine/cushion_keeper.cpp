@@ -1,5 +1,7 @@
 #include "cushion_keeper.h"
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -13,10 +15,20 @@ constexpr int kSlowHysteresisMs = 500;
 CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
 {
     m_cushionMs = qMax<qint64>(0, receivedMs - heardMs);
+    const bool falling = m_trendCount == kTrendUpdates && !m_holding && m_cushionMs < m_trend.front() - kFallingMs;
+    if (m_holding) {
+        m_trendCount = 0; // a hold is no trend
+    } else {
+        if (m_trendCount == kTrendUpdates)
+            std::rotate(m_trend.begin(), m_trend.begin() + 1, m_trend.end());
+        else
+            ++m_trendCount;
+        m_trend[size_t(m_trendCount - 1)] = m_cushionMs;
+    }
     Decision d;
     if (m_libvlcHolds)
         return d;
-    if (!m_holding && m_cushionMs < m_lowMs) {
+    if (!m_holding && (m_cushionMs < kLowMs || (falling && m_cushionMs < m_lowMs))) {
         m_holding = true;
         grow();
         d.hold = true;

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <array>
+
 namespace lumora {
 
 // How much audio a live stream holds between its arrival and the listener's ears, and what to
@@ -27,6 +29,11 @@ public:
     // cannot reach yet although it has arrived.
     static constexpr int kReadBlockBytes = 2048;
     static constexpr int kMaxLowMs = 1500;
+    // The engine calls update() this often; the cushion's trend is taken over kTrendUpdates.
+    static constexpr int kUpdateMs = 100;
+    static constexpr int kTrendUpdates = 20;
+    // The cushion is falling when it lost this much over the trend's span.
+    static constexpr int kFallingMs = 100;
     // After a hold, play again once this much is in (or the target, if smaller).
     static constexpr int kResumeMs = 1500;
     static constexpr double kSlowRate = 0.97;
@@ -42,8 +49,10 @@ public:
     // libVLC stopped and restarted its clock by itself.
     void holdStarted();
     void holdEnded();
-    // The stream's bytes per second of audio, once known: the low mark then covers
-    // libVLC's read block at that rate.
+    // The stream's bytes per second of audio, once known: while the cushion falls (the data
+    // comes slower than it plays) the low mark then covers libVLC's read block at that rate.
+    // A cushion that is short but steady or growing, as at the start of a stream without a
+    // burst, is not held for it: its blocks come whole in time.
     void setBytesPerSecond(double bytesPerSecond);
 
     qint64 cushionMs() const { return m_cushionMs; }
@@ -64,6 +73,8 @@ private:
     bool m_holding = false;
     bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
     bool m_slow = false;
+    std::array<qint64, kTrendUpdates> m_trend{}; // the cushion at the last updates, oldest first
+    int m_trendCount = 0;
 };
 
 } // namespace lumora

@@ -47,7 +47,7 @@ public:
     // A live Ogg stream whose pages come seconds apart is stamped by each page's end: its
     // audio is held back by a page and this much more.
     static constexpr int kPageMarginMs = 500;
-    static constexpr int kCushionTickMs = 100;
+    static constexpr int kCushionTickMs = CushionKeeper::kUpdateMs;
     // Ogg pages longer than this are left to libVLC's margin alone (see keepCushion).
     static constexpr int kSparsePageMs = 1000;
     // How long the audio output takes to settle after the first sound.
