@@ -8,6 +8,7 @@
 #include "simulator_thread.h"
 #include "wait.h"
 
+#include "address.h"
 #include "page_directory.h"
 #include "page_instance.h"
 #include "page_window.h"
@@ -254,6 +255,21 @@ private slots:
         shell.click(alive);
         players.tap(Page::Form3)->clear();
         QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form3), sim::StationSimulator::toneHz(alive)), 15000);
+    }
+
+    void aStationGivenItsOwnAddressPlaysFromIt()
+    {
+        // The listener's configuration gives Form3's second station the address at which
+        // the simulator serves its fifth: that is what the player gets and what is heard.
+        Stations stations;
+        const Station &moved = station(Page::Form3, 2), &elsewhere = station(Page::Form3, 5);
+        const QString address = addressOf(elsewhere, stations.simulator.table()).text;
+        stations.config.write(stations.simulator.config() + "\nForm3.Command2 = " + address.toUtf8() + "\n");
+        TappedPlayers players;
+        PageSetDriver shell(players.factory());
+        shell.click(moved);
+        QCOMPARE(shell.player(Page::Form3)->URL(), address);
+        QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form3), sim::StationSimulator::toneHz(elsewhere)), 15000);
     }
 
     void aPageClosedFromItsFrameComesBackWithANewIdlePlayer()

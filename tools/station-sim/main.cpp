@@ -138,12 +138,13 @@ int main(int argc, char **argv)
     if (parser.isSet(writeOpt)) {
         bool ok = false;
         const uint first = parser.value(writeOpt).toUInt(&ok);
-        if (!ok || first < 1 || first + 64 > 65535) {
-            err << "lumora-station-sim: --write-config wants a first port from 1 to 65471\n";
+        constexpr uint kLastFirst = 65536 - keys::kEndpointCount;
+        if (!ok || first < 1 || first > kLastFirst) {
+            err << "lumora-station-sim: --write-config wants a first port from 1 to " << kLastFirst << "\n";
             return 2;
         }
         QList<quint16> ports;
-        for (uint p = first; p < first + 65; ++p)
+        for (uint p = first; p < first + keys::kEndpointCount; ++p)
             ports.append(quint16(p));
         out << QString::fromUtf8(loopbackConfig(ports));
         return 0;
