@@ -41,7 +41,7 @@ std::unique_ptr<PageWindow> StationPage::build()
         pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
             PlayerControl *player = pages().createPlayer(clientArea);
             if (player) // known to the desktop's media keys by the page's name and title
-                new MprisPresence(player, pageName(id()), PageDirectory::byPage(id())->title());
+                new MprisPresence(&player->model(), pageName(id()), PageDirectory::byPage(id())->title());
             return player;
         });
     buildMenuBar(window->menuBar(), id(), pages());

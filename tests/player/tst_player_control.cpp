@@ -344,6 +344,8 @@ PlayerStatus failed(PlaybackState state, OpenFailure failure, int serverStatus =
 
 // Runs a context menu of the player as a right click opens it and gives back its items
 // ("text" or "text (disabled)"), then triggers the item whose text is chosen, if any.
+// The items of the player's context menu that work the transport: those before the first
+// separator.
 QStringList contextMenuItems(PlayerControl *player, const QString &choose = {})
 {
     QStringList items;
@@ -353,6 +355,8 @@ QStringList contextMenuItems(PlayerControl *player, const QString &choose = {})
             return;
         QAction *chosen = nullptr;
         for (QAction *a : menu->actions()) {
+            if (a->isSeparator())
+                break;
             items << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (disabled)"));
             if (a->text() == choose)
                 chosen = a;
