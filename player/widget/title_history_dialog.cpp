@@ -72,6 +72,7 @@ TitleHistoryDialog::TitleHistoryDialog(const TitleHistory &history, QWidget *par
     m_list->setItemDelegate(new OwnDirectionDelegate(m_list));
     m_list->header()->setSectionResizeMode(Title, QHeaderView::Stretch);
     m_list->header()->setStretchLastSection(false);
+    m_list->header()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
     column->addWidget(m_list, 1);
 
     auto *copyKey = new QAction(m_list);
@@ -85,7 +86,6 @@ TitleHistoryDialog::TitleHistoryDialog(const TitleHistory &history, QWidget *par
         auto *b = new QPushButton(playerLabel(label), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setAccessibleName(b->text());
-        b->setAutoDefault(false);
         buttons->addWidget(b);
         return b;
     };
