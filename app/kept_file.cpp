@@ -77,11 +77,13 @@ bool KeptFile::flush()
 
 bool KeptFile::save()
 {
+    // A folder made here is the user's alone, as XDG asks.
     const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QSaveFile file(m_path);
     const QByteArray bytes = QJsonDocument(m_content).toJson(QJsonDocument::Indented);
-    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         qCWarning(lcKept).noquote() << m_path << "could not be written:" << file.errorString();
         return false;
     }

@@ -30,9 +30,9 @@ PageSet::~PageSet()
 {
     if (m_memory)
         m_memory->programEnds();
-    // The pages go before the memory that follows their players.
-    for (auto &slot : m_slots)
-        slot.reset();
+    // The pages go, last first as before, while the memory that follows their players lives.
+    for (auto it = m_slots.rbegin(); it != m_slots.rend(); ++it)
+        it->reset();
 }
 
 void PageSet::rememberIn(const MemoryFiles &files)
