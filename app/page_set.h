@@ -15,6 +15,8 @@ namespace lumora {
 
 class PageInstance;
 class PlayerControl;
+class PlayerMemory;
+struct MemoryFiles;
 
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
@@ -35,7 +37,14 @@ public:
     PageSet(const PageSet &) = delete;
     PageSet &operator=(const PageSet &) = delete;
 
-    // Start-up: fills the Form1 slot and shows the main page. Nothing else is created.
+    // What the players remember between runs is kept in files (the program: the user's
+    // folders); before start(). Without it nothing is read or written.
+    void rememberIn(const MemoryFiles &files);
+    PlayerMemory *memory() const { return m_memory.get(); }
+
+    // Start-up: fills the Form1 slot and shows the main page. When the listener asked for
+    // it, the pages that were playing at the last end are opened behind it, unseen, and play
+    // their last station again.
     void start();
 
     // The page's instance, created (not opened) when its slot is empty.
@@ -70,6 +79,7 @@ private:
     StepHook m_stepHook;
     PlayerFactory m_playerFactory;
     ConfiguredEndpoints m_endpoints;
+    std::unique_ptr<PlayerMemory> m_memory; // outlives the pages, whose players it follows
     std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
 };
 

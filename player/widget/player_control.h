@@ -3,11 +3,16 @@
 #include "media_backend.h"
 #include "player_settings.h"
 #include "player_status.h"
+#include "station_player.h"
 
+#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <memory>
 
+class QAction;
+class QDialog;
 class QSlider;
 class QToolButton;
 
@@ -20,6 +25,9 @@ class VideoSurface;
 // writing URL, which starts playback by itself. Everything else, opening playlists and
 // streams, buffering, the picture, the transport controls and the status line, is the
 // player's own business and runs without the page waiting for it.
+//
+// The widget shows a StationPlayer (model()), which it creates and owns and which holds the
+// engine; the calls below that are not about looks pass to it.
 //
 // Settings that have no effect here, by design:
 // - invokeURLs: streams (ASF script commands, for instance) can carry addresses to be opened
@@ -39,13 +47,16 @@ public:
                   QWidget *parent = nullptr);
     ~PlayerControl() override;
 
+    // What the widget shows; watch it, not the widget, for what the player does.
+    StationPlayer &model() const { return *m_model; }
+
     // Stops whatever plays, opens or buffers; on an idle player it does nothing.
     // Throws lumora::PlayerFailure when the engine fails.
     void stop();
     // Keeps url exactly as given and starts opening it (autoStart); returns at once.
     // Throws lumora::PlayerFailure when the engine fails.
     void setURL(const QString &url);
-    QString URL() const { return m_url; }
+    QString URL() const { return m_model->address(); }
 
     // The status line for a station whose address is incomplete: says that the stations are
     // not set up and where the user's endpoint file (configFile) is; its tool tip names the
@@ -54,7 +65,7 @@ public:
 
     // The caption of the station the page last played (playStation sets it).
     void setStationCaption(const QString &caption);
-    QString stationCaption() const { return m_stationCaption; }
+    QString stationCaption() const { return m_model->stationCaption(); }
 
     // The player's own controls, as its buttons and the desktop's media keys work them.
     void togglePlay();
@@ -62,8 +73,16 @@ public:
     int volume() const; // 0 to 100
     void setVolume(int volume);
 
-    const PlayerSettings &settings() const { return m_settings; }
-    PlayerStatus status() const { return m_status; }
+    // The titles this player heard, in a dialog of their own (the context menu's item and
+    // Ctrl+H while the player has the focus). One dialog per player: a second call raises it.
+    void showHistory();
+
+    // An item of the context menu after the player's own, its shortcut working while the
+    // player has the focus. The action stays the caller's; the menu shows it while it lives.
+    void addMenuAction(QAction *action);
+
+    const PlayerSettings &settings() const { return m_model->settings(); }
+    PlayerStatus status() const { return m_model->status(); }
     // What the player is doing, in words a listener understands: the state, why a station
     // could not be opened or was lost and what to do about it.
     QString statusText() const;
@@ -89,18 +108,16 @@ protected:
 private:
     void build();
     void applySettings();
-    void setStatus(const PlayerStatus &status);
+    void showStatus(const PlayerStatus &status);
     void refreshStatusLine();
     void toggleMute();
     void updateMuteButton();
     void updatePlayButton();
 
-    PlayerSettings m_settings;
-    std::unique_ptr<MediaBackend> m_backend;
-    QString m_url;
-    PlayerStatus m_status;
-    bool m_muted = false;
-    QString m_stationCaption;
+    std::unique_ptr<StationPlayer> m_model;
+    QAction *m_historyAction = nullptr;
+    QList<QPointer<QAction>> m_menuActions;
+    QPointer<QDialog> m_historyDialog;
 
     VideoSurface *m_picture = nullptr;
     QSlider *m_position = nullptr;

@@ -31,6 +31,22 @@ constexpr LabelText kLabels[] = {
     {PlayerLabel::StatusLine, u8"حالة المشغّل"},
     {PlayerLabel::Mute, u8"كتم الصوت"},
     {PlayerLabel::Unmute, u8"إلغاء كتم الصوت"},
+    {PlayerLabel::HistoryItem, u8"سجل العناوين…"},
+    {PlayerLabel::HistoryWindow, u8"سجل العناوين"},
+    {PlayerLabel::HistoryList, u8"العناوين التي بثّتها المحطات، الأحدث أولًا"},
+    {PlayerLabel::HistoryTime, u8"الوقت"},
+    {PlayerLabel::HistoryTitle, u8"العنوان"},
+    {PlayerLabel::HistoryStation, u8"المحطة"},
+    {PlayerLabel::HistoryEmpty, u8"لم تبثّ المحطات أي عنوان بعد"},
+    {PlayerLabel::CopyTitle, u8"نسخ العنوان"},
+    {PlayerLabel::CopyAll, u8"نسخ الكل"},
+    {PlayerLabel::Export, u8"تصدير نصًّا…"},
+    {PlayerLabel::ExportWindow, u8"تصدير سجل العناوين"},
+    {PlayerLabel::ExportFailed, u8"تعذّرت كتابة الملف %1: %2"},
+    {PlayerLabel::ExportFilter, u8"نص (*.txt)"},
+    {PlayerLabel::Close, u8"إغلاق"},
+    {PlayerLabel::ResumePlaying, u8"إعادة تشغيل المحطات العاملة عند البدء التالي"},
+    {PlayerLabel::MemoryReset, u8"تعذّرت قراءة ما حفظه Lumora (%1)، فبدأ بالقيم الافتراضية"},
 };
 
 // Why a station could not be opened or was lost, and what the listener can do.

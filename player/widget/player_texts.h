@@ -23,6 +23,24 @@ enum class PlayerLabel {
     StatusLine,     // what the status line is
     Mute,
     Unmute,
+    // The title history: the context menu's item, the dialog and what it holds.
+    HistoryItem,    // the context menu's item that opens the dialog
+    HistoryWindow,  // the dialog's title
+    HistoryList,    // the list, for screen readers
+    HistoryTime,    // the list's columns
+    HistoryTitle,
+    HistoryStation,
+    HistoryEmpty,   // shown when nothing was heard yet
+    CopyTitle,
+    CopyAll,
+    Export,
+    ExportWindow,   // the file dialog's title
+    ExportFilter,   // the file dialog's filter
+    ExportFailed,   // %1: the file, %2: why
+    Close,
+    // The program's memory between runs.
+    ResumePlaying,  // the context menu's switch: playing pages play again at the next start
+    MemoryReset,    // %1: what was wrong with the file kept
 };
 QString playerLabel(PlayerLabel label);
 

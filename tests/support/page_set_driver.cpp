@@ -16,10 +16,12 @@
 
 namespace lumora::test {
 
-PageSetDriver::PageSetDriver(PageSet::PlayerFactory factory)
+PageSetDriver::PageSetDriver(PageSet::PlayerFactory factory, std::optional<MemoryFiles> memory)
 {
     if (factory)
         pages.setPlayerFactory(std::move(factory));
+    if (memory)
+        pages.rememberIn(*memory);
     pages.start();
 }
 
