@@ -3,6 +3,7 @@
 #include "main_page.h"
 #include "page_instance.h"
 #include "player_control.h"
+#include "program_extras.h"
 #include "station_page.h"
 
 #include <QLoggingCategory>
@@ -50,6 +51,13 @@ PlayerControl *PageSet::createPlayer(QWidget *clientArea) const
     if (m_playerFactory)
         return m_playerFactory(clientArea);
     return new PlayerControl(clientArea);
+}
+
+ProgramExtras &PageSet::extras()
+{
+    if (!m_extras)
+        m_extras = std::make_unique<ProgramExtras>();
+    return *m_extras;
 }
 
 PageInstance *PageSet::slot(Page page) const

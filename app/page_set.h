@@ -15,6 +15,7 @@ namespace lumora {
 
 class PageInstance;
 class PlayerControl;
+class ProgramExtras;
 
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
@@ -56,6 +57,9 @@ public:
     ConfiguredEndpoints &endpoints() { return m_endpoints; }
 
     PlayerControl *createPlayer(QWidget *clientArea) const;
+    // What every page's player shares besides playing: notifications, recording, the sleep
+    // timer, even loudness; made at the first use.
+    ProgramExtras &extras();
     void setPlayerFactory(PlayerFactory factory) { m_playerFactory = std::move(factory); }
 
 private:
@@ -70,6 +74,7 @@ private:
     StepHook m_stepHook;
     PlayerFactory m_playerFactory;
     ConfiguredEndpoints m_endpoints;
+    std::unique_ptr<ProgramExtras> m_extras;
     std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
 };
 

@@ -8,6 +8,7 @@
 #include "page_window.h"
 #include "play_station.h"
 #include "player_control.h"
+#include "program_extras.h"
 #include "station.h"
 #include "station_button.h"
 
@@ -40,8 +41,10 @@ std::unique_ptr<PageWindow> StationPage::build()
     auto window = std::make_unique<PageWindow>(
         pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
             PlayerControl *player = pages().createPlayer(clientArea);
-            if (player) // known to the desktop's media keys by the page's name and title
+            if (player) { // known to the desktop's media keys by the page's name and title
                 new MprisPresence(player, pageName(id()), PageDirectory::byPage(id())->title());
+                pages().extras().attach(player);
+            }
             return player;
         });
     buildMenuBar(window->menuBar(), id(), pages());

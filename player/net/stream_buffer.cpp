@@ -25,6 +25,8 @@ bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
             m_writerWaiting = true;
     }
     m_ready.notify_all();
+    if (m_writeTap)
+        m_writeTap(data);
     return true;
 }
 

@@ -189,7 +189,8 @@ void PlayerControl::build()
     m_volume->setToolTip(playerLabel(PlayerLabel::Volume));
     m_volume->setAccessibleName(m_volume->toolTip());
     m_volume->setAccessibleDescription(playerLabel(PlayerLabel::VolumeKeys));
-    connect(m_volume, &QSlider::valueChanged, this, [this](int v) { m_backend->setVolume(v); });
+    connect(m_volume, &QSlider::valueChanged, this,
+            [this](int v) { m_backend->setVolume(qRound(v * m_fadeLevel)); });
     connect(m_volume, &QSlider::valueChanged, this, &PlayerControl::volumeChanged);
 
     buttons->addWidget(m_playPause);
@@ -283,6 +284,31 @@ void PlayerControl::setVolume(int volume)
     m_volume->setValue(qBound(0, volume, 100)); // the slider tells the engine
 }
 
+void PlayerControl::setFadeLevel(double level)
+{
+    level = qBound(0.0, level, 1.0);
+    if (level == m_fadeLevel)
+        return;
+    m_fadeLevel = level;
+    m_backend->setVolume(qRound(m_volume->value() * level));
+}
+
+void PlayerControl::setStatusNote(const QString &key, const QString &note)
+{
+    if (m_notes.value(key) == note)
+        return;
+    if (note.isEmpty())
+        m_notes.remove(key);
+    else
+        m_notes.insert(key, note);
+    refreshStatusLine();
+}
+
+QString PlayerControl::statusNotes() const
+{
+    return QStringList(m_notes.values()).join(u'\n');
+}
+
 void PlayerControl::setStatus(const PlayerStatus &status)
 {
     m_status = status;
@@ -314,8 +340,13 @@ QString PlayerControl::statusLineText() const
 void PlayerControl::refreshStatusLine()
 {
     const QString spoken = spokenStatusLine(m_status, m_stationCaption);
-    if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption),
-                              statusLineDescription(m_status)))
+    QString toolTip = statusToolTip(m_status, m_stationCaption);
+    QString description = statusLineDescription(m_status);
+    if (!m_notes.isEmpty()) {
+        toolTip += u'\n' + statusNotes();
+        description += u'\n' + statusNotes();
+    }
+    if (m_statusLine->display(statusLineText(), spoken, toolTip, description))
         emit statusAnnounced(spoken);
 }
 
@@ -389,6 +420,7 @@ void PlayerControl::contextMenuEvent(QContextMenuEvent *event)
     QAction *mute = menu.addAction(playerLabel(PlayerLabel::Mute), this, &PlayerControl::toggleMute);
     mute->setCheckable(true);
     mute->setChecked(m_muted);
+    emit contextMenuOpening(&menu);
     menu.exec(event->globalPos());
 }
 

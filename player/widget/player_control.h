@@ -4,10 +4,12 @@
 #include "player_settings.h"
 #include "player_status.h"
 
+#include <QMap>
 #include <QString>
 #include <QWidget>
 #include <memory>
 
+class QMenu;
 class QSlider;
 class QToolButton;
 
@@ -62,6 +64,19 @@ public:
     int volume() const; // 0 to 100
     void setVolume(int volume);
 
+    // The sound at this share (0 to 1) of the volume set, without moving the volume control:
+    // a fade (the sleep timer's). 1 again when it is over.
+    void setFadeLevel(double level);
+    double fadeLevel() const { return m_fadeLevel; }
+    // See MediaBackend::setStreamTap and setEvenLoudness.
+    void setStreamTap(StreamTap *tap) { m_backend->setStreamTap(tap); }
+    void setEvenLoudness(bool on) { m_backend->setEvenLoudness(on); }
+    // A line that goes under the status in the status line's tool tip and accessible
+    // description, kept under key (a recording's time and size, the sleep timer's time left);
+    // an empty note takes that key's line away. Plain text.
+    void setStatusNote(const QString &key, const QString &note);
+    QString statusNotes() const;
+
     const PlayerSettings &settings() const { return m_settings; }
     PlayerStatus status() const { return m_status; }
     // What the player is doing, in words a listener understands: the state, why a station
@@ -82,6 +97,8 @@ signals:
     // change of what it says (the buffering percentage is not spoken).
     void statusAnnounced(const QString &spoken);
     void volumeChanged(int volume);
+    // The context menu is about to open with the player's own items: others add theirs.
+    void contextMenuOpening(QMenu *menu);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -101,6 +118,8 @@ private:
     PlayerStatus m_status;
     bool m_muted = false;
     QString m_stationCaption;
+    double m_fadeLevel = 1.0;
+    QMap<QString, QString> m_notes;
 
     VideoSurface *m_picture = nullptr;
     QSlider *m_position = nullptr;

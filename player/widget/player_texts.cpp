@@ -31,6 +31,15 @@ constexpr LabelText kLabels[] = {
     {PlayerLabel::StatusLine, u8"حالة المشغّل"},
     {PlayerLabel::Mute, u8"كتم الصوت"},
     {PlayerLabel::Unmute, u8"إلغاء كتم الصوت"},
+    {PlayerLabel::NotifyTitles, u8"إشعار عند تغيّر العنوان"},
+    {PlayerLabel::Record, u8"تسجيل المحطة"},
+    {PlayerLabel::RecordPerTitle, u8"ملف لكل عنوان"},
+    {PlayerLabel::RecordFolder, u8"مجلد التسجيلات…"},
+    {PlayerLabel::SleepTimer, u8"مؤقّت النوم"},
+    {PlayerLabel::SleepAtTime, u8"في وقت تختاره…"},
+    {PlayerLabel::SleepCancel, u8"إلغاء مؤقّت النوم"},
+    {PlayerLabel::SleepTimeLabel, u8"وقت التوقّف"},
+    {PlayerLabel::EvenLoudness, u8"توحيد مستوى الصوت بين المحطات"},
 };
 
 // Why a station could not be opened or was lost, and what the listener can do.
@@ -267,6 +276,43 @@ QString statusLineDescription(const PlayerStatus &status)
     const QString cushion = cushionText(status);
     const QString what = playerLabel(PlayerLabel::StatusLine);
     return cushion.isEmpty() ? what : what + QStringLiteral(". ") + cushion;
+}
+
+namespace {
+
+// "1:05" or "1:02:05".
+QString clockText(qint64 seconds)
+{
+    const qint64 h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    const QString ms = QStringLiteral("%1:%2").arg(h > 0 ? QStringLiteral("%1").arg(m, 2, 10, QChar(u'0'))
+                                                         : QString::number(m))
+                           .arg(sec, 2, 10, QChar(u'0'));
+    return h > 0 ? QString::number(h) + u':' + ms : ms;
+}
+
+} // namespace
+
+QString recordingNote(qint64 ms, qint64 bytes)
+{
+    const double mb = double(bytes) / (1024.0 * 1024.0);
+    const QString size = mb >= 1.0 ? text(u8"%1 م.ب").arg(mb, 0, 'f', 1)
+                                   : text(u8"%1 ك.ب").arg((bytes + 1023) / 1024);
+    return text(u8"التسجيل: %1، %2").arg(clockText(ms / 1000), size);
+}
+
+QString recordingFailedNote(const QString &reason)
+{
+    return text(u8"توقّف التسجيل: %1").arg(reason);
+}
+
+QString sleepNote(qint64 msLeft)
+{
+    return text(u8"يتوقّف التشغيل بعد %1").arg(clockText((qMax<qint64>(0, msLeft) + 999) / 1000));
+}
+
+QString sleepMinutesLabel(int minutes)
+{
+    return text(u8"%1 دقيقة").arg(minutes);
 }
 
 } // namespace lumora

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "player_status.h"
+#include "stream_tap.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace lumora {
+
+// Records the stream one player plays: the station's own bytes as they arrive, with the ICY
+// titles taken out (MMS as ASF), into a folder, in a file named from the station's caption,
+// the title and the time, never over a file that exists. The extension follows the content:
+// the container the bytes showed, their first frame, or the server's content type. Optionally
+// a new file at each title change. A write that fails (a full disk, a size limit) stops the
+// recording and says why; playback is not touched. The stream ending (the station stopped,
+// another one chosen, the page or the program gone) closes the file, complete.
+//
+// Files are written on the GUI thread, unbuffered, as the bytes come: a radio stream brings a
+// few kilobytes a second.
+class StreamRecorder : public QObject, public StreamTap {
+    Q_OBJECT
+public:
+    // Room left in a file name for the caption and the title, in bytes of UTF-8; the time and
+    // the extension come on top, well within the 255 bytes file systems allow.
+    static constexpr int kNameBytes = 180;
+
+    explicit StreamRecorder(QObject *parent = nullptr);
+    ~StreamRecorder() override;
+
+    // Starts recording the stream under way into folder (made if missing). false, with the
+    // reason in lastError(), when no stream is under way or the folder cannot be made.
+    bool start(const QString &folder, bool perTitle);
+    // Closes the file; nothing is recorded any more.
+    void stop();
+    bool isRecording() const { return m_recording; }
+    // A stream is under way that could be recorded.
+    bool canRecord() const { return m_streaming; }
+
+    QString filePath() const { return m_file ? m_file->fileName() : QString(); }
+    qint64 bytesWritten() const { return m_bytes; } // in all files of this recording
+    qint64 elapsedMs() const { return m_recording ? m_since.elapsed() : 0; }
+    QString lastError() const { return m_error; }
+
+    // StreamTap
+    void streamBegan(const QString &contentType, const QString &container) override;
+    void streamBytes(const QByteArray &bytes) override;
+    void streamEnded() override;
+
+public slots:
+    void setCaption(const QString &caption) { m_caption = caption; }
+    // The title, for the file's name and, recording one file per title, where to split.
+    void setStatus(const lumora::PlayerStatus &status);
+
+signals:
+    void recordingChanged(bool recording);
+    void fileOpened(const QString &path);
+    // The recording stopped by itself: a write failed (reason says why), or it could not
+    // open its next file.
+    void failed(const QString &reason);
+
+private:
+    bool openFile(const QByteArray &firstBytes);
+    void closeFile();
+    void fail(const QString &reason);
+    QString extension(const QByteArray &firstBytes) const;
+
+    bool m_streaming = false;
+    bool m_recording = false;
+    bool m_perTitle = false;
+    QString m_folder;
+    QString m_contentType;
+    QString m_container;
+    QString m_caption;
+    QString m_title;
+    std::unique_ptr<QFile> m_file; // open while recording, from the first bytes on
+    qint64 m_bytes = 0;
+    QElapsedTimer m_since;
+    QString m_error;
+};
+
+} // namespace lumora
