@@ -40,12 +40,12 @@ QString safeFileName(const QString &text, int maxBytes, const QString &fallback)
     QString out;
     bool space = false;
     for (char32_t c : text.toUcs4()) {
-        if (dropped(c))
-            continue;
-        if (QChar::isSpace(c)) {
+        if (QChar::isSpace(c)) { // tabs and line breaks too, before controls are dropped
             space = true;
             continue;
         }
+        if (dropped(c))
+            continue;
         if (space && !out.isEmpty())
             out += u' ';
         space = false;
