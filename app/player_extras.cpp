@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QMenu>
+#include <QPushButton>
 #include <QTime>
 #include <QTimeEdit>
 
@@ -33,10 +34,15 @@ public:
         auto *form = new QFormLayout(this);
         m_time = new QTimeEdit(QTime::currentTime().addSecs(30 * 60), this);
         m_time->setObjectName(QStringLiteral("sleepTime"));
+        // Hours before minutes, as clocks read; set before the format, which a time field
+        // laid out right to left would turn round.
+        m_time->setLayoutDirection(Qt::LeftToRight);
         m_time->setDisplayFormat(QStringLiteral("HH:mm"));
         m_time->setAccessibleName(playerLabel(PlayerLabel::SleepTimeLabel));
         form->addRow(playerLabel(PlayerLabel::SleepTimeLabel), m_time);
         auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        buttons->button(QDialogButtonBox::Ok)->setText(playerLabel(PlayerLabel::Accept));
+        buttons->button(QDialogButtonBox::Cancel)->setText(playerLabel(PlayerLabel::Cancel));
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         form->addRow(buttons);

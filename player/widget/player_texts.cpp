@@ -40,6 +40,8 @@ constexpr LabelText kLabels[] = {
     {PlayerLabel::SleepCancel, u8"إلغاء مؤقّت النوم"},
     {PlayerLabel::SleepTimeLabel, u8"وقت التوقّف"},
     {PlayerLabel::EvenLoudness, u8"توحيد مستوى الصوت بين المحطات"},
+    {PlayerLabel::Accept, u8"موافق"},
+    {PlayerLabel::Cancel, u8"إلغاء"},
 };
 
 // Why a station could not be opened or was lost, and what the listener can do.

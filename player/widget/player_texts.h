@@ -33,6 +33,8 @@ enum class PlayerLabel {
     SleepCancel,
     SleepTimeLabel, // the time field of that choice
     EvenLoudness,
+    Accept,         // a small dialog's buttons
+    Cancel,
 };
 QString playerLabel(PlayerLabel label);
 

@@ -9,7 +9,13 @@
 #include "program_extras.h"
 #include "recording_backend.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QTimer>
 #include <QTest>
 
 using namespace lumora;
@@ -38,6 +44,7 @@ class TestSleepTimer : public QObject {
 private slots:
     void fadesAndStopsEveryPlayingPlayer();
     void cancelGivesTheSoundBack();
+    void endsAtATimeOfDayChosen();
 };
 
 void TestSleepTimer::fadesAndStopsEveryPlayingPlayer()
@@ -98,6 +105,50 @@ void TestSleepTimer::cancelGivesTheSoundBack()
     QVERIFY(!p.toolTip().contains(sleepNote(15000)));
     time.advance(60000);
     QCOMPARE(p.stops(), 0);
+}
+
+void TestSleepTimer::endsAtATimeOfDayChosen()
+{
+    ConfigHome home;
+    ProgramExtras program(std::make_unique<HandClock>());
+    Player p(program);
+    const QTime at = QTime::currentTime().addSecs(2 * 3600);
+    bool chosen = false;
+    QTimer watch; // the dialog opens from inside the menu
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, p.player, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        watch.stop();
+        QCOMPARE(dialog->layoutDirection(), Qt::RightToLeft);
+        auto *time = dialog->findChild<QTimeEdit *>(QStringLiteral("sleepTime"));
+        QVERIFY(time && !time->accessibleName().isEmpty());
+        for (QPushButton *b : dialog->findChildren<QPushButton *>()) // Arabic, like the rest
+            QVERIFY(b->text() == playerLabel(PlayerLabel::Accept) || b->text() == playerLabel(PlayerLabel::Cancel));
+        time->setTime(QTime(at.hour(), at.minute()));
+        QCOMPARE(time->text(), QTime(at.hour(), at.minute()).toString(QStringLiteral("HH:mm")));
+        if (!qEnvironmentVariableIsEmpty("LUMORA_SCREENSHOTS"))
+            dialog->grab().save(qEnvironmentVariable("LUMORA_SCREENSHOTS") + QStringLiteral("/sleep-time.png"));
+        chosen = true;
+        dialog->accept();
+    });
+    watch.start();
+    const QStringList items =
+        contextMenuItems(p.player, playerLabel(PlayerLabel::SleepTimer) + u'/' + playerLabel(PlayerLabel::SleepAtTime));
+    QVERIFY(chosen);
+    // The extras follow the player's own items, and recording waits for a station.
+    QVERIFY2(items.contains(playerLabel(PlayerLabel::Record) + QStringLiteral(" (disabled)")), qPrintable(items.join(u'|')));
+    QVERIFY(items.contains(playerLabel(PlayerLabel::EvenLoudness)));
+    if (!qEnvironmentVariableIsEmpty("LUMORA_SCREENSHOTS")) {
+        QMenu menu;
+        menu.setLayoutDirection(Qt::RightToLeft);
+        emit p.player->contextMenuOpening(&menu);
+        menu.grab().save(qEnvironmentVariable("LUMORA_SCREENSHOTS") + QStringLiteral("/player-extras-menu.png"));
+    }
+    // Two hours from now, to the minute.
+    QVERIFY2(qAbs(program.sleepTimer().remainingMs() - 2 * 3600000) <= 61000,
+             qPrintable(QString::number(program.sleepTimer().remainingMs())));
 }
 
 QTEST_MAIN(TestSleepTimer)
