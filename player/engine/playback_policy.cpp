@@ -91,7 +91,13 @@ void PlaybackPolicy::tapSource()
         return;
     m_tapped = true;
     m_tap->streamBegan(m_source->contentType(), m_source->container());
-    m_source->buffer()->setWriteTap([tap = m_tap](const QByteArray &b) { tap->streamBytes(b); });
+    // The opener wrote the stream's first bytes while it told a stream from a playlist (and
+    // an ASF stream's header): the tap gets them first, while nothing has read them yet.
+    const std::shared_ptr<StreamBuffer> buffer = m_source->buffer();
+    if (buffer->consumed() == 0 && buffer->epoch() == 0)
+        if (const QByteArray first = buffer->unread(); !first.isEmpty())
+            m_tap->streamBytes(first);
+    buffer->setWriteTap([tap = m_tap](const QByteArray &b) { tap->streamBytes(b); });
 }
 
 void PlaybackPolicy::configure(const PlayerSettings &settings)

@@ -13,6 +13,51 @@ namespace lumora {
 namespace {
 
 constexpr int kMaxTries = 1000; // names tried before a folder is given up as full of them
+const QByteArray kAsfHeaderGuid = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C");
+constexpr qsizetype kAsfDataHeaderBytes = 50; // the data object's header, before its packets
+
+quint64 littleEndian(const QByteArray &b, qsizetype at, int bytes)
+{
+    quint64 v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | quint8(b[at + i]);
+    return v;
+}
+
+// The length of a stream's header as far as head shows it: 0 when the stream needs none,
+// -1 while more bytes are needed to tell.
+qsizetype headerLength(const QByteArray &head)
+{
+    if (head.startsWith("OggS")) {
+        // The header pages are those before the first that carries audio (granule above 0).
+        qsizetype at = 0;
+        while (at + 27 <= head.size()) {
+            if (head.mid(at, 4) != "OggS")
+                return 0; // not pages after all
+            const int segments = quint8(head[at + 26]);
+            if (at + 27 + segments > head.size())
+                return -1;
+            qsizetype body = 0;
+            for (int i = 0; i < segments; ++i)
+                body += quint8(head[at + 27 + i]);
+            if (littleEndian(head, at + 6, 8) != 0 && littleEndian(head, at + 6, 8) != ~quint64(0))
+                return at;
+            at += 27 + segments + body;
+        }
+        return -1;
+    }
+    if (head.size() < kAsfHeaderGuid.size())
+        return kAsfHeaderGuid.startsWith(head) ? -1 : 0;
+    if (!head.startsWith(kAsfHeaderGuid))
+        return 0;
+    if (head.size() < 24)
+        return -1;
+    const quint64 size = littleEndian(head, 16, 8);
+    if (size > quint64(StreamRecorder::kMaxHeadBytes)) // checked before it is added to
+        return 0;
+    const qsizetype length = qsizetype(size) + kAsfDataHeaderBytes;
+    return head.size() >= length ? length : -1;
+}
 
 QString fromContentType(const QString &contentType)
 {
@@ -103,21 +148,60 @@ void StreamRecorder::streamBegan(const QString &contentType, const QString &cont
     m_streaming = true;
     m_contentType = contentType;
     m_container = container;
+    m_head.clear();
+    m_headKnown = false;
+    m_seen = 0;
 }
 
 void StreamRecorder::streamBytes(const QByteArray &bytes)
 {
-    if (!m_recording || bytes.isEmpty())
-        return;
-    if (!m_file && !openFile(bytes))
-        return;
+    if (m_recording && !bytes.isEmpty()) {
+        const bool opened = m_file != nullptr;
+        if (opened || openFile(bytes)) {
+            QByteArray data = bytes;
+            if (!opened && m_seen > 0) {
+                // The file starts in the middle of the stream: first what it needs of the
+                // stream's start (all of it while the header is not yet known).
+                if (!write(m_head))
+                    return;
+                m_toNextPage = m_headKnown && m_head.startsWith("OggS");
+            }
+            if (m_toNextPage) {
+                const qsizetype page = data.indexOf("OggS");
+                data = page < 0 ? QByteArray() : data.mid(page);
+                m_toNextPage = page < 0;
+            }
+            write(data);
+        }
+    }
+    keepHead(bytes);
+    m_seen += bytes.size();
+}
+
+bool StreamRecorder::write(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return true;
     const qint64 written = m_file->write(bytes);
     if (written != bytes.size()) {
         const QString why = m_file->errorString();
         fail(tr("Writing %1 failed: %2").arg(m_file->fileName(), why));
-        return;
+        return false;
     }
     m_bytes += written;
+    return true;
+}
+
+void StreamRecorder::keepHead(const QByteArray &bytes)
+{
+    if (m_headKnown)
+        return;
+    m_head += bytes;
+    const qsizetype length = headerLength(m_head);
+    if (length >= 0 || m_head.size() > kMaxHeadBytes) {
+        m_head.truncate(qMax<qsizetype>(0, length));
+        m_headKnown = true;
+    }
 }
 
 void StreamRecorder::streamEnded()

@@ -21,12 +21,19 @@ namespace lumora {
 //
 // Files are written on the GUI thread, unbuffered, as the bytes come: a radio stream brings a
 // few kilobytes a second.
+//
+// A recording that starts in the middle of an ASF or Ogg stream begins with the stream's
+// header (ASF's header object and the data object's header; Ogg's header pages), kept from the
+// stream's start, so that every file plays by itself; an Ogg file then goes on from the next
+// page. MP3 and AAC need nothing of the kind: their decoders find the next frame.
 class StreamRecorder : public QObject, public StreamTap {
     Q_OBJECT
 public:
     // Room left in a file name for the caption and the title, in bytes of UTF-8; the time and
     // the extension come on top, well within the 255 bytes file systems allow.
     static constexpr int kNameBytes = 180;
+    // At most this much of a stream's start is kept as its header; a longer one is none.
+    static constexpr qsizetype kMaxHeadBytes = 256 * 1024;
 
     explicit StreamRecorder(QObject *parent = nullptr);
     ~StreamRecorder() override;
@@ -67,6 +74,8 @@ private:
     void closeFile();
     void fail(const QString &reason);
     QString extension(const QByteArray &firstBytes) const;
+    void keepHead(const QByteArray &bytes);
+    bool write(const QByteArray &bytes);
 
     bool m_streaming = false;
     bool m_recording = false;
@@ -76,6 +85,10 @@ private:
     QString m_container;
     QString m_caption;
     QString m_title;
+    QByteArray m_head;       // the stream's header, or all of it so far while that is not known
+    bool m_headKnown = false; // m_head is the whole header (empty: the stream needs none)
+    qint64 m_seen = 0;       // bytes of the stream so far
+    bool m_toNextPage = false; // an Ogg file waits for the start of a page
     std::unique_ptr<QFile> m_file; // open while recording, from the first bytes on
     qint64 m_bytes = 0;
     QElapsedTimer m_since;

@@ -65,6 +65,16 @@ qint64 StreamBuffer::received() const
     return m_received;
 }
 
+QByteArray StreamBuffer::unread() const
+{
+    std::lock_guard lock(m_mutex);
+    QByteArray out;
+    out.reserve(m_buffered);
+    for (std::size_t i = 0; i < m_chunks.size(); ++i)
+        out += i == 0 ? m_chunks[i].mid(m_frontOffset) : m_chunks[i];
+    return out;
+}
+
 qint64 StreamBuffer::consumed() const
 {
     std::lock_guard lock(m_mutex);

@@ -56,6 +56,8 @@ public:
     bool seek(quint64 offset);
     // Bytes taken by the reader in all epochs.
     qint64 consumed() const;
+    // A copy of what is buffered and not read yet (either side).
+    QByteArray unread() const;
 
     // Either side: ends every wait; reads return -1 from now on.
     void abort();

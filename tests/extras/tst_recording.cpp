@@ -8,6 +8,7 @@
 #include "player_extras.h"
 #include "player_texts.h"
 #include "program_extras.h"
+#include "sim_fixture.h"
 #include "safe_file_name.h"
 #include "stream_recorder.h"
 #include "tone.h"
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -99,6 +101,7 @@ private slots:
     void oneFilePerTitle();
     void hostileTitlesGiveSafeNames();
     void aFullDiskStopsTheRecordingNotThePlayback();
+    void mmsJoinedMidwayIsWholeAsf();
 
 private:
     // Plays the live route and starts recording into a folder of its own.
@@ -275,6 +278,46 @@ void TestRecording::aFullDiskStopsTheRecordingNotThePlayback()
     const qsizetype heard = s.tap->samples().size();
     QTRY_VERIFY_WITH_TIMEOUT(s.tap->samples().size() > heard + AudioCapture::kRate, 10000);
     QCOMPARE(s.player->status().state, PlaybackState::Playing);
+}
+
+// Decodes a file with ffmpeg into mono 16-bit samples at 22.05 kHz; empty when it cannot.
+QByteArray decoded(const QString &path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "s16le", "-ac", "1", "-ar", "22050", "-"});
+    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0)
+        return {};
+    return ffmpeg.readAllStandardOutput();
+}
+
+void TestRecording::mmsJoinedMidwayIsWholeAsf()
+{
+    const auto sim = startLoopbackSimulator();
+    QVERIFY(sim);
+    const sim::ServedStation *mms = nullptr;
+    for (const sim::ServedStation &st : sim->served())
+        if (st.scheme == Scheme::Mms && !st.stations.isEmpty() && !mms)
+            mms = &st;
+    QVERIFY(mms);
+    ConfigHome home;
+    QTemporaryDir folder;
+    ProgramExtras program;
+    RecordedStation s(program);
+    ExtrasSettings settings;
+    settings.recordFolder = folder.path();
+    program.setSettings(settings);
+    s.player->setURL(mms->address);
+    QTRY_COMPARE_WITH_TIMEOUT(s.player->status().state, PlaybackState::Playing, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.tap->totalSeconds() > 2, 10000); // well into the stream
+    s.extras->toggleRecording();
+    QTRY_VERIFY_WITH_TIMEOUT(s.extras->recorder().bytesWritten() > 16000, 20000);
+    const QString path = s.extras->recorder().filePath();
+    s.extras->recorder().stop();
+    QVERIFY2(path.endsWith(QStringLiteral(".asf")), qPrintable(path));
+    // It begins with the stream's header, and plays by itself: more than a second of audio.
+    QVERIFY(readFile(path).startsWith(QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")));
+    const QByteArray pcm = decoded(path);
+    QVERIFY2(pcm.size() > 2 * 22050, qPrintable(QStringLiteral("%1 bytes decoded").arg(pcm.size())));
 }
 
 QTEST_MAIN(TestRecording)

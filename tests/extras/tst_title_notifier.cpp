@@ -3,7 +3,7 @@
 // stand-in engine, their time on a hand-driven clock.
 
 #include "config_home.h"
-#include "context_menu.h"
+#include "popup_menu.h"
 #include "hand_clock.h"
 #include "player_extras.h"
 #include "player_texts.h"
@@ -98,7 +98,7 @@ void TestTitleNotifier::offUntilTurnedOnFromTheMenuAndRemembered()
     QVERIFY(holdsFor([&] { return service.notices.isEmpty(); }, 500)); // off by default
 
     const QString item = playerLabel(PlayerLabel::NotifyTitles);
-    QVERIFY(contextMenuItems(p.player, item).contains(item));
+    QVERIFY(popupMenuItems(p.player, item).contains(item));
     QVERIFY(program.settings().notifyTitles);
     p.title(QStringLiteral("Second <b>bold</b> & more"));
     QTRY_COMPARE(service.notices.size(), 1);

@@ -5,7 +5,6 @@
 #include "contrast.h"
 #include "play_station.h"
 #include "player_control.h"
-#include "context_menu.h"
 #include "recording_backend.h"
 #include "scoped_environment.h"
 #include "player_failure.h"
@@ -341,6 +340,30 @@ PlayerStatus failed(PlaybackState state, OpenFailure failure, int serverStatus =
     s.failure = failure;
     s.serverStatus = serverStatus;
     return s;
+}
+
+// Runs a context menu of the player as a right click opens it and gives back its items
+// ("text" or "text (disabled)"), then triggers the item whose text is chosen, if any.
+QStringList contextMenuItems(PlayerControl *player, const QString &choose = {})
+{
+    QStringList items;
+    QTimer::singleShot(0, player, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        QAction *chosen = nullptr;
+        for (QAction *a : menu->actions()) {
+            items << a->text() + (a->isEnabled() ? QString() : QStringLiteral(" (disabled)"));
+            if (a->text() == choose)
+                chosen = a;
+        }
+        if (chosen)
+            chosen->trigger();
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), player->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(player, &event);
+    return items;
 }
 
 // The player on a page of its own, first in the focus order before a station button.

@@ -12,7 +12,7 @@ namespace lumora::test {
 // Opens widget's context menu and gives back its items ("text" or "text (disabled)"; a
 // separator is ""), then triggers the item whose text is chosen, if any: in a submenu, chosen
 // is "submenu/item".
-inline QStringList contextMenuItems(QWidget *widget, const QString &choose = {})
+inline QStringList popupMenuItems(QWidget *widget, const QString &choose = {})
 {
     QStringList items;
     QTimer::singleShot(0, widget, [&] {
