@@ -13,9 +13,9 @@ ProgramExtras::ProgramExtras(std::unique_ptr<NetClock> clock, QObject *parent)
     : QObject(parent),
       m_clock(clock ? std::move(clock) : systemNetClock()),
       m_bus(QDBusConnection::sessionBus()),
-      m_sleep(*m_clock),
-      m_settings(ExtrasSettings::load(&m_settingsError))
+      m_sleep(*m_clock)
 {
+    m_settings = ExtrasSettings::load(&m_settingsError);
     if (!m_settingsError.isEmpty())
         qCWarning(lcExtras) << "the player's extras start from their defaults:" << m_settingsError;
 }

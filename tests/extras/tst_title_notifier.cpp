@@ -13,6 +13,9 @@
 #include "wait.h"
 
 #include <QDBusConnection>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 using namespace lumora;
@@ -81,6 +84,7 @@ private slots:
     void offUntilTurnedOnFromTheMenuAndRemembered();
     void onePerPlayerReplacedAtMostEveryTenSeconds();
     void noServiceNoNotification();
+    void aDamagedSettingsFileGivesTheDefaults();
 };
 
 void TestTitleNotifier::offUntilTurnedOnFromTheMenuAndRemembered()
@@ -183,6 +187,26 @@ void TestTitleNotifier::noServiceNoNotification()
     QTRY_COMPARE(service.notices.size(), 1);
     QCOMPARE(service.notices[0].body, s.title);
     QVERIFY(holdsFor([&] { return service.notices.size() == 1; }, 300));
+}
+
+void TestTitleNotifier::aDamagedSettingsFileGivesTheDefaults()
+{
+    ConfigHome home;
+    QDir().mkpath(QFileInfo(ExtrasSettings::filePath()).absolutePath());
+    QFile file(ExtrasSettings::filePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{\"notifyTitles\": true, "); // cut short
+    file.close();
+    ProgramExtras program(std::make_unique<HandClock>());
+    QVERIFY2(program.settingsError().contains(ExtrasSettings::filePath()), qPrintable(program.settingsError()));
+    QCOMPARE(program.settings(), ExtrasSettings{});
+    // The next choice replaces it with a whole file.
+    ExtrasSettings on;
+    on.evenLoudness = true;
+    program.setSettings(on);
+    QString error;
+    QCOMPARE(ExtrasSettings::load(&error), on);
+    QVERIFY(error.isEmpty());
 }
 
 QTEST_MAIN(TestTitleNotifier)
