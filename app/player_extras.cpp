@@ -91,15 +91,15 @@ PlayerExtras::PlayerExtras(PlayerControl *player, ProgramExtras &program)
         m_player->setStatusNote(kRecordingNote, recordingFailedNote(reason));
     });
 
-    m_notify = action(int(PlayerLabel::NotifyTitles), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    m_notify = action(PlayerLabel::NotifyTitles, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
     connect(m_notify, &QAction::triggered, this, [this](bool on) {
         ExtrasSettings s = m_program.settings();
         s.notifyTitles = on;
         m_program.setSettings(s);
     });
-    m_record = action(int(PlayerLabel::Record), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    m_record = action(PlayerLabel::Record, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     connect(m_record, &QAction::triggered, this, &PlayerExtras::toggleRecording);
-    m_loudness = action(int(PlayerLabel::EvenLoudness), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    m_loudness = action(PlayerLabel::EvenLoudness, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
     connect(m_loudness, &QAction::triggered, this, [this](bool on) {
         ExtrasSettings s = m_program.settings();
         s.evenLoudness = on;
@@ -112,9 +112,9 @@ PlayerExtras::PlayerExtras(PlayerControl *player, ProgramExtras &program)
 // A child of the player, it goes after the player's engine (and its tap on the recorder).
 PlayerExtras::~PlayerExtras() = default;
 
-QAction *PlayerExtras::action(int label, const QKeySequence &keys)
+QAction *PlayerExtras::action(PlayerLabel label, const QKeySequence &keys)
 {
-    auto *a = new QAction(playerLabel(PlayerLabel(label)), this);
+    auto *a = new QAction(playerLabel(label), this);
     a->setCheckable(true);
     if (!keys.isEmpty()) {
         a->setShortcut(keys);

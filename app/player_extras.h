@@ -11,6 +11,7 @@ class QMenu;
 
 namespace lumora {
 
+enum class PlayerLabel;
 class PlayerControl;
 class ProgramExtras;
 class StreamRecorder;
@@ -42,7 +43,7 @@ public:
 private:
     void fillMenu(QMenu *menu);
     void showRecording();
-    QAction *action(int label, const QKeySequence &keys = {});
+    QAction *action(PlayerLabel label, const QKeySequence &keys = {});
 
     PlayerControl *m_player;
     ProgramExtras &m_program;
