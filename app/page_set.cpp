@@ -4,6 +4,7 @@
 #include "page_instance.h"
 #include "player_control.h"
 #include "player_memory.h"
+#include "program_extras.h"
 #include "station_page.h"
 
 #include <QLoggingCategory>
@@ -70,6 +71,13 @@ PlayerControl *PageSet::createPlayer(QWidget *clientArea) const
     if (m_playerFactory)
         return m_playerFactory(clientArea);
     return new PlayerControl(clientArea);
+}
+
+ProgramExtras &PageSet::extras()
+{
+    if (!m_extras)
+        m_extras = std::make_unique<ProgramExtras>();
+    return *m_extras;
 }
 
 PageInstance *PageSet::slot(Page page) const

@@ -17,6 +17,7 @@ class PageInstance;
 class PlayerControl;
 class PlayerMemory;
 struct MemoryFiles;
+class ProgramExtras;
 
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
@@ -65,6 +66,9 @@ public:
     ConfiguredEndpoints &endpoints() { return m_endpoints; }
 
     PlayerControl *createPlayer(QWidget *clientArea) const;
+    // What every page's player shares besides playing: notifications, recording, the sleep
+    // timer, even loudness; made at the first use.
+    ProgramExtras &extras();
     void setPlayerFactory(PlayerFactory factory) { m_playerFactory = std::move(factory); }
 
 private:
@@ -80,6 +84,7 @@ private:
     PlayerFactory m_playerFactory;
     ConfiguredEndpoints m_endpoints;
     std::unique_ptr<PlayerMemory> m_memory; // outlives the pages, whose players it follows
+    std::unique_ptr<ProgramExtras> m_extras;
     std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
 };
 

@@ -11,6 +11,7 @@
 #include "player_failure.h"
 #include "player_memory.h"
 #include "player_texts.h"
+#include "program_extras.h"
 #include "station.h"
 #include "station_button.h"
 
@@ -87,6 +88,7 @@ std::unique_ptr<PageWindow> StationPage::build()
             // Known to the desktop's media keys by the page's name and title.
             new MprisPresence(&player->model(), pageName(id()), PageDirectory::byPage(id())->title());
             attachToMemory(*player);
+            pages().extras().attach(player);
             return player;
         });
     buildMenuBar(window->menuBar(), id(), pages());

@@ -62,6 +62,8 @@ public:
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
     QString lastError() const override { return m_lastError; }
+    void setStreamTap(StreamTap *tap) override;
+    void setEvenLoudness(bool on) override { m_engine->setEvenLoudness(on); }
 
     void setEntryTimeout(int ms) { m_entryTimeoutMs = ms; }
     void setOpenBudget(int ms) { m_openBudgetMs = ms; }
@@ -82,6 +84,7 @@ private:
     void onFed();
     void showWaiting();
 
+    void tapSource(); // tells the tap of m_source and hands it the bytes
     void applyTitle();
     void showProgress();
     void entryFailed(const char *why);
@@ -106,6 +109,8 @@ private:
     int m_openBudgetMs = kOpenBudgetMs;
 
     std::unique_ptr<StreamSource> m_source;       // the stream the engine reads, if Lumora's
+    StreamTap *m_tap = nullptr;
+    bool m_tapped = false;    // the tap was told that m_source began
     QString m_entry;          // the address the engine plays
     QString m_rejoinAddress;  // the live stream that broke off
     int m_rejoinTries = 0;    // tries to rejoin since it last played steadily

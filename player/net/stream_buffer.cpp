@@ -25,6 +25,8 @@ bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
             m_writerWaiting = true;
     }
     m_ready.notify_all();
+    if (m_writeTap)
+        m_writeTap(data);
     return true;
 }
 
@@ -61,6 +63,16 @@ qint64 StreamBuffer::received() const
 {
     std::lock_guard lock(m_mutex);
     return m_received;
+}
+
+QByteArray StreamBuffer::unread() const
+{
+    std::lock_guard lock(m_mutex);
+    QByteArray out;
+    out.reserve(m_buffered);
+    for (std::size_t i = 0; i < m_chunks.size(); ++i)
+        out += i == 0 ? m_chunks[i].mid(m_frontOffset) : m_chunks[i];
+    return out;
 }
 
 qint64 StreamBuffer::consumed() const

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 namespace lumora {
@@ -42,6 +43,9 @@ public:
     quint64 epoch() const;
     // Total bytes written in the current epoch.
     qint64 received() const;
+    // Called on the writer's thread with every piece of data the buffer takes, after it took
+    // it (a recording); empty: none. Set and cleared on the writer's thread.
+    void setWriteTap(std::function<void(const QByteArray &)> tap) { m_writeTap = std::move(tap); }
     // A live stream's audio as written so far (see AudioMeter), on the writer's thread.
     const AudioMeter &meter() const { return m_meter; }
 
@@ -52,6 +56,8 @@ public:
     bool seek(quint64 offset);
     // Bytes taken by the reader in all epochs.
     qint64 consumed() const;
+    // A copy of what is buffered and not read yet (either side).
+    QByteArray unread() const;
 
     // Either side: ends every wait; reads return -1 from now on.
     void abort();
@@ -73,6 +79,7 @@ signals:
 
 private:
     AudioMeter m_meter; // live streams only; touched by the writer alone
+    std::function<void(const QByteArray &)> m_writeTap; // the writer's alone
     const qint64 m_size;
     const bool m_seekable;
     int m_readDeadlineMs = kReadDeadlineMs;

@@ -418,6 +418,7 @@ void PlayerControl::contextMenuEvent(QContextMenuEvent *event)
         for (QAction *action : std::as_const(m_menuActions))
             menu.addAction(action);
     }
+    emit contextMenuOpening(&menu);
     menu.exec(event->globalPos());
 }
 

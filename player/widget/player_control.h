@@ -13,6 +13,7 @@
 
 class QAction;
 class QDialog;
+class QMenu;
 class QSlider;
 class QToolButton;
 
@@ -83,6 +84,19 @@ public:
 
     const PlayerSettings &settings() const { return m_model->settings(); }
     PlayerStatus status() const { return m_model->status(); }
+
+    // The sound at this share (0 to 1) of the volume set, without moving the volume control:
+    // a fade (the sleep timer's). 1 again when it is over.
+    void setFadeLevel(double level) { m_model->setOutputGain(level); }
+    double fadeLevel() const { return m_model->outputGain(); }
+    // See MediaBackend::setStreamTap and setEvenLoudness.
+    void setStreamTap(StreamTap *tap) { m_model->backend().setStreamTap(tap); }
+    void setEvenLoudness(bool on) { m_model->backend().setEvenLoudness(on); }
+    // A line that goes under the status in the status line's tool tip and accessible
+    // description, kept under key (a recording's time and size, the sleep timer's time left);
+    // an empty note takes that key's line away. Plain text.
+    void setStatusNote(const QString &key, const QString &note) { m_model->setRemark(key, note); }
+    QString statusNotes() const { return m_model->remarks().join(u'\n'); }
     // What the player is doing, in words a listener understands: the state, why a station
     // could not be opened or was lost and what to do about it.
     QString statusText() const;
@@ -101,6 +115,8 @@ signals:
     // change of what it says (the buffering percentage is not spoken).
     void statusAnnounced(const QString &spoken);
     void volumeChanged(int volume);
+    // The context menu is about to open with the player's own items: others add theirs.
+    void contextMenuOpening(QMenu *menu);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;

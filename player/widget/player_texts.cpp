@@ -47,6 +47,17 @@ constexpr LabelText kLabels[] = {
     {PlayerLabel::Close, u8"إغلاق"},
     {PlayerLabel::ResumePlaying, u8"إعادة تشغيل المحطات العاملة عند البدء التالي"},
     {PlayerLabel::MemoryReset, u8"تعذّرت قراءة ما حفظه Lumora (%1)، فبدأ بالقيم الافتراضية"},
+    {PlayerLabel::NotifyTitles, u8"إشعار عند تغيّر العنوان"},
+    {PlayerLabel::Record, u8"تسجيل المحطة"},
+    {PlayerLabel::RecordPerTitle, u8"ملف لكل عنوان"},
+    {PlayerLabel::RecordFolder, u8"مجلد التسجيلات…"},
+    {PlayerLabel::SleepTimer, u8"مؤقّت النوم"},
+    {PlayerLabel::SleepAtTime, u8"في وقت تختاره…"},
+    {PlayerLabel::SleepCancel, u8"إلغاء مؤقّت النوم"},
+    {PlayerLabel::SleepTimeLabel, u8"وقت التوقّف"},
+    {PlayerLabel::EvenLoudness, u8"توحيد مستوى الصوت بين المحطات"},
+    {PlayerLabel::Accept, u8"موافق"},
+    {PlayerLabel::Cancel, u8"إلغاء"},
 };
 
 // Why a station could not be opened or was lost, and what the listener can do.
@@ -283,6 +294,43 @@ QString statusLineDescription(const PlayerStatus &status)
     const QString cushion = cushionText(status);
     const QString what = playerLabel(PlayerLabel::StatusLine);
     return cushion.isEmpty() ? what : what + QStringLiteral(". ") + cushion;
+}
+
+namespace {
+
+// "1:05" or "1:02:05".
+QString clockText(qint64 seconds)
+{
+    const qint64 h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    const QString ms = QStringLiteral("%1:%2").arg(h > 0 ? QStringLiteral("%1").arg(m, 2, 10, QChar(u'0'))
+                                                         : QString::number(m))
+                           .arg(sec, 2, 10, QChar(u'0'));
+    return h > 0 ? QString::number(h) + u':' + ms : ms;
+}
+
+} // namespace
+
+QString recordingNote(qint64 ms, qint64 bytes)
+{
+    const double mb = double(bytes) / (1024.0 * 1024.0);
+    const QString size = mb >= 1.0 ? text(u8"%1 م.ب").arg(mb, 0, 'f', 1)
+                                   : text(u8"%1 ك.ب").arg((bytes + 1023) / 1024);
+    return text(u8"التسجيل: %1، %2").arg(clockText(ms / 1000), size);
+}
+
+QString recordingFailedNote(const QString &reason)
+{
+    return text(u8"توقّف التسجيل: %1").arg(reason);
+}
+
+QString sleepNote(qint64 msLeft)
+{
+    return text(u8"يتوقّف التشغيل بعد %1").arg(clockText((qMax<qint64>(0, msLeft) + 999) / 1000));
+}
+
+QString sleepMinutesLabel(int minutes)
+{
+    return text(u8"%1 دقيقة").arg(minutes);
 }
 
 } // namespace lumora

@@ -377,6 +377,11 @@ void VlcEngine::libvlcBuffering(float percent)
     tellHeld();
 }
 
+void VlcEngine::setEvenLoudness(bool on)
+{
+    m_player->setEvenLoudness(on);
+}
+
 void VlcEngine::setVolume(int volume)
 {
     m_volume = qBound(0, volume, 100);

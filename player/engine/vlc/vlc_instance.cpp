@@ -59,6 +59,14 @@ QStringList VlcInstance::defaultArguments()
         // Statistics stay on: the count of audio blocks an output has played is how a player
         // knows that sound is really heard.
         QStringLiteral("--no-snapshot-preview"),
+        // Even loudness, when a listener asks for it: libVLC's compressor on the sound's mean
+        // level (RMS), everything above -40 dB brought 20 to 1 towards it and raised by 15 dB.
+        // A station mastered 15 dB below another then plays within about 1 dB of it, and a
+        // loud one keeps its level.
+        QStringLiteral("--compressor-rms-peak=0"),
+        QStringLiteral("--compressor-threshold=-40"),
+        QStringLiteral("--compressor-ratio=20"),
+        QStringLiteral("--compressor-makeup-gain=15"),
     };
 }
 

@@ -51,6 +51,8 @@ public:
     void setVolume(int volume);
     void setMuted(bool muted);
     void setRate(double rate);
+    // libVLC's compressor on this player's sound (see VlcInstance::defaultArguments).
+    void setEvenLoudness(bool on);
     void setKeepAspect(bool keep);
     void setVideoWindow(quint32 xid);
     void setAudioDelay(qint64 microseconds); // of the media playing now
