@@ -131,9 +131,10 @@ public:
             }
             if (line.size() > HlsPlaylist::kMaxLineChars) {
                 problem(QStringLiteral("a line of %1 characters, left out").arg(line.size()));
-                m_pendingVariant.reset();
-                m_segmentOpen = false;
-                continue;
+                if (line.startsWith(u'#'))
+                    continue;
+                // An entry all the same: the segment takes its sequence number with it.
+                m_skipNextUri = true;
             }
             if (!take(line))
                 return m_out;
@@ -267,8 +268,10 @@ private:
         if (m_pendingVariant) {
             HlsVariant v = *m_pendingVariant;
             m_pendingVariant.reset();
-            if (v.bandwidth < 0)
+            if (v.bandwidth < 0 || m_skipNextUri) {
+                m_skipNextUri = false;
                 return true;
+            }
             v.uri = absolute(line.toString());
             if (v.uri.isEmpty())
                 return true;
@@ -279,6 +282,7 @@ private:
             m_out.variants << v;
             return true;
         }
+        const bool reported = m_skipNextUri;
         const bool skip = m_skipNextUri || !m_segmentOpen;
         m_skipNextUri = false;
         HlsSegment s = m_segment;
@@ -289,7 +293,7 @@ private:
         const bool discontinuity = m_discontinuity;
         m_discontinuity = false;
         if (skip) {
-            if (!m_master)
+            if (!m_master && !reported)
                 problem(QStringLiteral("an entry without EXTINF, left out"));
             m_previousUri.clear();
             return true;
