@@ -31,7 +31,11 @@ QString containerOf(QByteArrayView bytes, bool hasMap)
         if (box == "ftyp" || box == "styp" || box == "moof")
             return QStringLiteral("mp4");
     }
-    return QStringLiteral("es"); // packed audio: ADTS or MPEG audio frames
+    // Packed audio. libVLC's elementary stream demuxer takes AAC only when named "aac".
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF
+        && (static_cast<unsigned char>(bytes[1]) & 0xF6) == 0xF0)
+        return QStringLiteral("aac"); // ADTS: sync word, layer 0
+    return QStringLiteral("mpga");
 }
 
 } // namespace
@@ -359,13 +363,8 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
     adapt(segment, elapsedMs);
     // Packed audio starts each segment with an ID3 tag (its time stamp, sometimes a title).
     const Id3Tag tag = Id3Tag::read(bytes);
-    if (tag.size > 0 && tag.complete) {
+    if (tag.size > 0 && tag.complete)
         bytes.remove(0, tag.size);
-        if (!tag.title.isEmpty() && tag.title != m_lastTitle) {
-            m_lastTitle = tag.title;
-            emit titleChanged(tag.title);
-        }
-    }
     const bool hasMap = !segment.mapUri.isEmpty();
     if (!m_opened)
         m_container = containerOf(bytes, hasMap);
@@ -382,6 +381,13 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
         m_opened = true;
         qCInfo(lcHls) << m_address << "opened:" << m_container << "from segment" << segment.sequence;
         emit opened();
+        if (m_closed)
+            return;
+    }
+    // After opened(): the player listens from then on.
+    if (!tag.title.isEmpty() && tag.title != m_lastTitle) {
+        m_lastTitle = tag.title;
+        emit titleChanged(tag.title);
         if (m_closed)
             return;
     }
