@@ -310,6 +310,8 @@ StationConnection::Reply StationConnection::answer(Route route, const ServedStat
     }
     if (route == Route::Hls)
         return hls(*s, m_hlsPath);
+    if (fault == Fault::Hls && route == Route::Station)
+        return hlsMaster(*s, HlsMode::Ts, kHlsPrefix);
     if (route == Route::HttpStream)
         return httpStream(*s);
     if (route == Route::MmsStream)
@@ -479,6 +481,19 @@ StationConnection::Reply StationConnection::document(int status, const QByteArra
     return r;
 }
 
+StationConnection::Reply StationConnection::hlsMaster(const ServedStation &s, HlsMode mode, const QByteArray &base)
+{
+    // base: where the variants are, or empty for beside the master.
+    const QByteArray variants = base.isEmpty() ? QByteArray()
+        : base + QByteArray::number(s.index) + '/' + hlsModeName(mode).toLatin1() + '/';
+    const QByteArray body = "#EXTM3U\n#EXT-X-VERSION:3\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(StationSimulator::kHlsLowBandwidth)
+        + ",CODECS=\"mp4a.40.2\"\n" + variants + "lo/index.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(StationSimulator::kHlsHighBandwidth)
+        + ",CODECS=\"mp4a.40.2\"\n" + variants + "hi/index.m3u8\n";
+    return document(200, "OK", "application/vnd.apple.mpegurl", body);
+}
+
 StationConnection::Reply StationConnection::hls(const ServedStation &s, const QByteArray &path)
 {
     // path: MODE/master.m3u8, MODE/key, MODE/VARIANT/index.m3u8, MODE/VARIANT/init.mp4 or
@@ -488,14 +503,8 @@ StationConnection::Reply StationConnection::hls(const ServedStation &s, const QB
     const auto notFound = [this] { return document(404, "Not Found", "text/plain", "no such segment\n"); };
     if (!mode)
         return notFound();
-    if (parts.size() == 2 && parts[1] == "master.m3u8") {
-        const QByteArray body = "#EXTM3U\n#EXT-X-VERSION:3\n"
-            "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(StationSimulator::kHlsLowBandwidth)
-            + ",CODECS=\"mp4a.40.2\"\nlo/index.m3u8\n"
-            "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(StationSimulator::kHlsHighBandwidth)
-            + ",CODECS=\"mp4a.40.2\"\nhi/index.m3u8\n";
-        return document(200, "OK", "application/vnd.apple.mpegurl", body);
-    }
+    if (parts.size() == 2 && parts[1] == "master.m3u8")
+        return hlsMaster(s, *mode, {});
     if (parts.size() == 2 && parts[1] == "key")
         return document(200, "OK", "application/octet-stream", StationSimulator::hlsKey(s));
     if (parts.size() != 3 || (parts[1] != "hi" && parts[1] != "lo"))

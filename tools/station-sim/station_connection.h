@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fault.h"
+#include "hls_channel.h"
 #include "live_source.h"
 #include "request_log.h"
 #include "served_station.h"
@@ -52,6 +53,7 @@ private:
     Reply sparseOgg(const ServedStation &s);
     Reply mmsh(const ServedStation &s, bool pcm);
     Reply hls(const ServedStation &s, const QByteArray &path);
+    Reply hlsMaster(const ServedStation &s, HlsMode mode, const QByteArray &base);
     Reply document(int status, const QByteArray &reason, const QByteArray &type,
                    const QByteArray &body, const QByteArray &extraHeaders = {});
     Reply redirect(const QString &location);
