@@ -462,7 +462,7 @@ void HlsStream::switchVariant(int index, const char *why)
     m_reload.stop();
     if (m_playlistGet)
         m_playlistGet.release()->deleteLater();
-    m_playlist.segments.clear();
+    m_playlist = {}; // nothing is fetched until the new variant's playlist is in
     loadPlaylist();
 }
 

@@ -57,13 +57,12 @@ void HttpGet::onHead()
         fail(OpenFailure::ServerError, plainNetworkText(QString::fromLatin1(head.statusLine)), head.status);
         return;
     }
-    // A server that ignores the range sends the whole resource: it is cut here, so it may be
-    // as large as the range's end.
-    qint64 allowed = m_limits.maxBytes;
+    // A server that ignores the range sends the whole resource: what it sends is cut at the
+    // range's end, however long it says it is.
     if (m_limits.rangeLength >= 0 && head.status == 200)
-        allowed = qMin(m_limits.maxBytes, m_limits.rangeOffset + m_limits.rangeLength);
-    if (head.contentLength > allowed)
-        fail(OpenFailure::NotAStream, QStringLiteral("%1 bytes announced, more than %2").arg(head.contentLength).arg(allowed));
+        return;
+    if (head.contentLength > m_limits.maxBytes)
+        fail(OpenFailure::NotAStream, QStringLiteral("%1 bytes announced, more than %2").arg(head.contentLength).arg(m_limits.maxBytes));
 }
 
 void HttpGet::onBody()
