@@ -251,8 +251,10 @@ void HlsStream::pump()
 {
     if (m_closed || m_ended || m_segmentGet || m_retry.isActive() || m_nextSequence < 0)
         return;
-    if (m_buffer->freeSpace() < StreamBuffer::kCapacity / 4) {
-        m_waitingForSpace = true; // TCP is not involved: the next fetch waits instead
+    if (m_buffer->freeSpace() == 0) {
+        // Full: the buffer says when its reader has taken half of it. The next fetch waits
+        // (the buffer holds its capacity and one segment at most).
+        m_waitingForSpace = true;
         return;
     }
     const auto at = std::find_if(m_playlist.segments.cbegin(), m_playlist.segments.cend(),

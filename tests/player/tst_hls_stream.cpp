@@ -3,6 +3,7 @@
 
 #include "hls_stream.h"
 #include "loopback_server.h"
+#include "wait.h"
 #include "stream_resolver.h"
 
 #include <QSignalSpy>
@@ -53,6 +54,7 @@ class TestHlsStream : public QObject {
 private slots:
     void stepsDownWhenSlowAndBackUpWithHeadroom();
     void byteRangesOfOneResource();
+    void waitsForItsReaderWhenFull();
     void refusedWithAReason();
 };
 
@@ -120,6 +122,34 @@ void TestHlsStream::byteRangesOfOneResource()
     QCOMPARE(ended[0][0].value<OpenFailure>(), OpenFailure::None);
     QCOMPARE(readAll(*stream.buffer()), segment("second") + segment("third"));
     QVERIFY(server.requestHeaders().last().contains("Range: bytes=376-563"));
+}
+
+void TestHlsStream::waitsForItsReaderWhenFull()
+{
+    // Segments of 200 KiB that nobody reads: fetching stops once the buffer is full, and goes
+    // on, in order, as the reader takes the bytes.
+    LoopbackServer server;
+    constexpr int kSegments = 8;
+    QByteArray expected;
+    for (int i = 0; i < kSegments; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        QByteArray body = segment("s" + n).repeated(1100);
+        server.route("/s" + n + ".ts", LoopbackServer::ok("video/mp2t", body));
+        expected += body;
+    }
+    HlsStream stream(server.url("/list.m3u8"), mediaPlaylist("s", kSegments), {});
+    QSignalSpy ended(&stream, &StreamSource::ended);
+    stream.start();
+    StreamBuffer &buffer = *stream.buffer();
+    QTRY_VERIFY_WITH_TIMEOUT(buffer.freeSpace() == 0, 10000);
+    int fetched = 0;
+    for (int i = 0; i < kSegments; ++i)
+        fetched += server.hits("/s" + QByteArray::number(i) + ".ts");
+    QVERIFY(fetched < kSegments);
+    QVERIFY(holdsFor([&] { return server.hits("/s" + QByteArray::number(fetched) + ".ts") == 0; }, 500));
+    QByteArray read;
+    QTRY_VERIFY_WITH_TIMEOUT((read += readAll(buffer)).size() == expected.size() && !ended.isEmpty(), 20000);
+    QVERIFY(read == expected);
 }
 
 void TestHlsStream::refusedWithAReason()
