@@ -18,6 +18,7 @@ constexpr int kStallDurations = 3;     // no new segment this long: the stream i
 constexpr int kMaxSkippedInRow = 3;    // before the first sound: then the station fails
 constexpr qsizetype kKeyBytes = 16;
 constexpr int kMaxKeys = 16;           // keys kept; a stream that rotates them fetches again
+constexpr int kMaxSegmentDeadlineMs = 60000;
 
 // What a segment's first bytes are, as libVLC's demuxer is named.
 QString containerOf(QByteArrayView bytes, bool hasMap)
@@ -337,8 +338,10 @@ void HlsStream::fetchSegment(const HlsSegment &segment)
         m_segmentGet.release()->deleteLater();
         onSegmentFailed(segment, failure, reason);
     });
-    // A segment has its duration and as long again to come, and at least the usual deadline.
-    HttpGet::Limits limits{qMax(m_settings.fetchTimeoutMs, 2 * segment.durationMs), m_settings.maxSegmentBytes};
+    // A segment has its duration and as long again to come, at least the usual deadline and
+    // never more than a minute, whatever duration the playlist claims.
+    const int deadlineMs = qMax(m_settings.fetchTimeoutMs, qMin(2 * segment.durationMs, kMaxSegmentDeadlineMs));
+    HttpGet::Limits limits{deadlineMs, m_settings.maxSegmentBytes};
     if (!segment.range.isWhole()) {
         limits.rangeOffset = segment.range.offset;
         limits.rangeLength = segment.range.length;
