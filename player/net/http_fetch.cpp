@@ -176,9 +176,11 @@ void HttpFetch::onRead(const BodyReading &reading)
     case ContentKind::NeedMore:
         fail(OpenFailure::NotAStream, QStringLiteral("empty answer"));
         return;
+    case ContentKind::Hls:
+        r.body = m_body;
+        [[fallthrough]];
     case ContentKind::Stream:
     case ContentKind::MmshStream:
-    case ContentKind::Hls:
         r.outcome = FetchResult::Outcome::Stream;
         finish(r);
         return;

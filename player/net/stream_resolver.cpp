@@ -1,5 +1,6 @@
 #include "stream_resolver.h"
 
+#include "hls_stream.h"
 #include "http_stream.h"
 #include "mmsh_stream.h"
 #include "wire_url.h"
@@ -54,6 +55,10 @@ void StreamResolver::cancel()
     if (m_mmsh) {
         m_mmsh->close();
         m_mmsh.release()->deleteLater();
+    }
+    if (m_hls) {
+        m_hls->close();
+        m_hls.release()->deleteLater();
     }
     if (m_source) {
         m_source->close();
@@ -147,6 +152,30 @@ void StreamResolver::openMmsh(const Candidate &c)
     m_mmsh->start();
 }
 
+void StreamResolver::openHls(const Candidate &c, const QByteArray &playlist, const QByteArray &contentType)
+{
+    HlsStream::Settings settings;
+    settings.maxBandwidth = m_limits.hlsMaxBandwidth;
+    settings.fetchTimeoutMs = m_limits.fetchTimeoutMs;
+    settings.maxPlaylistBytes = m_limits.maxBodyBytes;
+    m_hls = std::make_unique<HlsStream>(c.address, playlist, settings);
+    connect(m_hls.get(), &HlsStream::opened, this, [this, c, contentType] {
+        m_hls->disconnect(this);
+        m_source.reset(m_hls.release());
+        m_streamInfo = {true, QString::fromLatin1(contentType), {}};
+        emitFound(c.address);
+    });
+    connect(m_hls.get(), &HlsStream::failed, this, [this, c](OpenFailure failure, const QString &reason) {
+        m_hls->close();
+        m_hls.release()->deleteLater(); // we are inside its signal
+        m_problems << QStringLiteral("%1: HLS: %2").arg(c.address, reason);
+        qCInfo(lcResolver) << c.address << "HLS:" << reason;
+        noteFailure(failure, 0);
+        step();
+    });
+    m_hls->start();
+}
+
 std::unique_ptr<StreamSource> StreamResolver::takeSource()
 {
     return std::move(m_source);
@@ -175,8 +204,11 @@ void StreamResolver::onFetched(const FetchResult &result)
             openMmsh(c);
             return;
         }
+        if (result.content.kind == ContentKind::Hls) {
+            openHls(c, result.body, result.contentType);
+            return;
+        }
         if (!stream) {
-            // An HTTP Live Streaming index would have libVLC fetch its segments itself.
             m_problems << QStringLiteral("%1: %2 is not supported").arg(c.address, contentName(result.content));
             noteFailure(OpenFailure::NotAStream, 0);
             break;

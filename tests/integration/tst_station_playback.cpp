@@ -276,6 +276,25 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form3), sim::StationSimulator::toneHz(elsewhere)), 15000);
     }
 
+    // A station that streams HLS today: a click plays its high variant (the station's own
+    // tone), segment after segment, as long as the page listens.
+    void anHlsStationPlaysItsTone()
+    {
+        Stations stations;
+        TappedPlayers players;
+        PageSetDriver shell(players.factory());
+        const Station &hls = station(Page::Form3, 4);
+        stations.simulator.setFault(hls, sim::Fault::Hls);
+        shell.goTo(Page::Form3);
+        shell.click(hls);
+        AudioCapture *tap = players.tap(Page::Form3);
+        QTRY_VERIFY2_WITH_TIMEOUT(tap->hears(sim::StationSimulator::toneHz(hls)), qPrintable(tap->describe()), 20000);
+        // Past the segments listed when it was joined: the playlist is followed live.
+        QTRY_VERIFY_WITH_TIMEOUT(tap->totalSeconds() > 9, 20000);
+        QVERIFY2(tap->hears(sim::StationSimulator::toneHz(hls)), qPrintable(tap->describe()));
+        QCOMPARE(shell.player(Page::Form3)->status().state, PlaybackState::Playing);
+    }
+
     void aPageClosedFromItsFrameComesBackWithANewIdlePlayer()
     {
         Stations stations;

@@ -33,6 +33,7 @@ constexpr FaultEntry kFaults[] = {
     {Fault::HugeLength, "huge-length"},
     {Fault::SparseOgg, "sparse-ogg"},
     {Fault::MmstSilent, "mmst-silent"},
+    {Fault::Hls, "hls"},
 };
 
 } // namespace

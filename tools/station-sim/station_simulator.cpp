@@ -1,6 +1,7 @@
 #include "station_simulator.h"
 
 #include "address.h"
+#include "playlist_writer.h"
 #include "station_connection.h"
 #include "tone_encoder.h"
 
@@ -119,6 +120,37 @@ const ServedStation *StationSimulator::servedByIndex(int index) const
         if (s.index == index)
             return &s;
     return nullptr;
+}
+
+QString StationSimulator::hlsAddress(const ServedStation &s, HlsMode mode, const QString &resource)
+{
+    return QStringLiteral("http://%1:%2%3%4/%5/%6")
+        .arg(s.host).arg(s.port).arg(QLatin1StringView(kHlsPrefix)).arg(s.index).arg(hlsModeName(mode), resource);
+}
+
+QByteArray StationSimulator::hlsKey(const ServedStation &s)
+{
+    QByteArray key(16, '\0');
+    for (int i = 0; i < key.size(); ++i)
+        key[i] = char((s.index * 31 + i * 17 + 5) & 0xFF);
+    return key;
+}
+
+HlsChannel *StationSimulator::hlsChannel(const ServedStation &s, HlsMode mode, bool low)
+{
+    const QString name = QStringLiteral("%1/%2/%3").arg(s.index).arg(hlsModeName(mode)).arg(low ? "lo" : "hi");
+    std::shared_ptr<HlsChannel> &channel = m_hls[name];
+    if (!channel) {
+        HlsChannel::Setup setup;
+        setup.mode = mode;
+        setup.toneHz = low ? hlsLowToneHz(s) : s.toneHz();
+        setup.bitRate = low ? 32000 : 64000;
+        setup.segmentMs = m_hlsSegmentMs;
+        setup.title = s.caption.toUtf8();
+        setup.key = hlsKey(s);
+        channel = std::make_shared<HlsChannel>(setup);
+    }
+    return channel->ok() ? channel.get() : nullptr;
 }
 
 int StationSimulator::toneHz(const QString &address) const
