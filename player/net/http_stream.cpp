@@ -37,6 +37,7 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
     m_stationName = decodeNetworkText(head.value("icy-name"));
     // A file: a length, and byte ranges for seeking where the server says it takes them.
     const bool file = !head.icy && head.status == 200 && head.contentLength > 0 && !head.chunked
+        && !head.compressed
         && head.metaint == 0;
     const bool ranges = head.value("accept-ranges").toLower().contains("bytes");
     m_buffer = std::make_shared<StreamBuffer>(file ? head.contentLength : -1, file && ranges);
