@@ -126,6 +126,7 @@ private slots:
     void compressedPlaylistsRead();
     void compressionBombsStopped();
     void titlesInTheirCodePage();
+    void demuxerNamedByFrames();
 
 private:
     std::unique_ptr<TestCertificates> m_certificates;
@@ -463,6 +464,26 @@ void TestStreamReach::titlesInTheirCodePage()
     QCOMPARE(titles.last().first().toString(), sim::StationSimulator::latin1Title());
     source->close();
     m_sim->setFault(icy->address, sim::Fault::None);
+}
+
+void TestStreamReach::demuxerNamedByFrames()
+{
+    // MPEG audio frames in a run: "mpga", also after an ID3 tag.
+    QByteArray mp3;
+    for (int i = 0; i < 6; ++i)
+        mp3 += QByteArray("\xFF\xFB\x90\x64", 4) + QByteArray(413, '\x55'); // 128 kbit/s, 44.1 kHz
+    const QByteArray tag = QByteArray("ID3\x03\x00\x00\x00\x00\x00\x0A", 10) + QByteArray(10, '\0');
+    QCOMPARE(HttpStream::elementaryDemuxer(mp3), u"mpga"_s);
+    QCOMPARE(HttpStream::elementaryDemuxer(tag + mp3), u"mpga"_s);
+    // ADTS frames (servers label them audio/mpeg too): libVLC's elementary demuxer.
+    QByteArray adts;
+    for (int i = 0; i < 6; ++i)
+        adts += QByteArray("\xFF\xF1\x50\x80\x02\x1F\xFC", 7) + QByteArray(9, '\x21'); // 16-byte frames
+    QCOMPARE(HttpStream::elementaryDemuxer(adts), u"es"_s);
+    // No frames in a run (one sync word, a tag still going on, text): libVLC looks itself.
+    QCOMPARE(HttpStream::elementaryDemuxer(mp3.left(420)), QString());
+    QCOMPARE(HttpStream::elementaryDemuxer(tag.left(10) + QByteArray(100, '\0')), QString());
+    QCOMPARE(HttpStream::elementaryDemuxer(QByteArray(4000, 'x')), QString());
 }
 
 QTEST_GUILESS_MAIN(TestStreamReach)
