@@ -22,6 +22,9 @@ struct FetchLimits {
     // turns this off.
     bool streamByHeaders = true;
     EntryLimits entries; // what of a playlist is taken
+    // Ask for a compressed body (Accept-Encoding: gzip, deflate): the address may be a
+    // playlist or a page. Off where the answer is known to be audio (a stream's redial).
+    bool askCompressed = true;
 };
 
 struct FetchResult {

@@ -15,7 +15,7 @@ StreamResolver::StreamResolver(QObject *parent) : StreamOpener(parent)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        giveUp(QStringLiteral("nothing answered within %1 ms").arg(m_limits.totalTimeoutMs));
+        giveUp(OpenFailure::NoAnswer, QStringLiteral("nothing answered within %1 ms").arg(m_limits.totalTimeoutMs));
     });
 }
 
@@ -107,7 +107,7 @@ void StreamResolver::step()
             return;
         }
         if (m_requests >= m_limits.maxRequests) {
-            giveUp(QStringLiteral("more than %1 requests").arg(m_limits.maxRequests));
+            giveUp(OpenFailure::NotAStream, QStringLiteral("more than %1 requests").arg(m_limits.maxRequests));
             return;
         }
         if (scheme == u"mms" || scheme == u"mmsh") {
@@ -122,7 +122,7 @@ void StreamResolver::step()
                                    {m_limits.maxEntriesPerPlaylist, m_limits.maxAddressChars}});
         return;
     }
-    giveUp(QStringLiteral("no entry could be opened"));
+    giveUp(OpenFailure::NotAStream, QStringLiteral("no entry could be opened"));
 }
 
 void StreamResolver::openMmsh(const Candidate &c)
@@ -270,10 +270,11 @@ void StreamResolver::emitFound(const QString &address)
     emit found(address);
 }
 
-void StreamResolver::giveUp(const QString &reason)
+void StreamResolver::giveUp(OpenFailure failure, const QString &reason)
 {
+    // What was met on the way says more than how the search ended.
     if (m_failure == OpenFailure::None)
-        m_failure = reason.startsWith(u"nothing answered") ? OpenFailure::NoAnswer : OpenFailure::NotAStream;
+        m_failure = failure;
     const QString why = m_problems.isEmpty() ? reason : reason + QStringLiteral("; ") + m_problems.join(QStringLiteral("; "));
     cancel();
     qCInfo(lcResolver) << "cannot open:" << why;

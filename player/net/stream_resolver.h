@@ -100,7 +100,7 @@ private:
     void onFetched(const FetchResult &result);
     void pushEntries(const FetchResult &result, const Candidate &from);
     void emitFound(const QString &address);
-    void giveUp(const QString &reason);
+    void giveUp(OpenFailure failure, const QString &reason);
     void startClock();
     void stopClock();
 

@@ -52,6 +52,7 @@ private slots:
     void liveStreamRidesOutStallsOnItsCushion();
     void clickWhileOpeningAbandonsTheEarlierAddress();
     void fallsBackWhenLibvlcCannotPlayAnEntry();
+    void mp3NamedToLibvlcWhateverItsLabel();
     void cannotOpenThenAnotherAddressPlays();
     void repeatedWriteRestartsAndAFilePlaysOnce();
     void closedPlayerGetsNoCallbacks();
@@ -218,6 +219,18 @@ void TestPlayerPlayback::fallsBackWhenLibvlcCannotPlayAnEntry()
     const QVector<qint16> s = p.tap->samples();
     QVERIFY2(isTone(s, kToneA), qPrintable(describe(s)));
     QVERIFY(!p.states.contains(PlaybackState::CannotOpen));
+}
+
+void TestPlayerPlayback::mp3NamedToLibvlcWhateverItsLabel()
+{
+    // A file labelled as anything: its frames name libVLC's demuxer, which plays it without
+    // probing the others (one of which once took a 320 kbit/s MP3 for another format).
+    m_server.route("/download", LoopbackServer::ok("application/octet-stream", m_a));
+    TappedPlayer p;
+    p.player->setURL(m_server.url(QStringLiteral("/download")));
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->seconds() > 1.0, 10000);
+    const QVector<qint16> s = p.tap->samples();
+    QVERIFY2(isTone(s, kToneA), qPrintable(describe(s)));
 }
 
 void TestPlayerPlayback::cannotOpenThenAnotherAddressPlays()

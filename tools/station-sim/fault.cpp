@@ -34,6 +34,8 @@ constexpr FaultEntry kFaults[] = {
     {Fault::SparseOgg, "sparse-ogg"},
     {Fault::MmstSilent, "mmst-silent"},
     {Fault::Hls, "hls"},
+    {Fault::GzipPlaylist, "gzip-playlist"},
+    {Fault::Latin1Title, "latin1-title"},
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 
 #include <sys/socket.h>
+#include <zlib.h>
 
 namespace lumora::sim {
 namespace {
@@ -50,12 +51,33 @@ IcyText icyTextOf(const ServedStation &s, Fault fault)
         const QByteArray title = StationSimulator::cp1256TitleBytes(s);
         return {title, fixed(title)};
     }
+    case Fault::Latin1Title: {
+        const QByteArray title = StationSimulator::latin1Title().toLatin1();
+        return {title, fixed(title)};
+    }
     case Fault::HostileTitle:
         return {s.caption.toUtf8(),
                 IcyTitles{kHostileMetaint, 1, [](int n) { return StationSimulator::hostileTitle(n).toUtf8(); }}};
     default:
         return {s.caption.toUtf8(), fixed(s.caption.toUtf8())};
     }
+}
+
+// A body as gzip (RFC 1952) writes it.
+QByteArray gzipped(const QByteArray &body)
+{
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return body;
+    QByteArray out(qsizetype(deflateBound(&z, uLong(body.size()))) + 32, Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.constData()));
+    z.avail_in = uInt(body.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.truncate(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return rc == Z_STREAM_END ? out : body;
 }
 
 // A SHOUTcast v1 answer head: ICY status line, icy-* headers, metaint when given.
@@ -474,10 +496,14 @@ StationConnection::Reply StationConnection::document(int status, const QByteArra
 {
     Reply r;
     r.status = status;
+    // gzip-playlist: compressed whatever the client asked, as some web servers are set up.
+    const bool compress = m_fault == Fault::GzipPlaylist && status == 200 && !body.isEmpty();
+    const QByteArray sent = compress ? gzipped(body) : body;
     r.head = statusLine("HTTP/1.1", status, reason) + "Content-Type: " + type + "\r\n"
-             "Content-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders
+             + (compress ? QByteArray("Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n") : QByteArray())
+             + "Content-Length: " + QByteArray::number(sent.size()) + "\r\n" + extraHeaders
              + "Server: lumora-station-sim\r\nConnection: close\r\n\r\n";
-    r.body = body;
+    r.body = sent;
     return r;
 }
 

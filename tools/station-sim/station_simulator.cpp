@@ -317,6 +317,11 @@ QString StationSimulator::cp1256Title(const ServedStation &s)
     return decoder(cp1256TitleBytes(s));
 }
 
+QString StationSimulator::latin1Title()
+{
+    return QStringLiteral("A\u00EFcha (\u00C9t\u00E9 \u00E0 Oran)"); // Aïcha (Été à Oran)
+}
+
 QString StationSimulator::hostileTitle(int n)
 {
     QString title = QStringLiteral("<img src=\"/dev/zero\"><a href=\"x\">link</a>") + QChar(0x202E)

@@ -93,6 +93,9 @@ public:
     // Windows-1256; and the text a client that reads them right shows.
     static QByteArray cp1256TitleBytes(const ServedStation &s);
     static QString cp1256Title(const ServedStation &s);
+    // The StreamTitle and icy-name of the latin1-title fault, as a client that reads them
+    // right shows them; they are sent in Latin-1.
+    static QString latin1Title();
     // The nth StreamTitle (n = 0, 1, ...) of the hostile-title fault, sent as UTF-8: markup,
     // a right-to-left override, control characters, the number n, padding to 4000 bytes.
     static QString hostileTitle(int n);

@@ -110,8 +110,8 @@ bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &
         return startLive(options, container);
     }
     // libVLC otherwise tries its demuxers in turn, and some of them wait for tens of
-    // kilobytes before they decline.
-    if (container == u"ogg" || container == u"asf")
+    // kilobytes before they decline or take an MP3 file for another format.
+    if (!container.isEmpty())
         options << QStringLiteral(":demux=") + container;
     if (!m_player->playBuffer(std::move(buffer), options, kStartMarginMs))
         return false;
