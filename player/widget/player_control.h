@@ -87,16 +87,32 @@ public:
 
     // The sound at this share (0 to 1) of the volume set, without moving the volume control:
     // a fade (the sleep timer's). 1 again when it is over.
-    void setFadeLevel(double level) { m_model->setOutputGain(level); }
-    double fadeLevel() const { return m_model->outputGain(); }
+    void setFadeLevel(double level)
+    {
+        if (m_model) // not while the model goes: its engine's end may still report
+            m_model->setOutputGain(level);
+    }
+    double fadeLevel() const { return m_model ? m_model->outputGain() : 1.0; }
     // See MediaBackend::setStreamTap and setEvenLoudness.
-    void setStreamTap(StreamTap *tap) { m_model->backend().setStreamTap(tap); }
-    void setEvenLoudness(bool on) { m_model->backend().setEvenLoudness(on); }
+    void setStreamTap(StreamTap *tap)
+    {
+        if (m_model)
+            m_model->backend().setStreamTap(tap);
+    }
+    void setEvenLoudness(bool on)
+    {
+        if (m_model)
+            m_model->backend().setEvenLoudness(on);
+    }
     // A line that goes under the status in the status line's tool tip and accessible
     // description, kept under key (a recording's time and size, the sleep timer's time left);
     // an empty note takes that key's line away. Plain text.
-    void setStatusNote(const QString &key, const QString &note) { m_model->setRemark(key, note); }
-    QString statusNotes() const { return m_model->remarks().join(u'\n'); }
+    void setStatusNote(const QString &key, const QString &note)
+    {
+        if (m_model)
+            m_model->setRemark(key, note);
+    }
+    QString statusNotes() const { return m_model ? m_model->remarks().join(u'\n') : QString(); }
     // What the player is doing, in words a listener understands: the state, why a station
     // could not be opened or was lost and what to do about it.
     QString statusText() const;
