@@ -1,6 +1,8 @@
-// lumora: the catalogue and player of Arabic internet radio. Takes no arguments and reads
-// nothing at start-up: it opens the main page and runs until the user ends it.
+// lumora: the catalogue and player of Arabic internet radio. Takes no arguments: it opens the
+// main page and runs until the user ends it. What the players remember (volumes, stations,
+// titles heard) is read at start-up and written as it changes.
 
+#include "memory_files.h"
 #include "page_set.h"
 
 #include <QApplication>
@@ -18,6 +20,7 @@ int main(int argc, char **argv)
     app.setQuitOnLastWindowClosed(false);
 
     lumora::PageSet pages;
+    pages.rememberIn(lumora::MemoryFiles::user());
     pages.start();
     const int exitCode = app.exec();
     // A window closed from its frame by the last event is still waiting to be deleted; it

@@ -54,6 +54,12 @@ void PageInstance::show()
     m_window->activateWindow();
 }
 
+void PageInstance::openUnseen()
+{
+    if (!isOpen())
+        open();
+}
+
 void PageInstance::hide()
 {
     if (m_window)

@@ -32,6 +32,8 @@ public:
     // visible and the active window.
     void show();
     void hide();
+    // Opens the window when the page is not open, without showing it.
+    void openUnseen();
 
 protected:
     // Builds the page's window with its menus and every click bound, not yet shown.

@@ -2,6 +2,8 @@
 
 #include "main_page.h"
 #include "page_instance.h"
+#include "player_memory.h"
+#include "program_extras.h"
 #include "station_page.h"
 
 #include <QLoggingCategory>
@@ -24,11 +26,30 @@ PageSet::PageSet(EndProgram endProgram)
 {
 }
 
-PageSet::~PageSet() = default;
+PageSet::~PageSet()
+{
+    if (m_memory)
+        m_memory->programEnds();
+    // The pages go, last first as before, while the memory that follows their players lives.
+    for (auto it = m_slots.rbegin(); it != m_slots.rend(); ++it)
+        it->reset();
+}
+
+void PageSet::rememberIn(const MemoryFiles &files)
+{
+    m_memory = std::make_unique<PlayerMemory>(files);
+}
 
 void PageSet::start()
 {
     getPage(Page::Form1).show();
+    if (!m_memory)
+        return;
+    for (Page page : m_memory->pagesToResume()) {
+        auto &stationPage = static_cast<StationPage &>(getPage(page));
+        qCDebug(lcPageSet) << pageName(page) << "plays again in the background";
+        stationPage.playInBackground(m_memory->lastStation(page));
+    }
 }
 
 PageInstance &PageSet::getPage(Page page)
@@ -42,6 +63,13 @@ PageInstance &PageSet::getPage(Page page)
         qCDebug(lcPageSet) << pageName(page) << "created";
     }
     return *slot;
+}
+
+ProgramExtras &PageSet::extras()
+{
+    if (!m_extras)
+        m_extras = std::make_unique<ProgramExtras>();
+    return *m_extras;
 }
 
 PageInstance *PageSet::slot(Page page) const
@@ -71,6 +99,8 @@ void PageSet::showPage(Page target, Page source)
 void PageSet::endProgram()
 {
     qCDebug(lcPageSet) << "program ends";
+    if (m_memory)
+        m_memory->programEnds();
     m_endProgram(0);
 }
 

@@ -15,6 +15,9 @@ class QWidget;
 namespace lumora {
 
 class PageInstance;
+class PlayerMemory;
+struct MemoryFiles;
+class ProgramExtras;
 
 // The steps of showPage, in the order they run.
 enum class NavigationStep { GetTarget, ShowTarget, GetSource, HideSource };
@@ -32,7 +35,14 @@ public:
     PageSet(const PageSet &) = delete;
     PageSet &operator=(const PageSet &) = delete;
 
-    // Start-up: fills the Form1 slot and shows the main page. Nothing else is created.
+    // What the players remember between runs is kept in files (the program: the user's
+    // folders); before start(). Without it nothing is read or written.
+    void rememberIn(const MemoryFiles &files);
+    PlayerMemory *memory() const { return m_memory.get(); }
+
+    // Start-up: fills the Form1 slot and shows the main page. When the listener asked for
+    // it, the pages that were playing at the last end are opened behind it, unseen, and play
+    // their last station again.
     void start();
 
     // The page's instance, created (not opened) when its slot is empty.
@@ -55,6 +65,9 @@ public:
     // What makes the station pages' players (see PlayerFactory); set before a page is built.
     const PlayerFactory &players() const { return m_players; }
     void setPlayerFactory(PlayerFactory factory) { m_players = std::move(factory); }
+    // What every page's player shares besides playing: notifications, recording, the sleep
+    // timer, even loudness; made at the first use.
+    ProgramExtras &extras();
 
 private:
     friend class PageInstance;
@@ -68,6 +81,8 @@ private:
     StepHook m_stepHook;
     PlayerFactory m_players;
     ConfiguredEndpoints m_endpoints;
+    std::unique_ptr<PlayerMemory> m_memory; // outlives the pages, whose players it follows
+    std::unique_ptr<ProgramExtras> m_extras;
     std::array<std::unique_ptr<PageInstance>, kPageCount> m_slots;
 };
 

@@ -8,9 +8,14 @@
 #include "page_window.h"
 #include "play_station.h"
 #include "player_control.h"
+#include "player_failure.h"
+#include "player_memory.h"
+#include "player_texts.h"
+#include "program_extras.h"
 #include "station.h"
 #include "station_button.h"
 
+#include <QAction>
 #include <QLoggingCategory>
 #include <stdexcept>
 
@@ -29,8 +34,46 @@ PlayerControl *StationPage::player() const
 void StationPage::stationClicked(const Station &station)
 {
     qCDebug(lcStation) << pageName(id()) << station.buttonName() << station.caption();
+    if (PlayerMemory *memory = pages().memory())
+        memory->stationChosen(id(), station.number);
     // The button was clicked, so the page is open and its player exists.
     playStation(*player(), station, pages().endpoints().table());
+}
+
+void StationPage::playInBackground(int number)
+{
+    const Station *station = findStation(id(), number);
+    if (!station)
+        return;
+    openUnseen();
+    if (!player())
+        return;
+    try {
+        playStation(*player(), *station, pages().endpoints().table());
+    } catch (const PlayerFailure &failure) {
+        qCWarning(lcStation).noquote() << pageName(id()) << station->buttonName()
+                                       << "could not play again:" << failure.description();
+    }
+}
+
+void StationPage::attachToMemory(PlayerControl &player)
+{
+    PlayerMemory *memory = pages().memory();
+    if (!memory)
+        return;
+    memory->attach(id(), player.model());
+    // One switch for the whole program, in every page's player.
+    auto *resume = new QAction(playerLabel(PlayerLabel::ResumePlaying), &player);
+    resume->setObjectName(QStringLiteral("resumePlayingAction"));
+    resume->setCheckable(true);
+    resume->setChecked(memory->resumePlaying());
+    QObject::connect(resume, &QAction::toggled, memory, &PlayerMemory::setResumePlaying);
+    QObject::connect(&memory->choices(), &ListenerChoices::changed, resume,
+                     [resume](const QString &name, bool on) {
+                         if (name == QLatin1StringView(PlayerMemory::kResumePlaying))
+                             resume->setChecked(on);
+                     });
+    player.addMenuAction(resume);
 }
 
 std::unique_ptr<PageWindow> StationPage::build()
@@ -40,7 +83,9 @@ std::unique_ptr<PageWindow> StationPage::build()
     auto window = std::make_unique<PageWindow>(pageLayout(id()), [this](QWidget *clientArea) -> QWidget * {
         PlayerControl &player = pages().players().create(clientArea);
         // Known to the desktop's media keys by the page's name and title.
-        new MprisPresence(&player, pageName(id()), PageDirectory::byPage(id())->title());
+        new MprisPresence(&player.model(), pageName(id()), PageDirectory::byPage(id())->title());
+        attachToMemory(player);
+        pages().extras().attach(&player);
         return &player;
     });
     buildMenuBar(window->menuBar(), id(), pages());

@@ -1,5 +1,5 @@
 // Click to first decoded audio, on the program's own page and player, for an ASX station, an
-// ICY root station and an mms station; beside each, libVLC's own media list player opening
+// ICY root station, an mms station and an MP3 file served with a length and byte ranges; beside each, libVLC's own media list player opening
 // the same address on the same libVLC instance with libVLC's default network caching, which
 // is how the player opened every stream before it kept its own connections.
 //   lumora-bench-audio [--burst MS] [--runs N]
@@ -58,8 +58,8 @@ int main(int argc, char **argv)
     const EndpointTable table = simulator.table();
     const test::ConfigHome home(simulator.config());
 
-    // The three stations.
-    Measured kinds[] = {{"asx"}, {"icy"}, {"mms"}};
+    // The stations measured.
+    Measured kinds[] = {{"asx"}, {"icy"}, {"mms"}, {"file"}};
     for (const sim::ServedStation &s : sim::servedStations(table)) {
         if (s.stations.isEmpty())
             continue;
@@ -69,6 +69,8 @@ int main(int argc, char **argv)
             kinds[1].station = s.stations.first();
         if (!kinds[2].station && s.scheme == Scheme::Mms && s.answer == sim::Answer::Mmsh)
             kinds[2].station = s.stations.first();
+        if (!kinds[3].station && s.answer == sim::Answer::Mp3File)
+            kinds[3].station = s.stations.first();
     }
 
     test::PageSetDriver pages([](QWidget *area) -> PlayerControl * {

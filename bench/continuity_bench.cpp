@@ -181,6 +181,11 @@ QList<Figures> runOnce(const QString &program, const QString &soundProbe, const 
                                                            kMinSilenceMs);
             f.dropouts = c.dropouts;
             f.silentSeconds = c.silentSeconds;
+            QStringList where;
+            for (const auto &[at, length] : c.silences)
+                where << QStringLiteral("%1 s (%2 ms)").arg(at, 0, 'f', 1).arg(qRound(length * 1000));
+            if (!where.isEmpty())
+                say(QStringLiteral("%1, %2: silent at %3").arg(label, f.player, where.join(u", ")));
         }
         if (i == 0 && !cushion.isEmpty())
             f.cushionSeconds = cushion[cushion.size() / 2];

@@ -77,6 +77,7 @@ public:
     struct Continuity {
         int dropouts = 0;
         double silentSeconds = 0;
+        QList<QPair<double, double>> silences; // each one's start after fromNs and length, in s
     };
     Continuity continuity(qint64 fromNs, qint64 toNs, int minSilenceMs = 60) const
     {
@@ -84,20 +85,21 @@ public:
         const qint64 from = std::max(indexAt(fromNs), m_base), to = std::min(indexAt(toNs), m_total);
         const qint64 least = qint64(minSilenceMs) * kRate / 1000;
         qint64 run = 0;
-        auto endRun = [&] {
+        auto endRun = [&](qint64 i) {
             if (run >= least) {
                 ++c.dropouts;
                 c.silentSeconds += double(run) / kRate;
+                c.silences.append({double(i - run - from) / kRate, double(run) / kRate});
             }
             run = 0;
         };
         for (qint64 i = from; i < to; ++i) {
             if (std::abs(at(i)) > kThreshold)
-                endRun();
+                endRun(i);
             else
                 ++run;
         }
-        endRun();
+        endRun(to);
         return c;
     }
 

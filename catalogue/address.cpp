@@ -1,10 +1,17 @@
 #include "address.h"
 
+#include "key_schema.h"
+
 namespace lumora {
 
 StationAddress addressOf(const Station &station, const EndpointTable &table)
 {
     StationAddress result;
+    // The listener's own address for the station replaces the composed one whole.
+    if (const auto whole = table.value(keys::overrideKey(station))) {
+        result.text = *whole;
+        return result;
+    }
     QString text = schemeName(station.scheme) + QStringLiteral("://");
 
     const QString endpointKey = station.endpointKey();

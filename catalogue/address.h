@@ -16,6 +16,7 @@ struct StationAddress {
     bool ok() const { return missing.isEmpty(); }
 };
 
+// The station's override when the configuration has one; else
 // scheme "://" endpoint remainder, each configured piece in its place. Nothing is encoded,
 // decoded, trimmed or added. Never yields half an address: with any key missing, text is empty.
 StationAddress addressOf(const Station &station, const EndpointTable &table);

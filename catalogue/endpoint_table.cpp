@@ -1,6 +1,7 @@
 #include "endpoint_table.h"
 
 #include "authority.h"
+#include "key_schema.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,25 +20,6 @@ Q_LOGGING_CATEGORY(lcEndpoints, "lumora.endpoints", QtInfoMsg)
 namespace lumora {
 namespace {
 
-// The configured address pieces with the kind of value each takes.
-struct PieceKey {
-    const char *key;
-    EndpointTable::KeyType type;
-};
-constexpr PieceKey kPieces[] = {
-    {"Form2.Command5.account", EndpointTable::KeyType::Name},
-    {"Form2.Command5.domain", EndpointTable::KeyType::Name},
-    {"Form2.Command10.domain", EndpointTable::KeyType::Name},
-    {"Form4.Command12.id", EndpointTable::KeyType::Id},
-    {"Form11.Command1.stream", EndpointTable::KeyType::Stream},
-    {"Form16.Command4.account", EndpointTable::KeyType::Name},
-    {"Form16.Command5.site", EndpointTable::KeyType::Name},
-    {"Form16.Command19.id", EndpointTable::KeyType::Id},
-    {"Form16.Command21.domain", EndpointTable::KeyType::Name},
-    {"Form17.Command9.stream", EndpointTable::KeyType::Stream},
-    {"Form17.Command14.stream", EndpointTable::KeyType::Stream},
-};
-constexpr int kEndpointCount = 65;
 
 bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 bool isAsciiLetter(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
@@ -135,6 +117,30 @@ QString validateEndpoint(QStringView v)
     if (!a.port.isNull() && !portNumber(a.port))
         return QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(a.port);
     return {};
+}
+
+// A station's whole address given by the listener: a scheme Lumora plays, a host as an
+// endpoint takes it, then any path. Kept exactly as written; only what no address holds
+// (spaces, control and direction characters) is refused.
+QString validateOverride(QStringView v)
+{
+    constexpr qsizetype kMaxLength = 2048;
+    if (v.size() > kMaxLength)
+        return QStringLiteral("longer than %1 characters").arg(kMaxLength);
+    for (QChar c : v)
+        if (c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return QStringLiteral("an address holds no spaces, control or direction characters");
+    const qsizetype sep = v.indexOf(u"://");
+    if (sep <= 0 || !keys::isOverrideScheme(v.left(sep)))
+        return QStringLiteral("must start with http://, https://, mms:// or mmsh://");
+    const QStringView rest = v.mid(sep + 3);
+    qsizetype hostEnd = rest.size();
+    for (const QChar end : {u'/', u'?', u'#'})
+        if (const qsizetype at = rest.indexOf(end); at >= 0)
+            hostEnd = qMin(hostEnd, at);
+    if (hostEnd == 0)
+        return QStringLiteral("no host after \"%1\"").arg(v.left(sep + 3));
+    return validateEndpoint(rest.left(hostEnd));
 }
 
 bool isNameChar(QChar c)
@@ -300,9 +306,9 @@ const QStringList &EndpointTable::allKeys()
 {
     static const QStringList keys = [] {
         QStringList k;
-        for (int i = 1; i <= kEndpointCount; ++i)
-            k.append(QStringLiteral("E%1").arg(i, 2, 10, QLatin1Char('0')));
-        for (const PieceKey &p : kPieces)
+        for (int i = 1; i <= keys::kEndpointCount; ++i)
+            k.append(keys::endpointKey(i));
+        for (const KeyRow &p : keys::pieces())
             k.append(QString::fromLatin1(p.key));
         return k;
     }();
@@ -311,15 +317,16 @@ const QStringList &EndpointTable::allKeys()
 
 std::optional<EndpointTable::KeyType> EndpointTable::keyType(QStringView key)
 {
-    if (key.size() == 3 && key.front() == u'E' && allOf(key.mid(1), isAsciiDigit)) {
-        const int n = key.mid(1).toInt();
-        if (n >= 1 && n <= kEndpointCount)
-            return KeyType::Endpoint;
-    }
-    for (const PieceKey &p : kPieces)
-        if (key == QLatin1StringView(p.key))
-            return p.type;
-    return std::nullopt;
+    return keys::kindOf(key);
+}
+
+QStringList EndpointTable::overrides() const
+{
+    QStringList found;
+    for (const Station &s : allStations())
+        if (const QString key = keys::overrideKey(s); m_values.contains(key))
+            found.append(key);
+    return found;
 }
 
 bool EndpointTable::isKnownKey(QStringView key)
@@ -349,6 +356,8 @@ QString EndpointTable::validate(QStringView key, QStringView value)
         if (!allOf(value, isNameChar))
             return QStringLiteral("may hold only letters A-Z a-z, digits, '.', '_' and '-'");
         return {};
+    case KeyType::Override:
+        return validateOverride(value);
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "key_schema.h"
+
 #include <QHash>
 #include <QList>
 #include <QLoggingCategory>
@@ -21,7 +23,8 @@ struct ConfigMessage {
     QString toString() const; // "file:line: text" or "file: text"
 };
 
-// The configured values of the endpoint keys E01..E65 and of the eleven address pieces.
+// The configured values of the endpoint keys E01..E65, of the eleven address pieces, and
+// of any station's whole address where the listener has a newer one (see key_schema.h).
 //
 // File form (UTF-8, optional BOM, LF or CRLF):
 //   # comment
@@ -32,9 +35,10 @@ struct ConfigMessage {
 // still counts.
 class EndpointTable {
 public:
-    enum class KeyType { Endpoint, Id, Stream, Name };
+    using KeyType = KeyKind;
 
-    // The 76 keys in their canonical order: E01..E65, then the pieces by page and button.
+    // The 76 keys every configuration has, in their canonical order: E01..E65, then the
+    // pieces by page and button. Overrides are optional and not among them.
     static const QStringList &allKeys();
     static bool isKnownKey(QStringView key);
     static std::optional<KeyType> keyType(QStringView key);
@@ -45,6 +49,8 @@ public:
     std::optional<QString> value(QStringView key) const;
     bool has(QStringView key) const { return m_values.contains(key.toString()); }
     int size() const { return int(m_values.size()); }
+    // The stations' override keys that have a value, in catalogue order.
+    QStringList overrides() const;
     // Sets a value without validation (for tests and tools that build tables in memory).
     void set(const QString &key, const QString &value) { m_values.insert(key, value); }
 

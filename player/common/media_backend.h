@@ -2,6 +2,7 @@
 
 #include "player_settings.h"
 #include "player_status.h"
+#include "stream_tap.h"
 
 #include <QObject>
 #include <QString>
@@ -34,6 +35,14 @@ public:
     virtual void seek(double fraction) = 0; // 0 to 1, where the stream allows it
     // The native window the picture is drawn into; 0: none (no picture is shown).
     virtual void setVideoWindow(WId window) = 0;
+
+    // Gives the bytes of every stream played from now on to tap as they arrive (nullptr: to
+    // nobody). The tap outlives the backend or is unset first. An engine that fetches nothing
+    // itself has nothing to give.
+    virtual void setStreamTap(StreamTap *tap) { Q_UNUSED(tap); }
+    // Evens out the loudness of stations (quiet ones raised, loud ones held back) from the
+    // next media on. An engine without audio filters ignores it.
+    virtual void setEvenLoudness(bool on) { Q_UNUSED(on); }
 
 signals:
     void statusChanged(const lumora::PlayerStatus &status);

@@ -34,7 +34,19 @@ enum class OpenFailure {
     NotFound,     // the server answered that the station is not there (404, 410)
     ServerError,  // the server answered with another error; serverStatus holds its code
     NotAStream,   // what the server sent is neither a stream nor a playlist that leads to one
+    // The TLS certificate was refused; the value says why.
+    CertificateSelfSigned, // signed by itself (or a chain that ends in a certificate so made)
+    CertificateExpired,    // expired or not valid yet
+    CertificateOtherHost,  // made out for another host name
+    CertificateUntrusted,  // any other reason: an unknown issuer, revoked, malformed
+    // The proxy the desktop names (http_proxy and the like) stood in the way.
+    ProxyUnreachable,      // the proxy's name is unknown, it refused the connection or did not answer
+    ProxyDenied,           // the proxy answered, but would not forward the connection
+    ProxyCredentials,      // the proxy asks for a user name and password (407), or took none given
 };
+
+// Whether a failure is the certificate's (any of the Certificate* values).
+bool isCertificateFailure(OpenFailure failure);
 
 struct PlayerStatus {
     PlaybackState state = PlaybackState::Idle;

@@ -1,5 +1,7 @@
 #include "cushion_keeper.h"
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -13,10 +15,20 @@ constexpr int kSlowHysteresisMs = 500;
 CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
 {
     m_cushionMs = qMax<qint64>(0, receivedMs - heardMs);
+    const bool falling = m_trendCount == kTrendUpdates && !m_holding && m_cushionMs < m_trend.front() - kFallingMs;
+    if (m_holding) {
+        m_trendCount = 0; // a hold is no trend
+    } else {
+        if (m_trendCount == kTrendUpdates)
+            std::rotate(m_trend.begin(), m_trend.begin() + 1, m_trend.end());
+        else
+            ++m_trendCount;
+        m_trend[size_t(m_trendCount - 1)] = m_cushionMs;
+    }
     Decision d;
     if (m_libvlcHolds)
         return d;
-    if (!m_holding && m_cushionMs < kLowMs) {
+    if (!m_holding && (m_cushionMs < kLowMs || (falling && m_cushionMs < m_lowMs))) {
         m_holding = true;
         grow();
         d.hold = true;
@@ -24,8 +36,10 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
         m_holding = false;
         d.release = true;
     }
+    // While held the speed stays as it was: libVLC's clocks are stopped, and changing the
+    // speed of a paused player upsets its timing of the audio output when it plays again.
     if (m_holding)
-        m_slow = false;
+        ;
     else if (m_cushionMs >= m_targetMs)
         m_slow = false;
     else if (m_cushionMs < m_targetMs - kSlowHysteresisMs)
@@ -46,6 +60,14 @@ void CushionKeeper::holdEnded()
 {
     if (m_libvlcHolds)
         m_holding = m_libvlcHolds = false;
+}
+
+void CushionKeeper::setBytesPerSecond(double bytesPerSecond)
+{
+    if (!(bytesPerSecond > 0))
+        return;
+    const double blockMs = kReadBlockBytes * 1000.0 / bytesPerSecond;
+    m_lowMs = int(qMin<double>(kMaxLowMs, kLowMs + blockMs));
 }
 
 void CushionKeeper::grow()

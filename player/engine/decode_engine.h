@@ -34,6 +34,8 @@ public:
     virtual void setVideoWindow(WId window) = 0;
     // A file (it has a length or can seek) rather than a broadcast.
     virtual bool isFile() const = 0;
+    // See MediaBackend::setEvenLoudness.
+    virtual void setEvenLoudness(bool on) { Q_UNUSED(on); }
 
 signals:
     void soundStarted();   // the first audio has reached an audio output

@@ -65,8 +65,39 @@ PlaybackPolicy::~PlaybackPolicy()
     m_opener->cancel();
     m_engine->disconnect(this);
     m_engine->stop();
-    if (m_source)
+    if (m_source) {
+        m_source->buffer()->setWriteTap({});
         m_source->close();
+    }
+    if (m_tapped)
+        m_tap->streamEnded();
+}
+
+void PlaybackPolicy::setStreamTap(StreamTap *tap)
+{
+    if (m_tapped) {
+        m_tapped = false;
+        m_tap->streamEnded();
+    }
+    if (m_source)
+        m_source->buffer()->setWriteTap({});
+    m_tap = tap;
+    tapSource();
+}
+
+void PlaybackPolicy::tapSource()
+{
+    if (!m_tap || !m_source)
+        return;
+    m_tapped = true;
+    m_tap->streamBegan(m_source->contentType(), m_source->container());
+    // The opener wrote the stream's first bytes while it told a stream from a playlist (and
+    // an ASF stream's header): the tap gets them first, while nothing has read them yet.
+    const std::shared_ptr<StreamBuffer> buffer = m_source->buffer();
+    if (buffer->consumed() == 0 && buffer->epoch() == 0)
+        if (const QByteArray first = buffer->unread(); !first.isEmpty())
+            m_tap->streamBytes(first);
+    buffer->setWriteTap([tap = m_tap](const QByteArray &b) { tap->streamBytes(b); });
 }
 
 void PlaybackPolicy::configure(const PlayerSettings &settings)
@@ -126,6 +157,7 @@ void PlaybackPolicy::onFound(const QString &address)
             if (m_waitingSince >= 0)
                 showWaiting();
         });
+        tapSource();
         ok = m_engine->playBuffer(m_source->buffer(), m_source->container());
         m_progressTimer->start(kProgressIntervalMs);
     } else {
@@ -311,8 +343,13 @@ void PlaybackPolicy::dropEntry()
     m_engine->stop();
     if (m_source) {
         m_source->disconnect(this);
+        m_source->buffer()->setWriteTap({});
         m_source->close();
         m_source.release()->deleteLater(); // may be inside its own signal
+    }
+    if (m_tapped) {
+        m_tapped = false;
+        m_tap->streamEnded();
     }
     m_entry.clear();
     m_spacingMs = 0;

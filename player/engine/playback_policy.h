@@ -61,6 +61,8 @@ public:
     void setMuted(bool muted) override;
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
+    void setStreamTap(StreamTap *tap) override;
+    void setEvenLoudness(bool on) override { m_engine->setEvenLoudness(on); }
 
     DecodeEngine &engine() const { return *m_engine; }
     StreamOpener &opener() const { return *m_opener; }
@@ -78,6 +80,7 @@ private:
     void onFed();
     void showWaiting();
 
+    void tapSource(); // tells the tap of m_source and hands it the bytes
     void applyTitle();
     void showProgress();
     void entryFailed(const char *why);
@@ -102,6 +105,8 @@ private:
     const int m_openBudgetMs = kOpenBudgetMs;
 
     std::unique_ptr<StreamSource> m_source;       // the stream the engine reads, if Lumora's
+    StreamTap *m_tap = nullptr;
+    bool m_tapped = false;    // the tap was told that m_source began
     QString m_entry;          // the address the engine plays
     QString m_rejoinAddress;  // the live stream that broke off
     int m_rejoinTries = 0;    // tries to rejoin since it last played steadily

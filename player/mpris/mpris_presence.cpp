@@ -2,7 +2,7 @@
 
 #include "mpris_adaptors.h"
 #include "playback_states.h"
-#include "player_control.h"
+#include "station_player.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -27,18 +27,18 @@ static_assert(std::size(kTransportNames) == std::size_t(TransportStatus::Stopped
 
 } // namespace
 
-MprisPresence::MprisPresence(PlayerControl *player, const QString &pageName,
+MprisPresence::MprisPresence(StationPlayer *player, const QString &pageName,
                              const QString &pageTitle)
     : QObject(player), m_player(player), m_pageName(pageName), m_pageTitle(pageTitle)
 {
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
-    connect(player, &PlayerControl::statusChanged, this, &MprisPresence::onStatus);
-    connect(player, &PlayerControl::stationCaptionChanged, this, [this] {
+    connect(player, &StationPlayer::statusChanged, this, &MprisPresence::onStatus);
+    connect(player, &StationPlayer::stationCaptionChanged, this, [this] {
         ++m_track;
         publishChanges();
     });
-    connect(player, &PlayerControl::volumeChanged, this, &MprisPresence::publishChanges);
+    connect(player, &StationPlayer::volumeChanged, this, &MprisPresence::publishChanges);
     onStatus(player->status());
 }
 
@@ -117,13 +117,13 @@ QVariantMap MprisPresence::metadata() const
     const QString caption = m_player->stationCaption();
     const QString nowPlaying = m_player->status().title; // the stream's ICY title, if it sends one
     m.insert(QStringLiteral("xesam:title"),
-             !nowPlaying.isEmpty() ? nowPlaying : !caption.isEmpty() ? caption : m_player->URL());
+             !nowPlaying.isEmpty() ? nowPlaying : !caption.isEmpty() ? caption : m_player->address());
     if (!caption.isEmpty())
         m.insert(QStringLiteral("xesam:artist"), QStringList{caption});
     if (!m_pageTitle.isEmpty())
         m.insert(QStringLiteral("xesam:album"), m_pageTitle);
-    if (!m_player->URL().isEmpty())
-        m.insert(QStringLiteral("xesam:url"), m_player->URL());
+    if (!m_player->address().isEmpty())
+        m.insert(QStringLiteral("xesam:url"), m_player->address());
     return m;
 }
 
@@ -139,7 +139,7 @@ void MprisPresence::setVolume(double volume)
 
 bool MprisPresence::canPlay() const
 {
-    return !m_player->URL().isEmpty();
+    return !m_player->address().isEmpty();
 }
 
 bool MprisPresence::canPause() const
@@ -149,16 +149,12 @@ bool MprisPresence::canPause() const
 
 void MprisPresence::play()
 {
-    const PrimaryControl primary = stateInfo(m_player->status().state).primary;
-    if (primary == PrimaryControl::Resume || primary == PrimaryControl::Open)
-        m_player->togglePlay(); // resumes a paused stream, opens a stopped one again
+    m_player->play(); // resumes a paused stream, opens a stopped one again
 }
 
 void MprisPresence::pause()
 {
-    // Exactly where CanPause is true: the table keeps the two in step. A paused player stays so.
-    if (stateInfo(m_player->status().state).primary == PrimaryControl::Pause)
-        m_player->togglePlay();
+    m_player->pause(); // exactly where CanPause is true; a paused player stays so
 }
 
 QVariantMap MprisPresence::changeableProperties() const

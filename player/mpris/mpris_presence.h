@@ -10,7 +10,7 @@
 
 namespace lumora {
 
-class PlayerControl;
+class StationPlayer;
 
 // A station page's player as the desktop sees it: an MPRIS2 media player on the session bus,
 // "org.mpris.MediaPlayer2.lumora.Form2" and so on, so that media keys, sound menus and panel
@@ -27,12 +27,12 @@ public:
     static constexpr const char *kObjectPath = "/org/mpris/MediaPlayer2";
     static constexpr const char *kNamePrefix = "org.mpris.MediaPlayer2.lumora.";
 
-    // Watches player and becomes its child; pageName ("Form2") names it on the bus and
+    // Watches a page's player (the model its widget shows) and becomes its child; pageName ("Form2") names it on the bus and
     // pageTitle is what the desktop shows as its album.
-    MprisPresence(PlayerControl *player, const QString &pageName, const QString &pageTitle);
+    MprisPresence(StationPlayer *player, const QString &pageName, const QString &pageTitle);
     ~MprisPresence() override;
 
-    PlayerControl &player() const { return *m_player; }
+    StationPlayer &player() const { return *m_player; }
     // The bus name owned; empty while the player is not on the bus.
     QString busName() const { return m_busName; }
 
@@ -53,7 +53,7 @@ private:
     void publishChanges();
     QVariantMap changeableProperties() const;
 
-    PlayerControl *m_player;
+    StationPlayer *m_player;
     QString m_pageName;
     QString m_pageTitle;
     std::optional<QDBusConnection> m_bus;

@@ -34,7 +34,7 @@ QString AudioMeter::demuxer() const
 {
     switch (m_format) {
     case Format::Mpeg: return QStringLiteral("mpga");
-    case Format::Adts: return QStringLiteral("es");
+    case Format::Adts: return QStringLiteral("aac"); // "es" alone takes MPEG audio only
     case Format::Ogg: return QStringLiteral("ogg");
     case Format::Unknown: break;
     }

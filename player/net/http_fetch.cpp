@@ -47,6 +47,10 @@ void HttpFetch::start(const QString &wireAddress, const FetchLimits &limits)
     options.idleTimeoutMs = limits.timeoutMs;
     // Asked on every request: a stream recognised here keeps this very connection.
     options.icyMetadata = true;
+    if (limits.askCompressed)
+        options.headers.append({QByteArray("Accept-Encoding"), QByteArray("gzip, deflate")});
+    // A compressed body counts by what it decodes to: a playlist's limit holds for that.
+    m_request->response().setMaxDecodedBytes(limits.maxBodyBytes + 1);
     m_request->start(wireAddress, options);
 }
 
@@ -70,6 +74,9 @@ std::unique_ptr<HttpRequest> HttpFetch::takeConnection(QByteArray *firstBytes)
         return nullptr;
     m_streamReady = false;
     *firstBytes = std::exchange(m_body, {});
+    // A stream has no size limit; a server that insists on compressing one is still
+    // held to the decoder's ratio.
+    m_request->response().setMaxDecodedBytes(HttpResponseParser::Limits().maxDecodedBytes);
     return std::move(m_request);
 }
 
@@ -176,9 +183,11 @@ void HttpFetch::onRead(const BodyReading &reading)
     case ContentKind::NeedMore:
         fail(OpenFailure::NotAStream, QStringLiteral("empty answer"));
         return;
+    case ContentKind::Hls:
+        r.body = m_body;
+        [[fallthrough]];
     case ContentKind::Stream:
     case ContentKind::MmshStream:
-    case ContentKind::Hls:
         r.outcome = FetchResult::Outcome::Stream;
         finish(r);
         return;

@@ -22,6 +22,9 @@ struct FetchLimits {
     // turns this off.
     bool streamByHeaders = true;
     EntryLimits entries; // what of a playlist is taken
+    // Ask for a compressed body (Accept-Encoding: gzip, deflate): the address may be a
+    // playlist or a page. Off where the answer is known to be audio (a stream's redial).
+    bool askCompressed = true;
 };
 
 struct FetchResult {
@@ -40,6 +43,7 @@ struct FetchResult {
     bool connected = false; // the connection to the server was made (a failure after it is the server's)
     QByteArray contentType; // the Content-Type header as sent, when the answer had one
     QString icyName;  // the icy-name header (the station's name), plain text
+    QByteArray body;  // Stream of kind Hls: the whole playlist, for HlsStream to read
 };
 
 // One GET of an http or https address, looking at the answer just far enough to tell a stream

@@ -1,9 +1,12 @@
 #include "http_request.h"
 
 #include "authority.h"
+#include "network_text.h"
 #include "wire_url.h"
 
 #include <QLoggingCategory>
+#include <QNetworkProxy>
+#include <QSslError>
 #include <QSslSocket>
 #include <QTcpSocket>
 
@@ -14,6 +17,7 @@ namespace lumora {
 namespace {
 
 constexpr qint64 kReadPiece = 64 * 1024;
+constexpr qsizetype kMaxTunnelAnswer = 16 * 1024; // a proxy's answer to CONNECT, head only
 
 } // namespace
 
@@ -64,6 +68,10 @@ HttpRequest::HttpRequest(QObject *parent) : QObject(parent)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (!m_reachedProxy && !m_proxy.isDirect()) {
+            fail(OpenFailure::ProxyUnreachable, QStringLiteral("the proxy did not answer within %1 ms").arg(m_options.answerTimeoutMs));
+            return;
+        }
         fail(OpenFailure::NoAnswer, m_headSeen ? QStringLiteral("no data for %1 ms").arg(m_options.idleTimeoutMs)
                                                : QStringLiteral("no answer within %1 ms").arg(m_options.answerTimeoutMs));
     });
@@ -84,12 +92,20 @@ void HttpRequest::start(const QString &wireAddress, const Options &options)
         QMetaObject::invokeMethod(this, [this, error] { fail(OpenFailure::NotAStream, error); }, Qt::QueuedConnection);
         return;
     }
+    m_target = *target;
+    m_proxy = ProxyRoute::choose(ProxyEnvironment::current(), schemeOf(wireAddress), target->host, target->port);
+    const bool forwarded = m_proxy.kind == ProxyRoute::Kind::Http && !target->tls;
     m_parser.setMetadataRequested(options.icyMetadata);
-    // The target goes on the wire as it is: toWireUrl has made it ASCII already.
-    m_request = "GET " + target->path.toLatin1() + " HTTP/1.0\r\n"
+    // The target goes on the wire as it is: toWireUrl has made it ASCII already. An HTTP
+    // proxy is asked for the whole address (MMS over HTTP is http to it).
+    const QByteArray requestTarget = forwarded ? "http://" + target->authority.toLatin1() + target->path.toLatin1()
+                                               : target->path.toLatin1();
+    m_request = "GET " + requestTarget + " HTTP/1.0\r\n"
                 "Host: " + target->authority.toLatin1() + "\r\n"
                 "User-Agent: " + options.userAgent + "\r\n"
                 "Accept: */*\r\n";
+    if (forwarded && m_proxy.hasCredentials())
+        m_request += "Proxy-Authorization: " + m_proxy.authorization() + "\r\n";
     if (options.icyMetadata)
         m_request += "Icy-MetaData: 1\r\n";
     for (const auto &[name, value] : options.headers)
@@ -104,25 +120,35 @@ void HttpRequest::start(const QString &wireAddress, const Options &options)
         }
         auto *tls = new QSslSocket(this);
         m_socket = tls;
+        // Through a tunnel the socket is connected to the proxy: the name checked is the station's.
+        tls->setPeerVerifyName(target->host);
         connect(tls, &QSslSocket::encrypted, this, &HttpRequest::onConnected);
-        connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-            fail(OpenFailure::NoAnswer, errors.isEmpty() ? QStringLiteral("TLS error") : errors.first().errorString());
-        });
+        connect(tls, &QSslSocket::sslErrors, this, &HttpRequest::onSslErrors);
     } else {
         m_socket = new QTcpSocket(this);
-        connect(m_socket, &QAbstractSocket::connected, this, &HttpRequest::onConnected);
     }
+    connect(m_socket, &QAbstractSocket::connected, this, &HttpRequest::onTcpConnected);
+    // Lumora speaks to an HTTP proxy itself; a SOCKS one is the socket's. Qt's own
+    // application proxy is never used: the environment is the desktop's word.
+    if (m_proxy.kind == ProxyRoute::Kind::Socks5)
+        m_socket->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, m_proxy.host, m_proxy.port, m_proxy.user,
+                                         m_proxy.password));
+    else
+        m_socket->setProxy(QNetworkProxy::NoProxy);
     // Qt reads no further ahead than this; the rest waits in the kernel while we are paused.
     m_socket->setReadBufferSize(kReadPiece);
     connect(m_socket, &QIODevice::readyRead, this, &HttpRequest::onReadable);
     connect(m_socket, &QAbstractSocket::disconnected, this, &HttpRequest::onClosed);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &HttpRequest::onSocketError);
     m_timer.start(m_options.answerTimeoutMs);
-    qCDebug(lcHttp) << "GET" << wireAddress;
-    if (target->tls)
-        static_cast<QSslSocket *>(m_socket)->connectToHostEncrypted(target->host, target->port);
+    qCDebug(lcHttp) << "GET" << wireAddress << (m_proxy.isDirect() ? "" : "through proxy") << m_proxy.host;
+    const bool viaHttpProxy = m_proxy.kind == ProxyRoute::Kind::Http;
+    const QString host = viaHttpProxy ? m_proxy.host : target->host;
+    const quint16 port = viaHttpProxy ? m_proxy.port : target->port;
+    if (target->tls && !viaHttpProxy)
+        static_cast<QSslSocket *>(m_socket)->connectToHostEncrypted(host, port);
     else
-        m_socket->connectToHost(target->host, target->port);
+        m_socket->connectToHost(host, port); // a tunnel is encrypted once the proxy has opened it
 }
 
 void HttpRequest::abort()
@@ -176,6 +202,95 @@ void HttpRequest::readWaiting()
     onReadable();
 }
 
+void HttpRequest::onTcpConnected()
+{
+    m_reachedProxy = true;
+    if (!m_socket || m_done)
+        return;
+    if (m_target.tls && m_proxy.kind == ProxyRoute::Kind::Http) {
+        const QByteArray where = (m_target.host.contains(u':') ? u'[' + m_target.host + u']' : m_target.host).toLatin1()
+            + ':' + QByteArray::number(m_target.port);
+        QByteArray connectRequest = "CONNECT " + where + " HTTP/1.1\r\nHost: " + where + "\r\nUser-Agent: "
+            + m_options.userAgent + "\r\n";
+        if (m_proxy.hasCredentials())
+            connectRequest += "Proxy-Authorization: " + m_proxy.authorization() + "\r\n";
+        m_tunnelling = true;
+        m_socket->write(connectRequest + "\r\n");
+        return;
+    }
+    if (!m_target.tls)
+        onConnected(); // TLS: once encrypted
+}
+
+void HttpRequest::readTunnelAnswer()
+{
+    // Byte by byte up to the blank line: what follows it is the server's TLS, not the proxy's.
+    while (m_tunnelling && m_socket && m_socket->bytesAvailable() > 0) {
+        char c = 0;
+        if (!m_socket->getChar(&c))
+            break;
+        m_tunnelAnswer += c;
+        if (m_tunnelAnswer.size() > kMaxTunnelAnswer) {
+            fail(OpenFailure::ProxyDenied, QStringLiteral("the proxy's answer to CONNECT is too long"));
+            return;
+        }
+        if (!m_tunnelAnswer.endsWith("\r\n\r\n") && !m_tunnelAnswer.endsWith("\n\n"))
+            continue;
+        const QByteArray statusLine = m_tunnelAnswer.left(m_tunnelAnswer.indexOf('\n')).trimmed();
+        const QList<QByteArray> parts = statusLine.split(' ');
+        const int status = parts.size() > 1 && parts[0].startsWith("HTTP/") ? parts[1].toInt() : 0;
+        const QString said = plainNetworkText(QString::fromLatin1(statusLine.left(120)));
+        if (status == 407) {
+            fail(OpenFailure::ProxyCredentials, QStringLiteral("proxy: %1").arg(said));
+            return;
+        }
+        if (status < 200 || status > 299) {
+            fail(OpenFailure::ProxyDenied, QStringLiteral("proxy: %1").arg(said));
+            return;
+        }
+        m_tunnelling = false;
+        m_tunnelAnswer.clear();
+        static_cast<QSslSocket *>(m_socket)->startClientEncryption();
+        return;
+    }
+}
+
+void HttpRequest::onSslErrors(const QList<QSslError> &errors)
+{
+    // The most telling reason first: a self-signed certificate is usually for another name too.
+    OpenFailure failure = OpenFailure::CertificateUntrusted;
+    QString why = errors.isEmpty() ? QStringLiteral("TLS error") : errors.first().errorString();
+    int rank = 0;
+    for (const QSslError &e : errors) {
+        int r = 0;
+        OpenFailure f = OpenFailure::CertificateUntrusted;
+        switch (e.error()) {
+        case QSslError::SelfSignedCertificate: // the station's own; one in its chain is an unknown authority
+            f = OpenFailure::CertificateSelfSigned;
+            r = 4;
+            break;
+        case QSslError::CertificateExpired:
+        case QSslError::CertificateNotYetValid:
+            f = OpenFailure::CertificateExpired;
+            r = 3;
+            break;
+        case QSslError::HostNameMismatch:
+            f = OpenFailure::CertificateOtherHost;
+            r = 2;
+            break;
+        default:
+            r = 1;
+            break;
+        }
+        if (r > rank) {
+            rank = r;
+            failure = f;
+            why = e.errorString();
+        }
+    }
+    fail(failure, QStringLiteral("certificate not trusted: %1").arg(why));
+}
+
 void HttpRequest::onConnected()
 {
     m_connected = true;
@@ -187,6 +302,10 @@ void HttpRequest::onReadable()
 {
     if (m_done || !m_socket)
         return;
+    if (m_tunnelling) {
+        readTunnelAnswer();
+        return;
+    }
     // The pause is honoured once the head is in: the head is needed to know what comes.
     while (!m_done && m_socket && (!m_paused || !m_headSeen) && m_socket->bytesAvailable() > 0) {
         const QByteArray bytes = m_socket->read(kReadPiece);
@@ -212,17 +331,36 @@ void HttpRequest::onSocketError()
 {
     if (m_done || !m_socket)
         return;
+    const bool throughProxy = !m_proxy.isDirect();
+    // Until the proxy has taken the connection, a failure to connect is the proxy's.
+    const bool proxyNotReached = m_proxy.kind == ProxyRoute::Kind::Http && !m_reachedProxy;
     switch (m_socket->error()) {
     case QAbstractSocket::SocketTimeoutError:
         return; // readWaiting() found nothing waiting; the deadlines here are our own
     case QAbstractSocket::RemoteHostClosedError:
+        if (m_tunnelling) {
+            fail(OpenFailure::ProxyDenied, QStringLiteral("the proxy closed the connection instead of opening a tunnel"));
+            return;
+        }
         onClosed();
         return;
     case QAbstractSocket::HostNotFoundError:
-        fail(OpenFailure::HostNotFound, m_socket->errorString());
+        fail(proxyNotReached ? OpenFailure::ProxyUnreachable : OpenFailure::HostNotFound, m_socket->errorString());
         return;
     case QAbstractSocket::ConnectionRefusedError:
-        fail(OpenFailure::Refused, m_socket->errorString());
+        fail(proxyNotReached ? OpenFailure::ProxyUnreachable : OpenFailure::Refused, m_socket->errorString());
+        return;
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyNotFoundError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+        fail(OpenFailure::ProxyUnreachable, m_socket->errorString());
+        return;
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+        fail(OpenFailure::ProxyCredentials, m_socket->errorString());
+        return;
+    case QAbstractSocket::ProxyConnectionClosedError:
+    case QAbstractSocket::ProxyProtocolError:
+        fail(throughProxy ? OpenFailure::ProxyDenied : OpenFailure::NoAnswer, m_socket->errorString());
         return;
     default:
         if (m_headSeen) {
@@ -239,7 +377,10 @@ void HttpRequest::afterParse(HttpResponseParser::State state)
     if (m_done)
         return;
     if (state == HttpResponseParser::State::Failed) {
-        fail(m_headSeen ? OpenFailure::NoAnswer : OpenFailure::NotAStream, m_parser.error());
+        // A body that cannot be decoded is no stream and no playlist; one that breaks off
+        // after its head is a server that stopped answering.
+        const bool unreadable = !m_headSeen || m_parser.bodyUndecodable();
+        fail(unreadable ? OpenFailure::NotAStream : OpenFailure::NoAnswer, m_parser.error());
         return;
     }
     if (state == HttpResponseParser::State::Head)
@@ -247,6 +388,11 @@ void HttpRequest::afterParse(HttpResponseParser::State state)
     if (!m_paused)
         m_timer.start(m_options.idleTimeoutMs);
     if (!m_headSeen) {
+        if (m_parser.head().status == 407 && m_proxy.kind == ProxyRoute::Kind::Http) {
+            fail(OpenFailure::ProxyCredentials,
+                 QStringLiteral("proxy: %1").arg(plainNetworkText(QString::fromLatin1(m_parser.head().statusLine.left(120)))));
+            return;
+        }
         m_headSeen = true;
         emit headReady();
         if (m_done)

@@ -3,9 +3,11 @@
 #include "http_response.h"
 #include "lumora_version.h"
 #include "player_status.h"
+#include "proxy_route.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QSslError>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -34,6 +36,12 @@ struct HttpTarget {
 // while it cannot take more; a paused request leaves the bytes in the kernel, so the server
 // is held back by TCP. Every phase has a deadline: connecting and the head within the answer
 // time-out, then no silence longer than the idle time-out.
+//
+// The connection goes through the proxy the environment names (ProxyEnvironment): a plain
+// request is sent to an HTTP proxy in absolute form, https goes through a CONNECT tunnel (the
+// certificate is checked against the station's host, as without a proxy), and a SOCKS5 proxy
+// is left to the socket. A proxy that cannot be reached, refuses the tunnel or asks for
+// credentials fails the request with a reason of its own.
 //
 // A plain socket rather than QNetworkAccessManager because SHOUTcast servers answer with an
 // "ICY 200 OK" status line, which QNetworkAccessManager rejects, and because nothing here
@@ -82,8 +90,11 @@ signals:
     void failed(lumora::OpenFailure failure, const QString &reason);
 
 private:
+    void onTcpConnected();
     void onConnected();
     void onReadable();
+    void readTunnelAnswer();
+    void onSslErrors(const QList<QSslError> &errors);
     void onClosed();
     void onSocketError();
     void afterParse(HttpResponseParser::State state);
@@ -94,6 +105,11 @@ private:
     Options m_options;
     QByteArray m_request;
     QAbstractSocket *m_socket = nullptr;
+    HttpTarget m_target;
+    ProxyRoute m_proxy;
+    QByteArray m_tunnelAnswer;  // the proxy's answer to CONNECT, until its blank line
+    bool m_tunnelling = false;  // CONNECT sent, its answer not yet in
+    bool m_reachedProxy = false; // the TCP connection to the proxy (or server) is made
     HttpResponseParser m_parser;
     QTimer m_timer;
     bool m_headSeen = false;

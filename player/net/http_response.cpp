@@ -1,5 +1,7 @@
 #include "http_response.h"
 
+#include "content_decoder.h"
+
 #include <algorithm>
 
 namespace lumora {
@@ -38,6 +40,15 @@ bool HttpHead::anyIcyHeader() const
 HttpResponseParser::HttpResponseParser() : HttpResponseParser(Limits()) {}
 
 HttpResponseParser::HttpResponseParser(Limits limits) : m_limits(limits) {}
+
+HttpResponseParser::~HttpResponseParser() = default;
+
+void HttpResponseParser::setMaxDecodedBytes(qint64 bytes)
+{
+    m_limits.maxDecodedBytes = bytes;
+    if (m_decoder)
+        m_decoder->setMaxOutput(bytes);
+}
 
 HttpResponseParser::State HttpResponseParser::fail(const QString &error)
 {
@@ -167,6 +178,11 @@ void HttpResponseParser::parseHead(QByteArrayView headBytes)
     }
     if (m_head.chunked)
         m_head.contentLength = -1; // chunked coding wins over a stated length
+    const ContentDecoder::Coding coding = ContentDecoder::codingOf(m_head.value("content-encoding"));
+    if (coding == ContentDecoder::Coding::Gzip || coding == ContentDecoder::Coding::Deflate) {
+        m_decoder = std::make_unique<ContentDecoder>(coding, m_limits.maxDecodedBytes);
+        m_head.compressed = true;
+    }
     if (!m_metaRequested)
         m_head.metaint = 0;
     m_contentLeft = m_head.contentLength;
@@ -267,6 +283,21 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
 }
 
 void HttpResponseParser::takeContent(QByteArrayView bytes)
+{
+    if (m_decoder) {
+        QByteArray decoded;
+        if (!m_decoder->feed(bytes, &decoded)) {
+            m_undecodable = true;
+            fail(m_decoder->error());
+            return;
+        }
+        takeDecoded(decoded);
+        return;
+    }
+    takeDecoded(bytes);
+}
+
+void HttpResponseParser::takeDecoded(QByteArrayView bytes)
 {
     if (m_head.metaint > 0)
         unframeIcy(bytes);

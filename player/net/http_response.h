@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <memory>
 #include <utility>
 
 namespace lumora {
@@ -17,15 +18,19 @@ struct HttpHead {
     qint64 contentLength = -1; // -1: none given
     bool chunked = false;
     int metaint = 0;         // icy-metaint: audio bytes between two metadata blocks; 0: none
+    bool compressed = false; // Content-Encoding gzip or deflate: the body is given decoded
 
     // The first value of a header (name in lower case), or an empty array.
     QByteArray value(QByteArrayView name) const;
     bool anyIcyHeader() const;
 };
 
+class ContentDecoder;
+
 // Reads an HTTP/1.x (or SHOUTcast "ICY") answer as it arrives, in pieces of any size: the
-// head, then the body, undoing chunked transfer coding and taking out the ICY metadata blocks
-// when the server interleaves them. Every size the server states is checked against a limit
+// head, then the body, undoing chunked transfer coding and gzip or deflate content coding
+// (ContentDecoder, bounded) and taking out the ICY metadata blocks when the server
+// interleaves them. Every size the server states is checked against a limit
 // before it is used in any arithmetic, so no answer can make it loop, overflow or allocate
 // without bound.
 class HttpResponseParser {
@@ -36,16 +41,23 @@ public:
         qint64 maxChunkBytes = 16 * 1024 * 1024;   // one chunk of a chunked body
         qint64 maxContentLength = qint64(1) << 50; // a stated length beyond this is a lie
         int maxMetaint = 1024 * 1024;
+        qint64 maxDecodedBytes = qint64(1) << 50; // a compressed body decoded to more fails
     };
 
     enum class State { Head, Body, Done, Failed };
 
     HttpResponseParser();
     explicit HttpResponseParser(Limits limits);
+    ~HttpResponseParser();
+    HttpResponseParser(const HttpResponseParser &) = delete;
+    HttpResponseParser &operator=(const HttpResponseParser &) = delete;
 
     // Whether the request asked for ICY metadata (Icy-MetaData: 1). Only then is icy-metaint
     // honoured: a server that sends it unasked is not believed.
     void setMetadataRequested(bool requested) { m_metaRequested = requested; }
+    // The most a compressed body may decode to (a playlist's size limit); set before the head.
+    // A body handed on as a stream is given a new limit.
+    void setMaxDecodedBytes(qint64 bytes);
 
     // Takes the next bytes from the connection.
     State feed(QByteArrayView bytes);
@@ -56,6 +68,9 @@ public:
     State state() const { return m_state; }
     const HttpHead &head() const { return m_head; }
     QString error() const { return m_error; }
+    // The failure was the content coding's: a corrupt compressed body or one that expands
+    // beyond its bounds.
+    bool bodyUndecodable() const { return m_undecodable; }
 
     // Body bytes decoded so far and not yet taken.
     QByteArray takeBody();
@@ -68,6 +83,7 @@ private:
     void parseHead(QByteArrayView head);
     void decodeBody(QByteArrayView bytes);
     void takeContent(QByteArrayView bytes);
+    void takeDecoded(QByteArrayView bytes);
     void unframeIcy(QByteArrayView bytes);
 
     enum class Chunk { Size, Data, DataEnd, Trailer };
@@ -82,6 +98,7 @@ private:
     qint64 m_bodyBytes = 0;
     qint64 m_contentLeft = -1; // sized body: bytes still to come
     bool m_metaRequested = false;
+    bool m_undecodable = false;
     // chunked
     Chunk m_chunk = Chunk::Size;
     qint64 m_chunkLeft = 0;
@@ -89,6 +106,7 @@ private:
     qint64 m_audioLeft = 0;   // audio bytes before the next metadata length byte
     qint64 m_metaLeft = -1;   // metadata bytes still to come; -1: not inside a block
     QByteArray m_meta;
+    std::unique_ptr<ContentDecoder> m_decoder; // a compressed body
 };
 
 } // namespace lumora

@@ -1,5 +1,6 @@
 #include "http_stream.h"
 
+#include "audio_meter.h"
 #include "network_text.h"
 #include "network_watch.h"
 #include "stream_redial.h"
@@ -28,6 +29,18 @@ const char *howName(StreamSplice::How how)
 
 } // namespace
 
+QString HttpStream::elementaryDemuxer(const QByteArray &firstBytes)
+{
+    // The frames themselves, never the label: servers call AAC audio/mpeg often enough. Only
+    // frames seen are named: told "es" before them (behind a large ID3 tag, say) libVLC's
+    // elementary-stream demuxer gives up where its probing would have found them.
+    AudioMeter meter;
+    meter.feed(firstBytes);
+    if (meter.format() == AudioMeter::Format::Mpeg || meter.format() == AudioMeter::Format::Adts)
+        return meter.demuxer();
+    return {};
+}
+
 HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &firstBytes)
     : m_request(std::move(request))
 {
@@ -37,6 +50,7 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
     m_stationName = decodeNetworkText(head.value("icy-name"));
     // A file: a length, and byte ranges for seeking where the server says it takes them.
     const bool file = !head.icy && head.status == 200 && head.contentLength > 0 && !head.chunked
+        && !head.compressed
         && head.metaint == 0;
     const bool ranges = head.value("accept-ranges").toLower().contains("bytes");
     m_buffer = std::make_shared<StreamBuffer>(file ? head.contentLength : -1, file && ranges);
@@ -53,6 +67,8 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
         m_container = QStringLiteral("ogg");
     else if (firstBytes.startsWith(QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C")))
         m_container = QStringLiteral("asf");
+    else
+        m_container = elementaryDemuxer(firstBytes);
     m_request->setParent(nullptr);
     // ASF starts with a header that a new connection repeats with other numbers in it: an ASF
     // stream that breaks ends, as an MMSH one does.

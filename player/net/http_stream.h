@@ -28,6 +28,10 @@ class StreamRedial;
 class HttpStream : public StreamSource {
     Q_OBJECT
 public:
+    // The demuxer libVLC is told for MP3 or AAC by its first bytes: a run of MPEG audio
+    // ("mpga") or ADTS ("es") frames, after any ID3 tag; empty when they show none.
+    static QString elementaryDemuxer(const QByteArray &firstBytes);
+
     struct Keeping {
         int stallMs = 3000;          // silence after which a second connection is tried
         // A new connection that does not repeat the end of what was written (audio was lost,

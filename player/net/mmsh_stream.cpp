@@ -101,7 +101,7 @@ void MmshStream::startPlay()
             return;
         }
         m_buffer->finish(0);
-        emit ended(OpenFailure::None, QStringLiteral("the server ended the stream"));
+        end(OpenFailure::None, QStringLiteral("the server ended the stream"));
     });
     connect(r, &HttpRequest::failed, this, &MmshStream::giveUp);
     r->start(m_address, options(true));
@@ -109,7 +109,7 @@ void MmshStream::startPlay()
 
 void MmshStream::onPlayBody()
 {
-    if (m_closed || !m_request)
+    if (m_closed || m_ended || !m_request)
         return;
     const MmshUnframer::State state = m_play.feed(m_request->response().takeBody());
     if (state == MmshUnframer::State::Failed) {
@@ -126,7 +126,7 @@ void MmshStream::onPlayBody()
     if (state == MmshUnframer::State::Ended) {
         HttpRequest::discard(m_request);
         m_buffer->finish(0);
-        emit ended(OpenFailure::None, QStringLiteral("the server ended the stream"));
+        end(OpenFailure::None, QStringLiteral("the server ended the stream"));
         return;
     }
     if (m_buffer->freeSpace() <= 0)
@@ -141,9 +141,21 @@ void MmshStream::giveUp(OpenFailure failure, const QString &reason)
     HttpRequest::discard(m_request);
     m_buffer->finish(0);
     if (m_opened)
-        emit ended(failure, reason);
-    else
+        end(failure, reason);
+    else if (!m_failed) {
+        m_failed = true;
         emit failed(failure, reason);
+    }
+}
+
+void MmshStream::end(OpenFailure failure, const QString &reason)
+{
+    // The first end is the one with the reason (a broken frame, a lost connection); the close
+    // of the connection that follows it must not end the stream again without one.
+    if (m_ended)
+        return;
+    m_ended = true;
+    emit ended(failure, reason);
 }
 
 void MmshStream::close()

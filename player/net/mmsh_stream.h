@@ -34,6 +34,7 @@ private:
     void startPlay();
     void onPlayBody();
     void giveUp(OpenFailure failure, const QString &reason);
+    void end(OpenFailure failure, const QString &reason);
 
     int m_timeoutMs;
     QByteArray m_clientId;
@@ -43,6 +44,8 @@ private:
     bool m_playing = false;
     bool m_opened = false;
     bool m_closed = false;
+    bool m_ended = false;  // ended() was emitted: it is emitted once
+    bool m_failed = false; // failed() was emitted: it is emitted once
 };
 
 } // namespace lumora

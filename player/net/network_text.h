@@ -12,9 +12,16 @@ namespace lumora {
 // Zero-width joiners stay: Arabic and Persian spelling needs them.
 QString plainNetworkText(const QString &text, qsizetype maxLength = 200);
 
-// Bytes from a server: UTF-8 when they are valid UTF-8, else the Arabic Windows code page
-// (1256) that older station software sends; then made plain as above.
+// Bytes from a server: UTF-8 when they are valid UTF-8, else the code page they were written
+// in (legacyCodePageOf): the Arabic Windows code page (1256) that older station software
+// sends, or Latin-1 (as Windows-1252) from SHOUTcast servers fed French or English titles;
+// then made plain as above.
 QString decodeNetworkText(QByteArrayView bytes, qsizetype maxLength = 200);
+
+// Which single-byte code page text that is not UTF-8 was most likely written in:
+// "windows-1252" for Latin text with accented letters inside words, "windows-1256" for
+// Arabic (runs of letters above 0x7F) and whenever the bytes do not tell.
+const char *legacyCodePageOf(QByteArrayView bytes);
 
 // The StreamTitle of an ICY metadata block ("StreamTitle='...';StreamUrl='...';"), decoded
 // and made plain; an empty string when the block has none.

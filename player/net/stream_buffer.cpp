@@ -25,6 +25,8 @@ bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
             m_writerWaiting = true;
     }
     m_ready.notify_all();
+    if (m_writeTap)
+        m_writeTap(data);
     return true;
 }
 
@@ -63,6 +65,22 @@ qint64 StreamBuffer::received() const
     return m_received;
 }
 
+QByteArray StreamBuffer::unread() const
+{
+    std::lock_guard lock(m_mutex);
+    QByteArray out;
+    out.reserve(m_buffered);
+    for (std::size_t i = 0; i < m_chunks.size(); ++i)
+        out += i == 0 ? m_chunks[i].mid(m_frontOffset) : m_chunks[i];
+    return out;
+}
+
+qint64 StreamBuffer::consumed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_consumed;
+}
+
 qint64 StreamBuffer::read(char *into, qint64 max)
 {
     if (max <= 0)
@@ -98,6 +116,7 @@ qint64 StreamBuffer::read(char *into, qint64 max)
             }
         }
         m_buffered -= copied;
+        m_consumed += copied;
         if (m_writerWaiting && m_buffered < kCapacity / 2) {
             m_writerWaiting = false;
             wakeWriter = true;

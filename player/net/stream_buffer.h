@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 namespace lumora {
@@ -42,6 +43,9 @@ public:
     quint64 epoch() const;
     // Total bytes written in the current epoch.
     qint64 received() const;
+    // Called on the writer's thread with every piece of data the buffer takes, after it took
+    // it (a recording); empty: none. Set and cleared on the writer's thread.
+    void setWriteTap(std::function<void(const QByteArray &)> tap) { m_writeTap = std::move(tap); }
     // A live stream's audio as written so far (see AudioMeter), on the writer's thread.
     const AudioMeter &meter() const { return m_meter; }
 
@@ -50,6 +54,10 @@ public:
     qint64 read(char *into, qint64 max);
     // Asks for the stream from offset on; false when the stream cannot seek or is aborted.
     bool seek(quint64 offset);
+    // Bytes taken by the reader in all epochs.
+    qint64 consumed() const;
+    // A copy of what is buffered and not read yet (either side).
+    QByteArray unread() const;
 
     // Either side: ends every wait; reads return -1 from now on.
     void abort();
@@ -71,6 +79,7 @@ signals:
 
 private:
     AudioMeter m_meter; // live streams only; touched by the writer alone
+    std::function<void(const QByteArray &)> m_writeTap; // the writer's alone
     const qint64 m_size;
     const bool m_seekable;
     int m_readDeadlineMs = kReadDeadlineMs;
@@ -80,6 +89,7 @@ private:
     qsizetype m_frontOffset = 0; // bytes of m_chunks.front() already read
     qsizetype m_buffered = 0;
     qint64 m_received = 0;
+    qint64 m_consumed = 0;
     quint64 m_epoch = 0;
     bool m_finished = false;
     bool m_aborted = false;

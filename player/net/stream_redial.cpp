@@ -40,6 +40,7 @@ void StreamRedial::fetch(const QString &address)
     m_fetch = std::make_unique<HttpFetch>();
     connect(m_fetch.get(), &HttpFetch::finished, this, &StreamRedial::onFetched);
     FetchLimits limits;
+    limits.askCompressed = false; // the answer is known to be audio
     limits.timeoutMs = m_answerTimeoutMs;
     m_fetch->start(address, limits);
 }

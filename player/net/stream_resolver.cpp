@@ -1,5 +1,6 @@
 #include "stream_resolver.h"
 
+#include "hls_stream.h"
 #include "http_stream.h"
 #include "mmsh_stream.h"
 #include "wire_url.h"
@@ -14,7 +15,7 @@ StreamResolver::StreamResolver(QObject *parent) : StreamOpener(parent)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        giveUp(QStringLiteral("nothing answered within %1 ms").arg(m_limits.totalTimeoutMs));
+        giveUp(OpenFailure::NoAnswer, QStringLiteral("nothing answered within %1 ms").arg(m_limits.totalTimeoutMs));
     });
 }
 
@@ -54,6 +55,10 @@ void StreamResolver::cancel()
     if (m_mmsh) {
         m_mmsh->close();
         m_mmsh.release()->deleteLater();
+    }
+    if (m_hls) {
+        m_hls->close();
+        m_hls.release()->deleteLater();
     }
     if (m_source) {
         m_source->close();
@@ -102,7 +107,7 @@ void StreamResolver::step()
             return;
         }
         if (m_requests >= m_limits.maxRequests) {
-            giveUp(QStringLiteral("more than %1 requests").arg(m_limits.maxRequests));
+            giveUp(OpenFailure::NotAStream, QStringLiteral("more than %1 requests").arg(m_limits.maxRequests));
             return;
         }
         if (scheme == u"mms" || scheme == u"mmsh") {
@@ -117,7 +122,7 @@ void StreamResolver::step()
                                    {m_limits.maxEntriesPerPlaylist, m_limits.maxAddressChars}});
         return;
     }
-    giveUp(QStringLiteral("no entry could be opened"));
+    giveUp(OpenFailure::NotAStream, QStringLiteral("no entry could be opened"));
 }
 
 void StreamResolver::openMmsh(const Candidate &c)
@@ -145,6 +150,30 @@ void StreamResolver::openMmsh(const Candidate &c)
         step();
     });
     m_mmsh->start();
+}
+
+void StreamResolver::openHls(const Candidate &c, const QByteArray &playlist, const QByteArray &contentType)
+{
+    HlsStream::Settings settings;
+    settings.maxBandwidth = m_limits.hlsMaxBandwidth;
+    settings.fetchTimeoutMs = m_limits.fetchTimeoutMs;
+    settings.maxPlaylistBytes = m_limits.maxBodyBytes;
+    m_hls = std::make_unique<HlsStream>(c.address, playlist, settings);
+    connect(m_hls.get(), &HlsStream::opened, this, [this, c, contentType] {
+        m_hls->disconnect(this);
+        m_source.reset(m_hls.release());
+        m_streamInfo = {true, QString::fromLatin1(contentType), {}};
+        emitFound(c.address);
+    });
+    connect(m_hls.get(), &HlsStream::failed, this, [this, c](OpenFailure failure, const QString &reason) {
+        m_hls->close();
+        m_hls.release()->deleteLater(); // we are inside its signal
+        m_problems << QStringLiteral("%1: HLS: %2").arg(c.address, reason);
+        qCInfo(lcResolver) << c.address << "HLS:" << reason;
+        noteFailure(failure, 0);
+        step();
+    });
+    m_hls->start();
 }
 
 std::unique_ptr<StreamSource> StreamResolver::takeSource()
@@ -175,8 +204,11 @@ void StreamResolver::onFetched(const FetchResult &result)
             openMmsh(c);
             return;
         }
+        if (result.content.kind == ContentKind::Hls) {
+            openHls(c, result.body, result.contentType);
+            return;
+        }
         if (!stream) {
-            // An HTTP Live Streaming index would have libVLC fetch its segments itself.
             m_problems << QStringLiteral("%1: %2 is not supported").arg(c.address, contentName(result.content));
             noteFailure(OpenFailure::NotAStream, 0);
             break;
@@ -238,10 +270,11 @@ void StreamResolver::emitFound(const QString &address)
     emit found(address);
 }
 
-void StreamResolver::giveUp(const QString &reason)
+void StreamResolver::giveUp(OpenFailure failure, const QString &reason)
 {
+    // What was met on the way says more than how the search ended.
     if (m_failure == OpenFailure::None)
-        m_failure = reason.startsWith(u"nothing answered") ? OpenFailure::NoAnswer : OpenFailure::NotAStream;
+        m_failure = failure;
     const QString why = m_problems.isEmpty() ? reason : reason + QStringLiteral("; ") + m_problems.join(QStringLiteral("; "));
     cancel();
     qCInfo(lcResolver) << "cannot open:" << why;

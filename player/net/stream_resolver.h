@@ -22,7 +22,8 @@ namespace lumora {
 // recognised by what they hold. Playlist entries are tried in order, depth first. The answer
 // that is judged a stream keeps its connection: found() hands over its address, and
 // takeSource() the open stream, whose bytes go to libVLC through a buffer. mms addresses are
-// opened as MMS over HTTP here (MmshStream); only when no HTTP server answers there is the
+// opened as MMS over HTTP here (MmshStream); an HTTP Live Streaming playlist is played by
+// fetching its segments here (HlsStream). Only when no HTTP server answers there is the
 // address handed on as an explicit mmst:// address, the one address libVLC opens itself.
 // If libVLC cannot play what was found, next() goes on with the following entry.
 //
@@ -48,6 +49,7 @@ public:
         int maxRequests = 48;             // requests of one resolution
         bool streamByHeaders = true;      // see FetchLimits
         bool mmstFallback = true;         // mms: MMS over TCP through libVLC when MMSH fails
+        qint64 hlsMaxBandwidth = 0;       // HLS: the highest variant bandwidth (bit/s); 0: any
     };
 
     // What the answer of the address last handed over by found() said of itself. Nothing for
@@ -91,12 +93,13 @@ private:
 
     void scheduleStep();
     void openMmsh(const Candidate &c);
+    void openHls(const Candidate &c, const QByteArray &playlist, const QByteArray &contentType);
     void noteFailure(OpenFailure failure, int status);
     void step();
     void onFetched(const FetchResult &result);
     void pushEntries(const FetchResult &result, const Candidate &from);
     void emitFound(const QString &address);
-    void giveUp(const QString &reason);
+    void giveUp(OpenFailure failure, const QString &reason);
     void startClock();
     void stopClock();
 
@@ -109,6 +112,7 @@ private:
     std::unique_ptr<HttpFetch> m_fetch;
     std::unique_ptr<StreamSource> m_source;   // opened, not yet taken
     std::unique_ptr<class MmshStream> m_mmsh; // opening
+    std::unique_ptr<class HlsStream> m_hls;   // opening
     OpenFailure m_failure = OpenFailure::None;
     int m_serverStatus = 0;
     QTimer m_deadline;

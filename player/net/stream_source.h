@@ -23,7 +23,8 @@ public:
     QString address() const { return m_address; }        // wire form, for logs
     QString contentType() const { return m_contentType; } // as the server named it
     QString stationName() const { return m_stationName; } // icy-name, plain text
-    // The container its first bytes show, where that is certain: "ogg", "asf"; else empty.
+    // libVLC's demuxer for it, where its first bytes (or, for Ogg, its type) show it: "ogg",
+    // "asf", "mpga" (MP3 frames), "es" (AAC in ADTS frames); else empty.
     QString container() const { return m_container; }
 
     // Drops the connection and aborts the buffer: libVLC's reads end at once.

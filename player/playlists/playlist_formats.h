@@ -15,7 +15,7 @@ enum class ContentKind {
     NeedMore,    // not enough bytes yet to tell
     Stream,      // audio or video data: hand the address to libVLC
     MmshStream,  // Windows Media over HTTP (framed ASF): libVLC opens it as mmsh://
-    Hls,         // an HTTP Live Streaming index: libVLC plays it itself
+    Hls,         // an HTTP Live Streaming playlist: Lumora fetches its segments (HlsStream)
     Playlist,    // a playlist or page in one of playlistFormats()
     NotPlayable, // neither a stream nor a playlist
 };

@@ -5,12 +5,14 @@
 #include "player_texts.h"
 #include "status_line.h"
 #include "toolbar_navigation.h"
+#include "title_history_dialog.h"
 #include "transport_icons.h"
 #include "video_surface.h"
 #include "vlc_backend.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -117,35 +119,52 @@ PlayerControl::PlayerControl(QWidget *parent)
 
 PlayerControl::PlayerControl(const PlayerSettings &settings, std::unique_ptr<MediaBackend> backend,
                              QWidget *parent)
-    : QWidget(parent), m_settings(settings), m_backend(std::move(backend))
+    : QWidget(parent), m_model(std::make_unique<StationPlayer>(settings, std::move(backend)))
 {
     setObjectName(QStringLiteral("WindowsMediaPlayer1"));
     build();
     applySettings();
 
-    connect(m_backend.get(), &MediaBackend::statusChanged, this, &PlayerControl::setStatus);
-    connect(m_backend.get(), &MediaBackend::positionChanged, this, [this](double f) {
+    StationPlayer *model = m_model.get();
+    model->setVideoWindowSource([this] { return m_picture->videoWindow(); });
+    connect(model, &StationPlayer::statusChanged, this, &PlayerControl::showStatus);
+    connect(model, &StationPlayer::stationCaptionChanged, this, [this](const QString &caption) {
+        refreshStatusLine();
+        emit stationCaptionChanged(caption);
+    });
+    connect(model, &StationPlayer::remarksChanged, this, &PlayerControl::refreshStatusLine);
+    connect(model, &StationPlayer::volumeChanged, this, [this](int v) {
+        m_volume->setValue(v); // no signal when the slider moved it
+        emit volumeChanged(v);
+    });
+    connect(model, &StationPlayer::mutedChanged, this, &PlayerControl::updateMuteButton);
+
+    MediaBackend &engine = model->backend();
+    connect(&engine, &MediaBackend::positionChanged, this, [this](double f) {
         if (!m_position->isSliderDown())
             m_position->setValue(int(f * kPositionSteps));
     });
-    connect(m_backend.get(), &MediaBackend::seekableChanged, m_position, &QWidget::setEnabled);
-    connect(m_backend.get(), &MediaBackend::videoChanged, this,
+    connect(&engine, &MediaBackend::seekableChanged, m_position, &QWidget::setEnabled);
+    connect(&engine, &MediaBackend::videoChanged, this,
             [this](bool hasVideo) { m_picture->setHasVideo(hasVideo); });
-    setStatus(m_status);
+    showStatus(model->status());
 }
 
 PlayerControl::~PlayerControl()
 {
-    // The engine goes first, while the picture window it may draw into still exists.
-    m_backend->disconnect(this);
-    m_backend.reset();
+    // The model and its engine go first, while the picture window the engine may draw into
+    // still exists; a history dialog open on the model before them.
+    delete m_historyDialog.data();
+    m_model->disconnect(this);
+    m_model->backend().disconnect(this);
+    m_model.reset();
 }
 
 void PlayerControl::build()
 {
     setLayoutDirection(Qt::RightToLeft);
     setAutoFillBackground(true);
-    resize(m_settings.pixelSize());
+    resize(settings().pixelSize());
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -177,7 +196,7 @@ void PlayerControl::build()
     m_position->setToolTip(playerLabel(PlayerLabel::Position));
     m_position->setAccessibleName(m_position->toolTip());
     connect(m_position, &QSlider::sliderReleased, this,
-            [this] { m_backend->seek(double(m_position->value()) / kPositionSteps); });
+            [this] { m_model->backend().seek(double(m_position->value()) / kPositionSteps); });
     controlsColumn->addWidget(m_position);
 
     auto *buttons = new QHBoxLayout;
@@ -207,8 +226,7 @@ void PlayerControl::build()
     m_volume->setToolTip(playerLabel(PlayerLabel::Volume));
     m_volume->setAccessibleName(m_volume->toolTip());
     m_volume->setAccessibleDescription(playerLabel(PlayerLabel::VolumeKeys));
-    connect(m_volume, &QSlider::valueChanged, this, [this](int v) { m_backend->setVolume(v); });
-    connect(m_volume, &QSlider::valueChanged, this, &PlayerControl::volumeChanged);
+    connect(m_volume, &QSlider::valueChanged, this, [this](int v) { m_model->setVolume(v); });
 
     buttons->addWidget(m_playPause);
     buttons->addWidget(m_stop);
@@ -229,19 +247,24 @@ void PlayerControl::build()
     // One stop in the focus order; the arrow keys move along the row.
     new ToolbarNavigation(m_controls, {m_playPause, m_stop, m_mute, m_volume, m_position});
 
+    m_historyAction = new QAction(playerLabel(PlayerLabel::HistoryItem), this);
+    m_historyAction->setObjectName(QStringLiteral("historyAction"));
+    m_historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    m_historyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(m_historyAction, &QAction::triggered, this, &PlayerControl::showHistory);
+    addAction(m_historyAction);
+
     column->addWidget(m_controls);
     column->activate(); // children at their places before the player is first shown
 }
 
 void PlayerControl::applySettings()
 {
-    const PlayerSettings &s = m_settings;
-    m_backend->configure(s);
+    const PlayerSettings &s = settings();
 
     m_volume->blockSignals(true);
-    m_volume->setValue(qBound(0, s.volume, 100));
+    m_volume->setValue(m_model->volume());
     m_volume->blockSignals(false);
-    m_muted = s.mute;
     updateMuteButton();
 
     // uiMode: "full" shows everything; "mini" drops the position bar; "none" keeps only the
@@ -259,47 +282,54 @@ void PlayerControl::applySettings()
 
 void PlayerControl::stop()
 {
-    m_backend->stop();
+    m_model->stop();
 }
 
 void PlayerControl::setURL(const QString &url)
 {
-    m_url = url;
-    if (!m_settings.autoStart)
-        return;
-    m_backend->setVideoWindow(m_picture->videoWindow());
-    m_backend->open(url);
+    m_model->setAddress(url);
 }
 
 void PlayerControl::showNoAddress(const QStringList &missingKeys, const QString &configFile)
 {
-    PlayerStatus s;
-    s.state = PlaybackState::NoAddress;
-    s.missingKeys = missingKeys;
-    s.configFile = configFile;
-    setStatus(s);
+    m_model->showNoAddress(missingKeys, configFile);
 }
 
 void PlayerControl::setStationCaption(const QString &caption)
 {
-    m_stationCaption = caption;
-    refreshStatusLine();
-    emit stationCaptionChanged(caption);
+    m_model->setStationCaption(caption);
 }
 
 int PlayerControl::volume() const
 {
-    return m_volume->value();
+    return m_model->volume();
 }
 
 void PlayerControl::setVolume(int volume)
 {
-    m_volume->setValue(qBound(0, volume, 100)); // the slider tells the engine
+    m_model->setVolume(volume);
 }
 
-void PlayerControl::setStatus(const PlayerStatus &status)
+void PlayerControl::showHistory()
 {
-    m_status = status;
+    if (!m_historyDialog) {
+        m_historyDialog = new TitleHistoryDialog(m_model->history(), this);
+        m_historyDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_historyDialog->show();
+    m_historyDialog->raise();
+    m_historyDialog->activateWindow();
+}
+
+void PlayerControl::addMenuAction(QAction *action)
+{
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(action);
+    m_menuActions.append(action);
+}
+
+void PlayerControl::showStatus(const PlayerStatus &status)
+{
     updatePlayButton();
     if (stateInfo(status.state).transport == TransportStatus::Stopped) { // at rest: no media held
         m_position->setValue(0);
@@ -312,7 +342,7 @@ void PlayerControl::setStatus(const PlayerStatus &status)
 
 QString PlayerControl::statusText() const
 {
-    return statusText(m_status);
+    return statusText(status());
 }
 
 QString PlayerControl::statusText(const PlayerStatus &s)
@@ -322,67 +352,61 @@ QString PlayerControl::statusText(const PlayerStatus &s)
 
 QString PlayerControl::statusLineText() const
 {
-    return statusLine(m_status, m_stationCaption);
+    return statusLine(status(), stationCaption());
 }
 
 void PlayerControl::refreshStatusLine()
 {
-    const QString spoken = spokenStatusLine(m_status, m_stationCaption);
-    if (m_statusLine->display(statusLineText(), spoken, statusToolTip(m_status, m_stationCaption),
-                              statusLineDescription(m_status, m_stationCaption)))
+    const PlayerStatus s = status();
+    const QString caption = stationCaption();
+    QString line = statusLineText();
+    QString spoken = spokenStatusLine(s, caption);
+    QString toolTip = statusToolTip(s, caption);
+    QString description = statusLineDescription(s, caption);
+    const QStringList remarks = m_model->remarks();
+    for (const QString &remark : remarks) {
+        toolTip += u'\n' + remark;
+        description += QStringLiteral(". ") + remark;
+    }
+    if (s.state == PlaybackState::Idle && !remarks.isEmpty()) { // nothing else to say yet
+        line += QStringLiteral(" — ") + remarks.join(QStringLiteral(" — "));
+        spoken += QStringLiteral(" — ") + remarks.join(QStringLiteral(" — "));
+    }
+    if (m_statusLine->display(line, spoken, toolTip, description))
         emit statusAnnounced(spoken);
 }
 
 QSize PlayerControl::sizeHint() const
 {
-    return m_settings.pixelSize();
+    return settings().pixelSize();
 }
 
 void PlayerControl::togglePlay()
 {
-    switch (stateInfo(m_status.state).primary) {
-    case PrimaryControl::Pause:
-        m_backend->pause();
-        break;
-    case PrimaryControl::Stop:
-        m_backend->stop();
-        break;
-    case PrimaryControl::Resume:
-        m_backend->resume();
-        break;
-    case PrimaryControl::Open:
-        if (!m_url.isEmpty()) {
-            m_backend->setVideoWindow(m_picture->videoWindow());
-            m_backend->open(m_url);
-        }
-        break;
-    case PrimaryControl::None:
-        break; // the station shown has no address; the one before it must not start instead
-    }
+    m_model->togglePlay();
 }
 
 void PlayerControl::ownStop()
 {
-    m_backend->stop();
+    m_model->ownStop();
 }
 
 void PlayerControl::toggleMute()
 {
-    m_muted = !m_muted;
-    m_backend->setMuted(m_muted);
-    updateMuteButton();
+    m_model->setMuted(!m_model->isMuted());
 }
 
 void PlayerControl::updateMuteButton()
 {
-    m_mute->setIcon(icon(m_muted ? TransportIcon::Muted : TransportIcon::Volume));
-    m_mute->setToolTip(playerLabel(m_muted ? PlayerLabel::Unmute : PlayerLabel::Mute));
+    const bool muted = m_model->isMuted();
+    m_mute->setIcon(icon(muted ? TransportIcon::Muted : TransportIcon::Volume));
+    m_mute->setToolTip(playerLabel(muted ? PlayerLabel::Unmute : PlayerLabel::Mute));
     m_mute->setAccessibleName(m_mute->toolTip());
 }
 
 void PlayerControl::updatePlayButton()
 {
-    const PrimaryAction action = primaryAction(m_status.state);
+    const PrimaryAction action = primaryAction(status().state);
     m_playPause->setIcon(icon(action.icon));
     if (m_playPause->toolTip() != action.name) {
         m_playPause->setToolTip(action.name);
@@ -394,24 +418,34 @@ void PlayerControl::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
     menu.setLayoutDirection(Qt::RightToLeft);
-    const PrimaryAction primary = primaryAction(m_status.state);
+    const PrimaryAction primary = primaryAction(status().state);
     QAction *first = menu.addAction(primary.name, this, &PlayerControl::togglePlay);
     first->setEnabled(primary.control != PrimaryControl::None
-                      && (primary.control != PrimaryControl::Open || !m_url.isEmpty()));
+                      && (primary.control != PrimaryControl::Open || !URL().isEmpty()));
     if (primary.control != PrimaryControl::Stop) // while opening, the first item stops already
         menu.addAction(playerLabel(PlayerLabel::Stop), this, &PlayerControl::ownStop);
     QAction *mute = menu.addAction(playerLabel(PlayerLabel::Mute), this, &PlayerControl::toggleMute);
     mute->setCheckable(true);
-    mute->setChecked(m_muted);
-    if (m_status.state == PlaybackState::NoAddress && !m_status.configFile.isEmpty()) {
+    mute->setChecked(m_model->isMuted());
+    const PlayerStatus s = status();
+    if (s.state == PlaybackState::NoAddress && !s.configFile.isEmpty()) {
         // The file a new listener has to write: its path to paste, its folder to open.
-        const QString file = m_status.configFile;
+        const QString file = s.configFile;
         menu.addSeparator();
         menu.addAction(playerLabel(PlayerLabel::CopyPath), this,
                        [file] { QGuiApplication::clipboard()->setText(file); });
         menu.addAction(playerLabel(PlayerLabel::OpenFolder), this,
                        [file] { QDesktopServices::openUrl(QUrl::fromLocalFile(nearestFolder(file))); });
     }
+    menu.addSeparator();
+    menu.addAction(m_historyAction);
+    m_menuActions.removeAll(nullptr);
+    if (!m_menuActions.isEmpty()) {
+        menu.addSeparator();
+        for (QAction *action : std::as_const(m_menuActions))
+            menu.addAction(action);
+    }
+    emit contextMenuOpening(&menu);
     menu.exec(event->globalPos());
 }
 

@@ -25,6 +25,36 @@ enum class PlayerLabel {
     Unmute,
     CopyPath,   // context menu, for a station without an address: the endpoint file's path
     OpenFolder, // context menu: the folder of the endpoint file (or the nearest one there is)
+    // The title history: the context menu's item, the dialog and what it holds.
+    HistoryItem,   // the context menu's item that opens the dialog
+    HistoryWindow, // the dialog's title
+    HistoryList,   // the list, for screen readers
+    HistoryTime,   // the list's columns
+    HistoryTitle,
+    HistoryStation,
+    HistoryEmpty, // shown when nothing was heard yet
+    CopyTitle,
+    CopyAll,
+    Export,
+    ExportWindow, // the file dialog's title
+    ExportFilter, // the file dialog's filter
+    ExportFailed, // %1: the file, %2: why
+    Close,
+    // The program's memory between runs.
+    ResumePlaying, // the context menu's switch: playing pages play again at the next start
+    MemoryReset,   // %1: what was wrong with the file kept
+    // The context menu's extras.
+    NotifyTitles, // a desktop notification when the title changes
+    Record,
+    RecordPerTitle, // a new file at each title change
+    RecordFolder,   // opens the choice of the recordings' folder
+    SleepTimer,     // the submenu
+    SleepAtTime,    // opens the choice of a time of day
+    SleepCancel,
+    SleepTimeLabel, // the time field of that choice
+    EvenLoudness,
+    Accept, // a small dialog's buttons
+    Cancel,
 };
 QString playerLabel(PlayerLabel label);
 
@@ -58,5 +88,15 @@ QString statusToolTip(const PlayerStatus &status, const QString &stationCaption)
 // The status line's accessible description: what the line is, the whole line, and the audio
 // buffered.
 QString statusLineDescription(const PlayerStatus &status, const QString &stationCaption);
+
+// The extras' lines in the status line's tool tip.
+// "التسجيل: 1:05، 1.0 م.ب" while recording: the time recorded and the size of what was written.
+QString recordingNote(qint64 ms, qint64 bytes);
+// Why a recording stopped by itself; reason is the system's own words.
+QString recordingFailedNote(const QString &reason);
+// "يتوقّف التشغيل بعد 29:59": the sleep timer's time left, counted up to whole seconds.
+QString sleepNote(qint64 msLeft);
+// "15 دقيقة": an item of the sleep timer's submenu.
+QString sleepMinutesLabel(int minutes);
 
 } // namespace lumora

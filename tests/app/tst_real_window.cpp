@@ -6,6 +6,7 @@
 #include "wait.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QRect>
 #include <QTest>
 
@@ -149,6 +150,10 @@ void RealWindow::startsOnTheMainPageAndIsDrivenByTheUser()
     QProcess lumora;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // What the program remembers goes to folders of the test's own.
+    QTemporaryDir home;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
     lumora.setProcessEnvironment(env);
     lumora.setProcessChannelMode(QProcess::MergedChannels);
     lumora.start(QStringLiteral(LUMORA_BINARY), QStringList());

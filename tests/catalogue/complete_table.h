@@ -16,8 +16,8 @@ inline EndpointTable completeTable()
         if (s.explicitPort)
             withPort.insert(s.endpoint);
     EndpointTable t;
-    for (int n = 1; n <= 65; ++n) {
-        const QString key = QStringLiteral("E%1").arg(n, 2, 10, QLatin1Char('0'));
+    for (int n = 1; n <= keys::kEndpointCount; ++n) {
+        const QString key = keys::endpointKey(n);
         QString value = QStringLiteral("e%1.example.net").arg(n, 2, 10, QLatin1Char('0'));
         if (withPort.contains(n))
             value += QStringLiteral(":%1").arg(8000 + n);

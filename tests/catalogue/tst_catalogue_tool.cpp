@@ -126,6 +126,16 @@ private slots:
         QVERIFY(r.out.contains("158 stations: 158 with an address, 0 without"));
         QVERIFY(r.err.isEmpty());
 
+        // A station given its whole address is reported, listed with it, and not a problem.
+        const QString moved = writeConfig(dir, "moved.conf", completeConfig()
+                                          + "Form2.Command5 = https://live.example.net/hls/playlist.m3u8\n");
+        r = runTool({"check", "--config", moved});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("1 station has an address of the listener's own: Form2.Command5"));
+        r = runTool({"list", "--config", moved});
+        QVERIFY(r.out.contains("\tCommand5\t" + QString::fromUtf8(u8"راديو بارتي")
+                               + "\thttps://live.example.net/hls/playlist.m3u8\t\n"));
+
         const QString bad = writeConfig(dir, "bad.conf", completeConfig() + "E07 = host:99999\nE77 = x\n");
         r = runTool({"check", "--config", bad});
         QCOMPARE(r.exitCode, 1);

@@ -131,6 +131,22 @@ private slots:
         row("Form16.Command5.site", "balad jenin", false);
         row("Form16.Command5.site", "balad%20", false);
         row("Form2.Command5.domain", "a&b", false);
+        // A station's whole address, as a listener copies it from the broadcaster's page.
+        row("Form2.Command5", "https://live.example.net/hls/ngrp:radio_all/playlist.m3u8", true);
+        row("Form2.Command5", "http://[2001:db8::7]:8000/;", true);
+        row("Form2.Command5", "mmsh://wm.example.net/station?MSWMExt=.asf", true);
+        row("Form2.Command5", "mms://wm.example.net/station", true);
+        row("Form18.Command6", "http://127.0.0.1:8000", true);
+        row("Form2.Command5", "ftp://files.example.net/radio.mp3", false);
+        row("Form2.Command5", "file:///etc/passwd", false);
+        row("Form2.Command5", "HTTP://live.example.net/", false);
+        row("Form2.Command5", "https://", false);
+        row("Form2.Command5", "https://user@live.example.net/", false);
+        row("Form2.Command5", "https://live.example.net/a b", false);
+        row("Form2.Command5", "https://live.example.net/\u202etxt.mp3", false);
+        row("Form2.Command5", "https://live.example.net:99999/", false);
+        const QByteArray longAddress = "https://live.example.net/" + QByteArray(3000, 'a');
+        row("Form2.Command5", longAddress.constData(), false);
     }
 
     void validatesEachKindOfValue()
@@ -175,6 +191,26 @@ private slots:
         for (const ConfigMessage &m : messages)
             expected.append(m.toString());
         QCOMPARE(logged, expected);
+    }
+
+    void overrideReplacesTheComposedAddressOfItsStationOnly()
+    {
+        QList<ConfigMessage> messages;
+        const QString hls = QStringLiteral("https://live.example.net/out/v1/abc/index.m3u8?token=a%2Fb");
+        const EndpointTable t = EndpointTable::parse("Form2.Command5 = " + hls.toUtf8() + "\n"
+                                                     "Form2.Command05 = http://x.example/\n"
+                                                     "Form2.Command99 = http://x.example/\n"
+                                                     "Form1.Command1 = http://x.example/\n",
+                                                     "t.conf", &messages);
+        // Unknown stations are unknown keys, each reported; the override is kept byte for byte.
+        QCOMPARE(messages.size(), 3);
+        QCOMPARE(t.overrides(), QStringList{"Form2.Command5"});
+        const Station *overridden = findStation(Page::Form2, 5);
+        QVERIFY(overridden);
+        QCOMPARE(addressOf(*overridden, t).text, hls);
+        QVERIFY(addressOf(*overridden, t).ok()); // no endpoint or piece needed any more
+        // Its neighbours still need their keys.
+        QVERIFY(!addressOf(*findStation(Page::Form2, 4), t).ok());
     }
 
     void keysAreCaseSensitiveAndExact()

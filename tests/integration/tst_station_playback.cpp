@@ -4,15 +4,19 @@
 
 #include "audio_capture.h"
 #include "config_home.h"
+#include "context_menu.h"
 #include "page_set_driver.h"
 #include "simulator_thread.h"
 #include "wait.h"
 
+#include "address.h"
+#include "memory_files.h"
 #include "page_directory.h"
 #include "page_instance.h"
 #include "page_window.h"
 #include "player_control.h"
 #include "player_settings.h"
+#include "player_texts.h"
 #include "station_page.h"
 #include "vlc_backend.h"
 
@@ -23,6 +27,7 @@
 #include <QMenuBar>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSlider>
 #include <map>
 #include <memory>
 #include <vector>
@@ -256,6 +261,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form3), sim::StationSimulator::toneHz(alive)), 15000);
     }
 
+    void aStationGivenItsOwnAddressPlaysFromIt()
+    {
+        // The listener's configuration gives Form3's second station the address at which
+        // the simulator serves its fifth: that is what the player gets and what is heard.
+        Stations stations;
+        const Station &moved = station(Page::Form3, 2), &elsewhere = station(Page::Form3, 5);
+        const QString address = addressOf(elsewhere, stations.simulator.table()).text;
+        stations.config.write(stations.simulator.config() + "\nForm3.Command2 = " + address.toUtf8() + "\n");
+        TappedPlayers players;
+        PageSetDriver shell(players.factory());
+        shell.click(moved);
+        QCOMPARE(shell.player(Page::Form3)->URL(), address);
+        QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form3), sim::StationSimulator::toneHz(elsewhere)), 15000);
+    }
+
+    // A station that streams HLS today: a click plays its high variant (the station's own
+    // tone), segment after segment, as long as the page listens.
+    void anHlsStationPlaysItsTone()
+    {
+        Stations stations;
+        TappedPlayers players;
+        PageSetDriver shell(players.factory());
+        const Station &hls = station(Page::Form3, 4);
+        stations.simulator.setFault(hls, sim::Fault::Hls);
+        shell.goTo(Page::Form3);
+        shell.click(hls);
+        AudioCapture *tap = players.tap(Page::Form3);
+        QTRY_VERIFY2_WITH_TIMEOUT(tap->hears(sim::StationSimulator::toneHz(hls)), qPrintable(tap->describe()), 20000);
+        // Past the segments listed when it was joined: the playlist is followed live.
+        QTRY_VERIFY_WITH_TIMEOUT(tap->totalSeconds() > 9, 20000);
+        QVERIFY2(tap->hears(sim::StationSimulator::toneHz(hls)), qPrintable(tap->describe()));
+        QCOMPARE(shell.player(Page::Form3)->status().state, PlaybackState::Playing);
+    }
+
     void aPageClosedFromItsFrameComesBackWithANewIdlePlayer()
     {
         Stations stations;
@@ -282,6 +321,35 @@ private slots:
         QVERIFY(fresh->URL().isEmpty());
         // The old station does not resume: the new player stays silent for a while.
         QVERIFY(holdsFor([&] { return players.tap(Page::Form7)->seconds() == 0.0; }, 700));
+    }
+
+    // Asked to (from a player's context menu), the pages that were playing when the program
+    // ended play again at the next start, unseen behind the main page, at the volume they had.
+    void playingPagesPlayAgainAtTheNextStart()
+    {
+        Stations stations;
+        const Station &m3u = station(Page::Form2, 2);   // M3U behind a query
+        const Station &bare = station(Page::Form14, 6); // bare server at "/"
+        {
+            TappedPlayers players;
+            PageSetDriver shell(players.factory(), MemoryFiles::user());
+            shell.click(m3u);
+            shell.player(Page::Form2)->findChild<QSlider *>("volumeSlider")->setValue(35);
+            shell.click(bare);
+            QTRY_VERIFY_WITH_TIMEOUT(hears(players.tap(Page::Form14), sim::StationSimulator::toneHz(bare)), 15000);
+            const QString resume = playerLabel(PlayerLabel::ResumePlaying);
+            QVERIFY(contextMenu(shell.player(Page::Form14), resume).contains(resume));
+            PageSetDriver::menuItem(shell.window(Page::Form14), QStringLiteral("exit"))->trigger();
+            QCOMPARE(shell.ends, QList<int>{0});
+        }
+        TappedPlayers players;
+        PageSetDriver shell(players.factory(), MemoryFiles::user());
+        QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
+        for (const Station *s : {&m3u, &bare})
+            QTRY_VERIFY2_WITH_TIMEOUT(hears(players.tap(s->page), sim::StationSimulator::toneHz(*s)),
+                                      qPrintable(label(*s)), 15000);
+        QCOMPARE(shell.player(Page::Form2)->volume(), 35);
+        QCOMPARE(shell.visiblePages(), QList<Page>{Page::Form1});
     }
 
     void endingTheProgramEndsEveryPlayer()

@@ -39,7 +39,7 @@ struct Recorded : RecordedPlayer {
         : RecordedPlayer(PlayerSettings::stored(), parent)
     {
         if (!page.isEmpty())
-            new MprisPresence(player, page, title);
+            new MprisPresence(&player->model(), page, title);
     }
 };
 
@@ -417,7 +417,7 @@ void TestMpris::realPlaybackOnTheSimulator()
     auto engine = std::make_unique<VlcBackend>();
     AudioCapture tap(*engine);
     PlayerControl player(PlayerSettings::stored(), std::move(engine));
-    new MprisPresence(&player, "Form2", kEgypt);
+    new MprisPresence(&player.model(), "Form2", kEgypt);
 
     // A SHOUTcast server sending its station's caption as the ICY title.
     const Station &s = station(Page::Form2, 8);

@@ -39,7 +39,7 @@ EndpointTable table()
 }
 
 struct Recorded : RecordedPlayer {
-    explicit Recorded(const QString &page) { new MprisPresence(player, page, QStringLiteral("title")); }
+    explicit Recorded(const QString &page) { new MprisPresence(&player->model(), page, QStringLiteral("title")); }
 };
 
 // Two pages play, are controlled as by their buttons and are destroyed.

@@ -290,6 +290,7 @@ QProcessEnvironment Package::toolEnvironment() const
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_work.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_CONFIG_DIRS"), m_work.filePath(QStringLiteral("config-dirs")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_work.filePath(QStringLiteral("state")));
     env.remove(QStringLiteral("LD_LIBRARY_PATH"));
     return env;
 }

@@ -135,6 +135,7 @@ private slots:
     void sparsePagesGetTheirTime();
     void lateDataIsWaitedForWithTheSeconds();
     void cushionGrowsSlowlyAndRebuffersOnce();
+    void thinStreamHoldsBeforeLibvlcStarves();
     void aSourceThatRedialsShowsItsTriesAndEndsAlone();
     void stopAbandonsEverything();
 };
@@ -431,6 +432,60 @@ void TestPlaybackPolicy::cushionGrowsSlowlyAndRebuffersOnce()
     for (int i = 0; i < 10; ++i)
         k.holdStarted(), k.holdEnded();
     QCOMPARE(k.targetMs(), CushionKeeper::kMaxTargetMs); // bounded
+}
+
+void TestPlaybackPolicy::thinStreamHoldsBeforeLibvlcStarves()
+{
+    // 32 kbit/s arriving at 90 % of the speed it plays at: libVLC reads it in blocks of a
+    // quarter second and more, so the hold comes while that much is still in hand.
+    CushionKeeper k;
+    k.setBytesPerSecond(4000);
+    QVERIFY(k.lowMs() >= CushionKeeper::kLowMs + 500);
+    qint64 received = 1200, heard = 0;
+    CushionKeeper::Decision d;
+    int holds = 0, msToHold = -1;
+    for (int ms = 0; ms < 30000; ms += CushionKeeper::kUpdateMs) {
+        received += 90;
+        if (!k.holding())
+            heard += qint64(100 * d.rate);
+        const double rateBefore = d.rate;
+        d = k.update(received, heard);
+        if (d.hold) {
+            ++holds;
+            if (msToHold < 0)
+                msToHold = ms;
+            QVERIFY(k.cushionMs() >= CushionKeeper::kLowMs + 500);
+        }
+        if (k.holding() || d.release)
+            QCOMPARE(d.rate, rateBefore); // no change of speed around a hold
+    }
+    QVERIFY2(msToHold > 0 && msToHold < 10000, qPrintable(QString::number(msToHold)));
+    // After the one hold the larger cushion carries the rest of half a minute at 90 %.
+    QCOMPARE(holds, 1);
+
+    // The same thin stream on a link that keeps up, without a burst: 300 ms in hand at the
+    // start is short but not falling, and its blocks come whole in time: no hold.
+    CushionKeeper steady;
+    steady.setBytesPerSecond(4000);
+    received = 300, heard = 0;
+    d = {};
+    for (int ms = 0; ms < 20000; ms += CushionKeeper::kUpdateMs) {
+        received += 100;
+        heard += qint64(100 * d.rate);
+        d = steady.update(received, heard);
+        QVERIFY2(!d.hold, qPrintable(QString::number(ms)));
+    }
+
+    // A stream of ordinary rate keeps the plain mark; a nonsense rate changes nothing.
+    CushionKeeper fast;
+    fast.setBytesPerSecond(16000);
+    QVERIFY(fast.lowMs() < CushionKeeper::kLowMs + 200);
+    fast.setBytesPerSecond(0);
+    fast.setBytesPerSecond(-1);
+    QVERIFY(fast.lowMs() < CushionKeeper::kLowMs + 200);
+    CushionKeeper trickle;
+    trickle.setBytesPerSecond(10);
+    QCOMPARE(trickle.lowMs(), CushionKeeper::kMaxLowMs);
 }
 
 void TestPlaybackPolicy::stopAbandonsEverything()

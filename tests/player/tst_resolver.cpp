@@ -339,7 +339,8 @@ void TestResolver::streamsRecognisedByContent()
     server.route("/asf", LoopbackServer::ok("video/x-ms-asf", asfHeader()));
     server.route("/wms", LoopbackServer::ok("application/vnd.ms.wms-hdr.asfv1", QByteArray("$H\x20\x00").append(asfHeader())));
     server.route("/hls.m3u8", LoopbackServer::ok("application/vnd.apple.mpegurl",
-                                                 "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nseg1.aac\n"));
+                                                 "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nseg1.mp3\n#EXT-X-ENDLIST\n"));
+    server.route("/seg1.mp3", LoopbackServer::ok("audio/mpeg", fakeMp3()));
     Route endless = LoopbackServer::ok("audio/aacp", fakeMp3());
     endless.endless = true;
     server.route("/live", endless);
@@ -380,10 +381,16 @@ void TestResolver::streamsRecognisedByContent()
     source = resolver.takeSource();
     QVERIFY(source);
     QTRY_VERIFY(source->buffer()->received() > 0); // the ASF header, unframed
-    // An HTTP Live Streaming index would have libVLC fetch its segments itself: not taken.
+    // An HTTP Live Streaming playlist: its segments are fetched here, and their bytes are
+    // the stream; the address found is the playlist's.
     o = run(resolver, server.url("/hls.m3u8"));
-    QVERIFY(o.failed);
-    QCOMPARE(resolver.failure(), OpenFailure::NotAStream);
+    QVERIFY2(o.found, qPrintable(o.reason));
+    QCOMPARE(o.address, server.url("/hls.m3u8"));
+    source = resolver.takeSource();
+    QVERIFY(source);
+    QCOMPARE(source->container(), QString("mpga"));
+    QTRY_COMPARE(source->buffer()->received(), fakeMp3().size());
+    QCOMPARE(server.hits("/seg1.mp3"), 1);
 }
 
 void TestResolver::liveStreamKnownByItsHeaders()

@@ -268,6 +268,7 @@ void TestProbe::faultedStationsFailAndSayWhy()
         {Page::Form2, 16, "500", "MMSH: HTTP/1.1 500"},
         {Page::Form2, 12, "redirect-chain", nullptr},
         {Page::Form2, 8, "reset", nullptr},
+        {Page::Form2, 7, "hls", nullptr}, // a master playlist: its variant's segments are fetched
     };
     QStringList faults;
     for (const Case &c : cases)

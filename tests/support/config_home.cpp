@@ -11,6 +11,12 @@ ConfigHome::ConfigHome()
         qFatal("cannot make a temporary config home: %s", qPrintable(m_dir.errorString()));
     m_environment.set("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("home")));
     m_environment.set("XDG_CONFIG_DIRS", m_dir.filePath(QStringLiteral("sys")));
+    m_environment.set("XDG_STATE_HOME", m_dir.filePath(QStringLiteral("state")));
+}
+
+QString ConfigHome::folder() const
+{
+    return m_dir.path();
 }
 
 ConfigHome::ConfigHome(const QByteArray &endpointsConf) : ConfigHome()

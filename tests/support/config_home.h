@@ -1,7 +1,7 @@
 #pragma once
 
-// Points this process's XDG config locations at folders of the test's own for as long as it
-// lives, and gives back afterwards exactly what was there before (a variable that was unset
+// Points this process's XDG config and state locations at folders of the test's own for as
+// long as it lives, and gives back afterwards exactly what was there before (a variable that was unset
 // is unset again, one that was set gets its old value).
 
 #include "scoped_environment.h"
@@ -22,6 +22,9 @@ public:
 
     // Writes lumora/endpoints.conf in the config home.
     void write(const QByteArray &endpointsConf) const;
+    // The folder that holds the config home ("home"), the system's ("sys") and the state
+    // home ("state").
+    QString folder() const;
 
 private:
     QTemporaryDir m_dir;

@@ -26,6 +26,10 @@ struct Route {
     int burstBytes = 64 * 1024; // sent at once before pacing starts
     int icyMetaInt = 0;         // with "Icy-MetaData: 1": a StreamTitle every this many bytes
     QByteArray icyTitle;        // UTF-8
+    // When set, titles that change: metadata block n carries icyTitles[n / icyBlocksPerTitle]
+    // (cycling), instead of icyTitle.
+    QList<QByteArray> icyTitles;
+    int icyBlocksPerTitle = 1;
 };
 
 class LoopbackServer {
@@ -159,7 +163,8 @@ private:
         // Endless: the body again and again, metadata inserted every icyMetaInt bytes.
         auto offset = std::make_shared<qint64>(0);
         auto sinceMeta = std::make_shared<qint64>(0);
-        auto send = [s, r, icy, offset, sinceMeta](qint64 amount) {
+        auto blocks = std::make_shared<qint64>(0);
+        auto send = [s, r, icy, offset, sinceMeta, blocks](qint64 amount) {
             QByteArray out;
             while (amount > 0 && !r.body.isEmpty()) {
                 qint64 n = qMin(amount, r.body.size() - *offset % r.body.size());
@@ -171,7 +176,8 @@ private:
                 if (icy) {
                     *sinceMeta += n;
                     if (*sinceMeta == r.icyMetaInt) {
-                        out += icyBlock(r.icyTitle);
+                        const qint64 n = (*blocks)++ / qMax(1, r.icyBlocksPerTitle);
+                        out += icyBlock(r.icyTitles.isEmpty() ? r.icyTitle : r.icyTitles[n % r.icyTitles.size()]);
                         *sinceMeta = 0;
                     }
                 }

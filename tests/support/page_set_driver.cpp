@@ -16,9 +16,11 @@
 
 namespace lumora::test {
 
-PageSetDriver::PageSetDriver(PlayerFactory factory)
+PageSetDriver::PageSetDriver(PlayerFactory factory, std::optional<MemoryFiles> memory)
 {
     pages.setPlayerFactory(std::move(factory));
+    if (memory)
+        pages.rememberIn(*memory);
     pages.start();
 }
 

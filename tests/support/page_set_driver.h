@@ -4,11 +4,13 @@
 // instead of carried out, driven the way a user drives it: main-page buttons, the "to" and
 // "back" menu items, station buttons (by number or caption), the frame's close.
 
+#include "memory_files.h"
 #include "page_set.h"
 #include "station.h"
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 class QAction;
 
@@ -23,8 +25,10 @@ namespace lumora::test {
 
 class PageSetDriver {
 public:
-    // Players from factory, or the program's own when it is empty.
-    explicit PageSetDriver(PlayerFactory factory = {});
+    // Players from factory, or the program's own when it is empty. With memory, the players
+    // remember in those files between page sets, as the program does between runs
+    // (MemoryFiles::user() in a ConfigHome); without, nothing is read or written.
+    explicit PageSetDriver(PlayerFactory factory = {}, std::optional<MemoryFiles> memory = {});
 
     QList<int> ends;                                        // each request to end, its code
     PageSet pages{[this](int code) { ends.append(code); }};

@@ -16,8 +16,8 @@ inline std::unique_ptr<sim::StationSimulator> startLoopbackSimulator()
     if (const QString config = qEnvironmentVariable("LUMORA_SIM_CONFIG"); !config.isEmpty()) {
         table = EndpointTable::load(config);
     } else {
-        const QList<quint16> ports = sim::freeLoopbackPorts(65);
-        if (ports.size() != 65)
+        const QList<quint16> ports = sim::freeLoopbackPorts(keys::kEndpointCount);
+        if (ports.size() != keys::kEndpointCount)
             return nullptr;
         table = sim::loopbackTable(ports);
     }

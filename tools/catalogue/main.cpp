@@ -164,31 +164,10 @@ int list(QTextStream &out, const EndpointTable &table)
     return 0;
 }
 
-// What each configured piece of an address is, for the template's comments.
-struct PieceHelp {
-    const char *key;
-    const char *what;
-};
-constexpr PieceHelp kPieceHelp[] = {
-    {"Form2.Command5.account", "the broadcaster's account name"},
-    {"Form2.Command5.domain", "the streaming provider's domain name, each dot replaced by '_'"},
-    {"Form2.Command10.domain", "the endpoint's domain name without its first label, in mixed capitals"},
-    {"Form4.Command12.id", "32 lowercase hexadecimal digits (the query value)"},
-    {"Form11.Command1.stream", "stream identifier: lowercase GUID"},
-    {"Form16.Command4.account", "the account name"},
-    {"Form16.Command5.site", "site name: the endpoint's domain name without its first and last labels"},
-    {"Form16.Command19.id", "32 lowercase hexadecimal digits"},
-    {"Form16.Command21.domain", "a domain name, each dot replaced by '-'"},
-    {"Form17.Command9.stream", "stream identifier: lowercase GUID"},
-    {"Form17.Command14.stream", "stream identifier: lowercase GUID"},
-};
-
 QString pieceHelp(const QString &key)
 {
-    for (const PieceHelp &h : kPieceHelp)
-        if (key == QLatin1StringView(h.key))
-            return QString::fromLatin1(h.what);
-    return {};
+    const KeyRow *row = keys::piece(key);
+    return row ? QString::fromLatin1(row->help) : QString();
 }
 
 QString describe(const Station &s)
@@ -234,6 +213,10 @@ int writeTemplate(QTextStream &out)
             out << "#   " << u << "\n";
         out << key << " =\n";
     }
+    out << "\n# A station whose broadcaster has moved may be given its whole address, which then\n"
+           "# replaces the composed one: the page and button as the key, an http, https, mms or\n"
+           "# mmsh address as the value, kept exactly as written, for example\n"
+           "# Form2.Command5 = https://stream.example.net/live/playlist.m3u8\n";
     return 0;
 }
 
@@ -300,6 +283,10 @@ int check(QTextStream &out, const EndpointTable &table, const QList<ConfigMessag
             << " keys without a valid value: " << missing.join(u", ") << "\n";
     out << allStations().size() << " stations: " << with << " with an address, " << without
         << " without\n";
+    const QStringList overrides = table.overrides();
+    if (!overrides.isEmpty())
+        out << overrides.size() << (overrides.size() == 1 ? " station has" : " stations have")
+            << " an address of the listener's own: " << overrides.join(u", ") << "\n";
     return (missing.isEmpty() && messages.isEmpty()) ? 0 : 1;
 }
 

@@ -33,6 +33,9 @@ constexpr FaultEntry kFaults[] = {
     {Fault::HugeLength, "huge-length"},
     {Fault::SparseOgg, "sparse-ogg"},
     {Fault::MmstSilent, "mmst-silent"},
+    {Fault::Hls, "hls"},
+    {Fault::GzipPlaylist, "gzip-playlist"},
+    {Fault::Latin1Title, "latin1-title"},
 };
 
 } // namespace

@@ -33,12 +33,16 @@ enum class Fault {
     HugeLength,       // an M3U with "Content-Length: 99999999999999999999"
     SparseOgg,        // live Ogg Vorbis: header pages at once, then one page of audio every few seconds
     MmstSilent,       // a connection that speaks no HTTP (MMS over TCP) is accepted and never answered
+    Hls,              // the station streams live HLS: its address answers a master playlist of two variants
+    GzipPlaylist,     // playlists and pages sent gzip-compressed (Content-Encoding: gzip), asked or not
+    Latin1Title,      // live MP3 whose StreamTitle and icy-name are a French title in Latin-1
 };
 
 // Command-line names: "refuse", "404", "500", "no-answer", "stall", "trickle", "reset",
 // "redirect-loop", "redirect-chain", "self-playlist", "huge-playlist", "junk", "second-differs",
 // "redirect-local", "local-playlist", "ten-bytes", "cp1256-title", "hostile-title", "huge-chunk",
-// "huge-chunk-text", "negative-length", "huge-length", "sparse-ogg", "mmst-silent", "none".
+// "huge-chunk-text", "negative-length", "huge-length", "sparse-ogg", "mmst-silent", "hls", "gzip-playlist",
+// "latin1-title", "none".
 QString faultName(Fault f);
 std::optional<Fault> faultFromName(QStringView name);
 QStringList faultNames();

@@ -93,12 +93,13 @@ int writeConfig(const QString &firstPort, QTextStream &out, QTextStream &err)
 {
     bool ok = false;
     const uint first = firstPort.toUInt(&ok);
-    if (!ok || first < 1 || first + 64 > 65535) {
-        err << "lumora-station-sim: --write-config wants a first port from 1 to 65471\n";
+    constexpr uint kLastFirst = 65536 - keys::kEndpointCount;
+    if (!ok || first < 1 || first > kLastFirst) {
+        err << "lumora-station-sim: --write-config wants a first port from 1 to " << kLastFirst << "\n";
         return 2;
     }
     QList<quint16> ports;
-    for (uint p = first; p < first + 65; ++p)
+    for (uint p = first; p < first + keys::kEndpointCount; ++p)
         ports.append(quint16(p));
     out << QString::fromUtf8(loopbackConfig(ports));
     return 0;

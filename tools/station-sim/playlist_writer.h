@@ -18,6 +18,7 @@ struct Document {
 inline constexpr char kHttpStreamPrefix[] = "/sim-stream/"; // + n + ".mp3"
 inline constexpr char kMmsStreamPrefix[] = "/sim-mms/";     // + n
 inline constexpr char kRedirectPrefix[] = "/sim-redirect/"; // + n + "/" + hop
+inline constexpr char kHlsPrefix[] = "/sim-hls/";           // + n + "/" + mode + "/" + resource
 
 // The address a playlist or page of this station points at.
 QString streamLinkOf(const ServedStation &s);

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 
 #include <sys/socket.h>
+#include <zlib.h>
 
 namespace lumora::sim {
 namespace {
@@ -50,12 +51,33 @@ IcyText icyTextOf(const ServedStation &s, Fault fault)
         const QByteArray title = StationSimulator::cp1256TitleBytes(s);
         return {title, fixed(title)};
     }
+    case Fault::Latin1Title: {
+        const QByteArray title = StationSimulator::latin1Title().toLatin1();
+        return {title, fixed(title)};
+    }
     case Fault::HostileTitle:
         return {s.caption.toUtf8(),
                 IcyTitles{kHostileMetaint, 1, [](int n) { return StationSimulator::hostileTitle(n).toUtf8(); }}};
     default:
         return {s.caption.toUtf8(), fixed(s.caption.toUtf8())};
     }
+}
+
+// A body as gzip (RFC 1952) writes it.
+QByteArray gzipped(const QByteArray &body)
+{
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return body;
+    QByteArray out(qsizetype(deflateBound(&z, uLong(body.size()))) + 32, Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.constData()));
+    z.avail_in = uInt(body.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.truncate(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return rc == Z_STREAM_END ? out : body;
 }
 
 // A SHOUTcast v1 answer head: ICY status line, icy-* headers, metaint when given.
@@ -206,17 +228,22 @@ void StationConnection::handle(const QByteArray &head)
     Route route = Route::None;
     const ServedStation *s = m_sim->match(port, target);
     int hop = 0;
+    int n = -1;
+    QByteArray rest;
     if (s) {
         route = Route::Station;
-    } else if (int n = indexAfter(target, kHttpStreamPrefix, ".mp3"); n >= 0) {
+    } else if ((n = indexAfter(target, kHttpStreamPrefix, ".mp3")) >= 0) {
         s = m_sim->servedByIndex(n);
         route = Route::HttpStream;
-    } else if (int n = indexAfter(target, kMmsStreamPrefix, ""); n >= 0) {
+    } else if ((n = indexAfter(target, kMmsStreamPrefix, "")) >= 0) {
         s = m_sim->servedByIndex(n);
         route = Route::MmsStream;
+    } else if ((n = indexAfter(target, kHlsPrefix, nullptr, &rest)) >= 0 && rest.startsWith('/')) {
+        s = m_sim->servedByIndex(n);
+        m_hlsPath = target.mid(target.indexOf('/', qstrlen(kHlsPrefix)) + 1);
+        route = Route::Hls;
     } else {
-        QByteArray rest;
-        if (int n = indexAfter(target, kRedirectPrefix, nullptr, &rest); n >= 0 && rest.startsWith('/')) {
+        if ((n = indexAfter(target, kRedirectPrefix, nullptr, &rest)) >= 0 && rest.startsWith('/')) {
             s = m_sim->servedByIndex(n);
             hop = rest.mid(1).toInt();
             route = Route::Redirect;
@@ -303,6 +330,10 @@ StationConnection::Reply StationConnection::answer(Route route, const ServedStat
         r.live = std::make_unique<LiveSource>(LiveSource::Framing::Junk, ToneEncoder::Format::Mp3, 0);
         return r;
     }
+    if (route == Route::Hls)
+        return hls(*s, m_hlsPath);
+    if (fault == Fault::Hls && route == Route::Station)
+        return hlsMaster(*s, HlsMode::Ts, kHlsPrefix);
     if (route == Route::HttpStream)
         return httpStream(*s);
     if (route == Route::MmsStream)
@@ -465,11 +496,62 @@ StationConnection::Reply StationConnection::document(int status, const QByteArra
 {
     Reply r;
     r.status = status;
+    // gzip-playlist: compressed whatever the client asked, as some web servers are set up.
+    const bool compress = m_fault == Fault::GzipPlaylist && status == 200 && !body.isEmpty();
+    const QByteArray sent = compress ? gzipped(body) : body;
     r.head = statusLine("HTTP/1.1", status, reason) + "Content-Type: " + type + "\r\n"
-             "Content-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders
+             + (compress ? QByteArray("Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n") : QByteArray())
+             + "Content-Length: " + QByteArray::number(sent.size()) + "\r\n" + extraHeaders
              + "Server: lumora-station-sim\r\nConnection: close\r\n\r\n";
-    r.body = body;
+    r.body = sent;
     return r;
+}
+
+StationConnection::Reply StationConnection::hlsMaster(const ServedStation &s, HlsMode mode, const QByteArray &base)
+{
+    // base: where the variants are, or empty for beside the master.
+    const QByteArray variants = base.isEmpty() ? QByteArray()
+        : base + QByteArray::number(s.index) + '/' + hlsModeName(mode).toLatin1() + '/';
+    const QByteArray body = "#EXTM3U\n#EXT-X-VERSION:3\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(StationSimulator::kHlsLowBandwidth)
+        + ",CODECS=\"mp4a.40.2\"\n" + variants + "lo/index.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(StationSimulator::kHlsHighBandwidth)
+        + ",CODECS=\"mp4a.40.2\"\n" + variants + "hi/index.m3u8\n";
+    return document(200, "OK", "application/vnd.apple.mpegurl", body);
+}
+
+StationConnection::Reply StationConnection::hls(const ServedStation &s, const QByteArray &path)
+{
+    // path: MODE/master.m3u8, MODE/key, MODE/VARIANT/index.m3u8, MODE/VARIANT/init.mp4 or
+    // MODE/VARIANT/SEQUENCE.SUFFIX
+    const QList<QByteArray> parts = path.split('?').first().split('/');
+    const std::optional<HlsMode> mode = hlsModeNamed(parts.value(0));
+    const auto notFound = [this] { return document(404, "Not Found", "text/plain", "no such segment\n"); };
+    if (!mode)
+        return notFound();
+    if (parts.size() == 2 && parts[1] == "master.m3u8")
+        return hlsMaster(s, *mode, {});
+    if (parts.size() == 2 && parts[1] == "key")
+        return document(200, "OK", "application/octet-stream", StationSimulator::hlsKey(s));
+    if (parts.size() != 3 || (parts[1] != "hi" && parts[1] != "lo"))
+        return notFound();
+    HlsChannel *channel = m_sim->hlsChannel(s, *mode, parts[1] == "lo");
+    if (!channel)
+        return document(500, "Internal Server Error", "text/plain", "the encoder is missing\n");
+    if (parts[2] == "index.m3u8")
+        return document(200, "OK", "application/vnd.apple.mpegurl", channel->playlist("../key"));
+    if (parts[2] == "init.mp4" && *mode == HlsMode::Fmp4)
+        return document(200, "OK", "video/mp4", channel->initSection());
+    const QByteArray suffix = channel->segmentSuffix();
+    if (!parts[2].endsWith(suffix))
+        return notFound();
+    bool ok = false;
+    const qint64 sequence = parts[2].chopped(suffix.size()).toLongLong(&ok);
+    const std::optional<QByteArray> segment = ok ? channel->segment(sequence) : std::nullopt;
+    if (!segment)
+        return notFound();
+    const QByteArray type = *mode == HlsMode::Packed ? "audio/aac" : *mode == HlsMode::Fmp4 ? "video/iso.segment" : "video/mp2t";
+    return document(200, "OK", type, *segment);
 }
 
 StationConnection::Reply StationConnection::redirect(const QString &location)

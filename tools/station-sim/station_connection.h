@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fault.h"
+#include "hls_channel.h"
 #include "live_source.h"
 #include "request_log.h"
 #include "served_station.h"
@@ -28,7 +29,7 @@ public:
 
 private:
     // What the client asked for, once the path is resolved.
-    enum class Route { None, Station, HttpStream, MmsStream, Redirect };
+    enum class Route { None, Station, HttpStream, MmsStream, Redirect, Hls };
     // How the answer goes out.
     enum class Delivery { Normal, Silent, Stall, Trickle, Reset };
 
@@ -51,6 +52,8 @@ private:
     Reply badLength(const ServedStation &s, const QByteArray &length);
     Reply sparseOgg(const ServedStation &s);
     Reply mmsh(const ServedStation &s, bool pcm);
+    Reply hls(const ServedStation &s, const QByteArray &path);
+    Reply hlsMaster(const ServedStation &s, HlsMode mode, const QByteArray &base);
     Reply document(int status, const QByteArray &reason, const QByteArray &type,
                    const QByteArray &body, const QByteArray &extraHeaders = {});
     Reply redirect(const QString &location);
@@ -79,6 +82,7 @@ private:
     qint64 m_burstMs = 0;
     int m_sliceMs = 0;
     QByteArray m_pending; // trickle: bytes still to send
+    QByteArray m_hlsPath; // Hls: what follows the station's number
 };
 
 } // namespace lumora::sim

@@ -2,6 +2,7 @@
 
 #include "endpoint_table.h"
 #include "fault.h"
+#include "hls_channel.h"
 #include "request_log.h"
 #include "served_station.h"
 
@@ -14,6 +15,7 @@
 #include <QSet>
 
 #include <future>
+#include <memory>
 
 class QIODevice;
 class QTcpServer;
@@ -91,10 +93,28 @@ public:
     // Windows-1256; and the text a client that reads them right shows.
     static QByteArray cp1256TitleBytes(const ServedStation &s);
     static QString cp1256Title(const ServedStation &s);
+    // The StreamTitle and icy-name of the latin1-title fault, as a client that reads them
+    // right shows them; they are sent in Latin-1.
+    static QString latin1Title();
     // The nth StreamTitle (n = 0, 1, ...) of the hostile-title fault, sent as UTF-8: markup,
     // a right-to-left override, control characters, the number n, padding to 4000 bytes.
     static QString hostileTitle(int n);
     static constexpr int kHostileTitleBytes = 4000;
+
+    // Live HTTP Live Streaming of every served address, under /sim-hls/N/MODE/ on its port:
+    // master.m3u8 (two variants), hi/index.m3u8 and lo/index.m3u8 (media playlists), their
+    // segments, hi/init.mp4 (fmp4) and key (aes). The high variant plays the station's tone,
+    // the low one hlsLowToneHz, so a listener can tell which is heard.
+    static QString hlsAddress(const ServedStation &s, HlsMode mode, const QString &resource = QStringLiteral("master.m3u8"));
+    static int hlsLowToneHz(const ServedStation &s) { return s.toneHz() * 3 / 2; }
+    static constexpr int kHlsHighBandwidth = 96000; // announced in the master playlist
+    static constexpr int kHlsLowBandwidth = 48000;
+    // The AES-128 key of a station's aes mode.
+    static QByteArray hlsKey(const ServedStation &s);
+    // Segment length of the live HLS streams (default 2000 ms). Set before the first request.
+    void setHlsSegmentMs(int ms) { m_hlsSegmentMs = ms; }
+    // The rendition of a station, made when first asked for; nothing if it cannot be encoded.
+    HlsChannel *hlsChannel(const ServedStation &s, HlsMode mode, bool low);
 
     QList<RequestRecord> requestLog() const { return m_log; }
     void clearRequestLog() { m_log.clear(); }
@@ -136,6 +156,8 @@ private:
     void prepareFiles();
     QList<RequestRecord> m_log;
     QIODevice *m_logDevice = nullptr;
+    QHash<QString, std::shared_ptr<HlsChannel>> m_hls; // "index/mode/variant"
+    int m_hlsSegmentMs = 2000;
     int m_mp3FileSeconds = 30;
     int m_realFileSeconds = 300;
     int m_burstMs = 2000;

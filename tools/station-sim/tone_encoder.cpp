@@ -30,6 +30,9 @@ FormatSpec specOf(ToneEncoder::Format f)
     case ToneEncoder::Format::AsfPcm: return {"asf", "pcm_s16le", 8000, 128000, 3200};
     case ToneEncoder::Format::RealAudio: return {"rm", "real_144", 8000, 8000, 0};
     case ToneEncoder::Format::OggVorbis: return {"ogg", "libvorbis", 22050, 32000, 0};
+    case ToneEncoder::Format::TsAac: return {"mpegts", "aac", 22050, 48000, 0};
+    case ToneEncoder::Format::Adts: return {"adts", "aac", 22050, 48000, 0};
+    case ToneEncoder::Format::Fmp4Aac: return {"mp4", "aac", 22050, 48000, 0};
     }
     return {};
 }
@@ -84,8 +87,8 @@ int collect(void *opaque, uint8_t *buf, int size)
 }
 } // namespace
 
-ToneEncoder::ToneEncoder(Format format, int toneHz)
-    : m_format(format), m_toneHz(toneHz), m_av(std::make_unique<Av>())
+ToneEncoder::ToneEncoder(Format format, int toneHz, int bitRate)
+    : m_format(format), m_toneHz(toneHz), m_bitRate(bitRate), m_av(std::make_unique<Av>())
 {
     // A live encoder is closed mid-stream whenever a listener leaves, and LAME warns each
     // time of the frames it did not get to write: only errors are worth printing.
@@ -117,7 +120,7 @@ bool ToneEncoder::open()
 
     av.codec = avcodec_alloc_context3(codec);
     av.codec->sample_rate = spec.sampleRate;
-    av.codec->bit_rate = spec.bitRate;
+    av.codec->bit_rate = m_bitRate > 0 ? m_bitRate : spec.bitRate;
     av.codec->ch_layout = AV_CHANNEL_LAYOUT_MONO;
     av.codec->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     av.codec->time_base = AVRational{1, spec.sampleRate};
@@ -146,6 +149,8 @@ bool ToneEncoder::open()
     }
     if (m_format == Format::OggVorbis) // pages end where encode() says, not by the muxer's clock
         av_dict_set(&options, "page_duration", "3600000000", 0);
+    if (m_format == Format::Fmp4Aac) // an empty moov, then one fragment per encode()
+        av_dict_set(&options, "movflags", "empty_moov+default_base_moof+frag_custom", 0);
     if (spec.packetSize > 0) {
         m_packetSize = spec.packetSize;
         av_dict_set_int(&options, "packet_size", spec.packetSize, 0);
@@ -226,14 +231,16 @@ QByteArray ToneEncoder::encode(qint64 ms)
         return {};
     Av &av = *m_av;
     const int64_t target = av.samples + ms * av.codec->sample_rate / 1000;
+    if (m_format == Format::TsAac) // each segment starts with the tables a client needs
+        av_opt_set(av.format->priv_data, "mpegts_flags", "+resend_headers", 0);
     while (av.samples < target) {
         if (!pushFrame()) {
             m_error = QStringLiteral("encoding failed");
             break;
         }
     }
-    if (m_format == Format::OggVorbis)
-        av_write_frame(av.format, nullptr); // closes the page under way
+    if (m_format == Format::OggVorbis || m_format == Format::TsAac || m_format == Format::Fmp4Aac)
+        av_write_frame(av.format, nullptr); // closes the page, PES packet or fragment under way
     avio_flush(av.io);
     QByteArray out;
     out.swap(m_out);

@@ -7,13 +7,15 @@
 namespace lumora::sim {
 
 // Encodes an endless sine tone into the container a station of some kind serves:
-// MP3 frames, ASF (WMA or PCM, for MMSH), RealMedia (RealAudio 14.4) or Ogg Vorbis. The encoder keeps
-// its phase and timestamps across calls, so consecutive chunks form one continuous stream.
+// MP3 frames, ASF (WMA or PCM, for MMSH), RealMedia (RealAudio 14.4), Ogg Vorbis, or AAC for
+// HTTP Live Streaming (in MPEG-TS, as ADTS frames, or fragmented MP4). The encoder keeps its phase
+// and timestamps across calls, so consecutive chunks form one continuous stream.
 class ToneEncoder {
 public:
-    enum class Format { Mp3, AsfWma, AsfPcm, RealAudio, OggVorbis };
+    enum class Format { Mp3, AsfWma, AsfPcm, RealAudio, OggVorbis, TsAac, Adts, Fmp4Aac };
 
-    ToneEncoder(Format format, int toneHz);
+    // bitRate: bits per second of the AAC formats; 0 for the format's usual rate.
+    ToneEncoder(Format format, int toneHz, int bitRate = 0);
     ~ToneEncoder();
     ToneEncoder(const ToneEncoder &) = delete;
     ToneEncoder &operator=(const ToneEncoder &) = delete;
@@ -23,13 +25,16 @@ public:
     Format format() const { return m_format; }
 
     // What the muxer wrote before the first audio packet: the ASF header objects with the
-    // data object header, the RealMedia header, or the Ogg header pages. Empty for MP3.
+    // data object header, the RealMedia header, the Ogg header pages, or the fragmented MP4's
+    // initialisation section (ftyp and moov). Empty for MP3, ADTS and MPEG-TS.
     QByteArray header() const { return m_header; }
     // ASF data packet size; every chunk of encode() is a whole number of packets for ASF.
     int packetSize() const { return m_packetSize; }
 
     // Encodes the next `ms` milliseconds of tone and returns the bytes the muxer produced.
-    // For Ogg, everything encoded so far goes out as one page (more only past 255 segments).
+    // For Ogg, everything encoded so far goes out as one page (more only past 255 segments);
+    // for MPEG-TS and fragmented MP4, as one segment that a client can start with (PAT and PMT
+    // first; one fragment).
     QByteArray encode(qint64 ms);
     // Ends the stream: flushes the encoder's delayed frames and writes the container's
     // trailer. For files; encode() gives nothing after it.
@@ -45,6 +50,7 @@ private:
 
     Format m_format;
     int m_toneHz;
+    int m_bitRate;
     int m_packetSize = 0;
     QString m_error;
     QByteArray m_header;

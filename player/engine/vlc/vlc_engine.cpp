@@ -110,8 +110,8 @@ bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &
         return startLive(options, container);
     }
     // libVLC otherwise tries its demuxers in turn, and some of them wait for tens of
-    // kilobytes before they decline.
-    if (container == u"ogg" || container == u"asf")
+    // kilobytes before they decline or take an MP3 file for another format.
+    if (!container.isEmpty())
         options << QStringLiteral(":demux=") + container;
     if (!m_player->playBuffer(std::move(buffer), options, kStartMarginMs))
         return false;
@@ -312,6 +312,8 @@ void VlcEngine::keepCushion()
         showCushion(received - heardMs());
         return;
     }
+    if (received >= kRateKnownAfterMs)
+        m_keeper.setBytesPerSecond(double(m_live->received()) * 1000.0 / double(received));
     const CushionKeeper::Decision d = m_keeper.update(received, heardMs());
     if (d.hold) {
         foldHeard();
@@ -373,6 +375,11 @@ void VlcEngine::libvlcBuffering(float percent)
         return;
     }
     tellHeld();
+}
+
+void VlcEngine::setEvenLoudness(bool on)
+{
+    m_player->setEvenLoudness(on);
 }
 
 void VlcEngine::setVolume(int volume)

@@ -34,6 +34,7 @@ public:
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
     bool isFile() const override;
+    void setEvenLoudness(bool on) override;
 
     // See VlcBackend::divertAudio.
     void divertAudio(AudioSink &sink);
@@ -47,11 +48,13 @@ public:
     // A live Ogg stream whose pages come seconds apart is stamped by each page's end: its
     // audio is held back by a page and this much more.
     static constexpr int kPageMarginMs = 500;
-    static constexpr int kCushionTickMs = 100;
+    static constexpr int kCushionTickMs = CushionKeeper::kUpdateMs;
     // Ogg pages longer than this are left to libVLC's margin alone (see keepCushion).
     static constexpr int kSparsePageMs = 1000;
     // How long the audio output takes to settle after the first sound.
     static constexpr int kSettleMs = 3000;
+    // The stream's byte rate is taken once this much audio has come (a burst counts too).
+    static constexpr int kRateKnownAfterMs = 1000;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 

@@ -1,5 +1,7 @@
 #include "vlc_media_player.h"
 
+#include "vlc_audio_filters.h"
+
 #include "audio_sink.h"
 #include "pipe_feed.h"
 #include "player_failure.h"
@@ -255,6 +257,7 @@ void VlcMediaPlayer::setPosition(double fraction)
 void VlcMediaPlayer::setVolume(int volume) { libvlc_audio_set_volume(m_player, qBound(0, volume, 100)); }
 void VlcMediaPlayer::setMuted(bool muted) { libvlc_audio_set_mute(m_player, muted ? 1 : 0); }
 void VlcMediaPlayer::setRate(double rate) { libvlc_media_player_set_rate(m_player, float(rate)); }
+void VlcMediaPlayer::setEvenLoudness(bool on) { setAudioFilters(m_player, on ? "compressor" : ""); }
 void VlcMediaPlayer::setVideoWindow(quint32 xid) { libvlc_media_player_set_xwindow(m_player, xid); }
 void VlcMediaPlayer::setAudioDelay(qint64 microseconds) { libvlc_audio_set_delay(m_player, microseconds); }
 

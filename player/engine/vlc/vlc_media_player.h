@@ -52,6 +52,8 @@ public:
     void setMuted(bool muted);
     void setRate(double rate);
     void keepAspect(); // the picture fitted into the window with the source's aspect
+    // libVLC's compressor on this player's sound (see VlcInstance::defaultArguments).
+    void setEvenLoudness(bool on);
     void setVideoWindow(quint32 xid);
     void setAudioDelay(qint64 microseconds); // of the media playing now
     // All audio from the next media on goes to sink (S16 mono at AudioSink::kRate) instead

@@ -1,0 +1,108 @@
+// Feeds arbitrary bytes to what Lumora reads of HTTP Live Streaming: the playlist reader (the
+// "playlist" target) or the ID3 tag reader of packed audio (the "id3" target, chosen when the
+// target is built: LUMORA_FUZZ_ID3), and checks what they hand back.
+
+#include "hls_playlist.h"
+#include "id3_tag.h"
+#include "wire_url.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+using namespace lumora;
+
+[[noreturn]] void broken(const char *what)
+{
+    std::fputs(what, stderr);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+void checkAddress(const QString &uri)
+{
+    const QString scheme = schemeOf(uri);
+    if (scheme != u"http" && scheme != u"https")
+        broken("an address that is not http or https");
+    if (uri.size() > HlsPlaylist::kMaxAddressChars)
+        broken("an address longer than the limit");
+}
+
+void checkPlaylist(QByteArrayView input)
+{
+    const HlsPlaylist p = HlsPlaylist::read(input, QStringLiteral("https://cdn.example/live/x/index.m3u8"));
+    switch (p.kind) {
+    case HlsPlaylist::Kind::Invalid:
+        if (p.refusal.isEmpty())
+            broken("refused without a reason");
+        if (!p.segments.isEmpty() || !p.variants.isEmpty())
+            broken("a refused playlist with entries");
+        return;
+    case HlsPlaylist::Kind::Master:
+        if (p.variants.isEmpty() || p.variants.size() > HlsPlaylist::kMaxVariants)
+            broken("a master with no or too many variants");
+        for (const HlsVariant &v : p.variants) {
+            checkAddress(v.uri);
+            if (v.bandwidth < 0)
+                broken("a negative bandwidth");
+        }
+        return;
+    case HlsPlaylist::Kind::Media:
+        break;
+    }
+    if (p.targetDurationMs <= 0 || p.targetDurationMs > HlsPlaylist::kMaxDurationMs)
+        broken("a target duration out of range");
+    if (p.segments.size() > HlsPlaylist::kMaxSegments)
+        broken("more segments than the limit");
+    qint64 previous = -1;
+    for (const HlsSegment &s : p.segments) {
+        checkAddress(s.uri);
+        if (s.sequence <= previous || s.sequence > HlsPlaylist::kMaxSequence)
+            broken("sequence numbers not rising, or out of range");
+        previous = s.sequence;
+        if (s.durationMs < 0 || s.durationMs > HlsPlaylist::kMaxDurationMs)
+            broken("a segment duration out of range");
+        if (!s.range.isWhole() && (s.range.offset < 0 || s.range.length > HlsPlaylist::kMaxRangeBytes))
+            broken("a byte range out of range");
+        if (s.key.method == HlsKey::Method::Aes128) {
+            checkAddress(s.key.uri);
+            if (!s.key.iv.isEmpty() && s.key.iv.size() != 16)
+                broken("an IV that is not 16 bytes");
+        }
+        if (!s.mapUri.isEmpty())
+            checkAddress(s.mapUri);
+    }
+}
+
+void checkId3(QByteArrayView input)
+{
+    const Id3Tag tag = Id3Tag::read(input);
+    if (tag.size < 0 || tag.size > Id3Tag::kMaxSize)
+        broken("a tag size out of range");
+    if (tag.size == 0 && (tag.complete || !tag.title.isEmpty()))
+        broken("no tag, yet a title or a whole one");
+    if (tag.complete != (tag.size > 0 && tag.size <= input.size()))
+        broken("complete does not match the size");
+    if (tag.title.size() > 200)
+        broken("a title longer than plain network text allows");
+    for (QChar c : tag.title)
+        if (c.category() == QChar::Other_Control)
+            broken("a control character in a title");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
+#if defined(LUMORA_FUZZ_ID3)
+    checkId3(input);
+#else
+    checkPlaylist(input);
+#endif
+    return 0;
+}

@@ -1,0 +1,159 @@
+// HTTP Live Streaming through the player, as a listener hears it: real libVLC plays the
+// simulator's live HLS, which Lumora fetches segment by segment, and the tone is checked.
+
+#include "sim_fixture.h"
+#include "tapped_player.h"
+#include "wait.h"
+
+#include <QTest>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+constexpr int kSegmentMs = 1000;
+constexpr int kHearMs = 20000;
+
+// Requests whose target ends with suffix.
+int requestsEndingWith(const sim::StationSimulator &sim, const QByteArray &suffix)
+{
+    int n = 0;
+    for (const sim::RequestRecord &r : sim.requestLog())
+        n += r.target.endsWith(suffix) ? 1 : 0;
+    return n;
+}
+
+// The longest run of near-silence in the audio after its first second, in milliseconds.
+int longestSilenceMs(const QVector<qint16> &s)
+{
+    constexpr int kWindow = AudioCapture::kRate / 50; // 20 ms
+    int longest = 0, run = 0;
+    for (qsizetype at = AudioCapture::kRate; at + kWindow <= s.size(); at += kWindow) {
+        const bool quiet = AudioCapture::level(s.mid(at, kWindow)) < 0.003;
+        run = quiet ? run + 20 : 0;
+        longest = qMax(longest, run);
+    }
+    return longest;
+}
+
+} // namespace
+
+class TestHlsPlayback : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void liveTsPlaysTheVariantWithinTheLimit();
+    void packedAudioWithItsTitle();
+    void encryptedSegments();
+    void fragmentedMp4();
+    void discontinuityAndMissingSegment();
+    void stalledPlaylistIsLost();
+
+private:
+    std::unique_ptr<sim::StationSimulator> m_sim;
+    const sim::ServedStation *m_station = nullptr;
+};
+
+void TestHlsPlayback::initTestCase()
+{
+    m_sim = startLoopbackSimulator();
+    QVERIFY(m_sim);
+    m_sim->setHlsSegmentMs(kSegmentMs);
+    m_station = &m_sim->served().at(3);
+}
+
+void TestHlsPlayback::liveTsPlaysTheVariantWithinTheLimit()
+{
+    const int high = m_station->toneHz(), low = sim::StationSimulator::hlsLowToneHz(*m_station);
+    // No limit: the variant of highest bandwidth, and only its playlist and segments.
+    TappedPlayer p;
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Ts));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(high), qPrintable(p.tap->describe()), kHearMs);
+    QTRY_COMPARE(p.player->status().state, PlaybackState::Playing);
+    // Live: new segments are fetched as the playlist is reloaded, beyond the ones listed
+    // when it was joined, and the tone goes on.
+    const double start = p.tap->totalSeconds();
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->totalSeconds() > start + 6, 15000);
+    QVERIFY2(p.tap->hears(high), qPrintable(p.tap->describe()));
+    QVERIFY(requestsEndingWith(*m_sim, "/ts/hi/index.m3u8") >= 4);
+    QCOMPARE(requestsEndingWith(*m_sim, "/ts/lo/index.m3u8"), 0);
+    QVERIFY(longestSilenceMs(p.tap->samples()) < 200);
+
+    // Within a limit below the high variant's bandwidth: the low one.
+    TappedPlayer limited;
+    StreamResolver::Limits limits = limited.engine->resolver().limits();
+    limits.hlsMaxBandwidth = sim::StationSimulator::kHlsHighBandwidth - 1;
+    limited.engine->resolver().setLimits(limits);
+    limited.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Ts));
+    QTRY_VERIFY2_WITH_TIMEOUT(limited.tap->hears(low), qPrintable(limited.tap->describe()), kHearMs);
+}
+
+void TestHlsPlayback::packedAudioWithItsTitle()
+{
+    // ADTS after an ID3 tag in every segment: the tag is cut out, its title shown.
+    TappedPlayer p;
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Packed));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().title, m_station->caption, 5000);
+}
+
+void TestHlsPlayback::encryptedSegments()
+{
+    TappedPlayer p;
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Aes));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+    QCOMPARE(requestsEndingWith(*m_sim, "/aes/key"), 1); // fetched once, kept
+}
+
+void TestHlsPlayback::fragmentedMp4()
+{
+    // The initialisation section once, then the fragments, as one fragmented MP4 file.
+    TappedPlayer p;
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Fmp4));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+    const double start = p.tap->totalSeconds();
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->totalSeconds() > start + 5, 15000);
+    QVERIFY2(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()));
+    QCOMPARE(requestsEndingWith(*m_sim, "/fmp4/hi/init.mp4"), 1);
+}
+
+void TestHlsPlayback::discontinuityAndMissingSegment()
+{
+    // The encoder starts again every fourth segment (time stamps from zero, marked): heard as
+    // one tone, without a gap.
+    TappedPlayer p;
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Discontinuity));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+    QTRY_VERIFY_WITH_TIMEOUT(p.tap->totalSeconds() > 9, 20000); // past two new starts
+    QVERIFY2(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()));
+    QVERIFY2(longestSilenceMs(p.tap->samples()) < 200, qPrintable(QString::number(longestSilenceMs(p.tap->samples()))));
+    QVERIFY(!p.states.contains(PlaybackState::Reconnecting));
+
+    // Every fifth segment answers 404: asked for twice, then skipped; the stream goes on.
+    TappedPlayer gaps;
+    gaps.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Missing));
+    QTRY_VERIFY2_WITH_TIMEOUT(gaps.tap->hears(m_station->toneHz()), qPrintable(gaps.tap->describe()), kHearMs);
+    QTRY_VERIFY_WITH_TIMEOUT(requestsEndingWith(*m_sim, "/missing/hi/9.ts") >= 1, 20000);
+    QCOMPARE(requestsEndingWith(*m_sim, "/missing/hi/8.ts"), 2);
+    QTRY_VERIFY2_WITH_TIMEOUT(gaps.tap->hears(m_station->toneHz()), qPrintable(gaps.tap->describe()), 5000);
+    QVERIFY(!gaps.states.contains(PlaybackState::Lost));
+}
+
+void TestHlsPlayback::stalledPlaylistIsLost()
+{
+    // The playlist stops advancing: what was fetched plays, then the station is lost, with
+    // the reason that nothing came, and the player does not ask for it again and again.
+    TappedPlayer p;
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Stalled));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Lost, 30000);
+    QCOMPARE(p.player->status().failure, OpenFailure::NoAnswer);
+    // Reloaded at half the target duration while unchanged, and the master read once.
+    QVERIFY(requestsEndingWith(*m_sim, "/stalled/hi/index.m3u8") >= 6);
+    QCOMPARE(requestsEndingWith(*m_sim, "/stalled/master.m3u8"), 1);
+}
+
+QTEST_MAIN(TestHlsPlayback)
+#include "tst_hls_playback.moc"
