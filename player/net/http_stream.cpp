@@ -32,7 +32,7 @@ const char *howName(StreamSplice::How how)
 QString HttpStream::elementaryDemuxer(const QByteArray &firstBytes)
 {
     // The frames themselves, never the label: servers call AAC audio/mpeg often enough. Only
-    // frames seen are named: told "es" before them (behind a large ID3 tag, say) libVLC's
+    // frames seen are named: told a demuxer before them (behind a large ID3 tag, say) libVLC's
     // elementary-stream demuxer gives up where its probing would have found them.
     AudioMeter meter;
     meter.feed(firstBytes);
