@@ -15,7 +15,11 @@ constexpr int kSlowHysteresisMs = 500;
 CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
 {
     m_cushionMs = qMax<qint64>(0, receivedMs - heardMs);
-    const bool falling = m_trendCount == kTrendUpdates && !m_holding && m_cushionMs < m_trend.front() - kFallingMs;
+    // Trickling: data still comes, but slower than it plays. libVLC then waits for whole
+    // blocks; when nothing comes at all (a stall) that wait makes no difference.
+    const bool trickling = m_trendCount == kTrendUpdates && !m_holding
+        && m_cushionMs < m_trend.front().cushionMs - kFallingMs
+        && receivedMs >= m_trend.front().receivedMs + kFallingMs;
     if (m_holding) {
         m_trendCount = 0; // a hold is no trend
     } else {
@@ -23,12 +27,12 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
             std::rotate(m_trend.begin(), m_trend.begin() + 1, m_trend.end());
         else
             ++m_trendCount;
-        m_trend[size_t(m_trendCount - 1)] = m_cushionMs;
+        m_trend[size_t(m_trendCount - 1)] = {m_cushionMs, receivedMs};
     }
     Decision d;
     if (m_libvlcHolds)
         return d;
-    if (!m_holding && (m_cushionMs < kLowMs || (falling && m_cushionMs < m_lowMs))) {
+    if (!m_holding && (m_cushionMs < kLowMs || (trickling && m_cushionMs < m_lowMs))) {
         m_holding = true;
         grow();
         d.hold = true;

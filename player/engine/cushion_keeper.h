@@ -32,7 +32,8 @@ public:
     // The engine calls update() this often; the cushion's trend is taken over kTrendUpdates.
     static constexpr int kUpdateMs = 100;
     static constexpr int kTrendUpdates = 20;
-    // The cushion is falling when it lost this much over the trend's span.
+    // The cushion is falling when it lost this much over the trend's span; data trickles when
+    // at least this much audio came meanwhile.
     static constexpr int kFallingMs = 100;
     // After a hold, play again once this much is in (or the target, if smaller).
     static constexpr int kResumeMs = 1500;
@@ -49,8 +50,9 @@ public:
     // libVLC stopped and restarted its clock by itself.
     void holdStarted();
     void holdEnded();
-    // The stream's bytes per second of audio, once known: while the cushion falls (the data
-    // comes slower than it plays) the low mark then covers libVLC's read block at that rate.
+    // The stream's bytes per second of audio, once known: while the data trickles (it comes,
+    // but slower than it plays) the low mark then covers libVLC's read block at that rate.
+    // While nothing comes at all, the plain mark holds: the block's wait changes nothing then.
     // A cushion that is short but steady or growing, as at the start of a stream without a
     // burst, is not held for it: its blocks come whole in time.
     void setBytesPerSecond(double bytesPerSecond);
@@ -73,7 +75,11 @@ private:
     bool m_holding = false;
     bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
     bool m_slow = false;
-    std::array<qint64, kTrendUpdates> m_trend{}; // the cushion at the last updates, oldest first
+    struct Sample {
+        qint64 cushionMs = 0;
+        qint64 receivedMs = 0;
+    };
+    std::array<Sample, kTrendUpdates> m_trend{}; // the last updates, oldest first
     int m_trendCount = 0;
 };
 

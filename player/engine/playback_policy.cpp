@@ -65,24 +65,26 @@ PlaybackPolicy::~PlaybackPolicy()
     m_opener->cancel();
     m_engine->disconnect(this);
     m_engine->stop();
-    if (m_source) {
-        m_source->buffer()->setWriteTap({});
+    untapSource();
+    if (m_source)
         m_source->close();
-    }
-    if (m_tapped)
-        m_tap->streamEnded();
 }
 
 void PlaybackPolicy::setStreamTap(StreamTap *tap)
 {
+    untapSource();
+    m_tap = tap;
+    tapSource();
+}
+
+void PlaybackPolicy::untapSource()
+{
+    if (m_source)
+        m_source->buffer()->setWriteTap({});
     if (m_tapped) {
         m_tapped = false;
         m_tap->streamEnded();
     }
-    if (m_source)
-        m_source->buffer()->setWriteTap({});
-    m_tap = tap;
-    tapSource();
 }
 
 void PlaybackPolicy::tapSource()
@@ -341,15 +343,11 @@ void PlaybackPolicy::dropEntry()
     m_entryTimer->stop();
     m_progressTimer->stop();
     m_engine->stop();
+    untapSource();
     if (m_source) {
         m_source->disconnect(this);
-        m_source->buffer()->setWriteTap({});
         m_source->close();
         m_source.release()->deleteLater(); // may be inside its own signal
-    }
-    if (m_tapped) {
-        m_tapped = false;
-        m_tap->streamEnded();
     }
     m_entry.clear();
     m_spacingMs = 0;

@@ -80,7 +80,8 @@ private:
     void onFed();
     void showWaiting();
 
-    void tapSource(); // tells the tap of m_source and hands it the bytes
+    void tapSource();   // tells the tap of m_source and hands it the bytes
+    void untapSource(); // and that it ended: with the source, or a new tap
     void applyTitle();
     void showProgress();
     void entryFailed(const char *why);

@@ -3,7 +3,7 @@
 // volume the engine is given, every playing player stopped at the end, and cancelling.
 
 #include "config_home.h"
-#include "popup_menu.h"
+#include "context_menu.h"
 #include "hand_clock.h"
 #include "player_texts.h"
 #include "program_extras.h"
@@ -60,7 +60,7 @@ void TestSleepTimer::fadesAndStopsEveryPlayingPlayer()
 
     // From the context menu of any player.
     const QString item = playerLabel(PlayerLabel::SleepTimer) + u'/' + sleepMinutesLabel(30);
-    popupMenuItems(idle.player, item);
+    contextMenu(idle.player, item);
     QVERIFY(program.sleepTimer().isActive());
     QCOMPARE(program.sleepTimer().remainingMs(), 30 * 60000);
     QVERIFY2(playing.toolTip().contains(sleepNote(30 * 60000)), qPrintable(playing.toolTip()));
@@ -99,7 +99,7 @@ void TestSleepTimer::cancelGivesTheSoundBack()
     time.advance(45000);
     QVERIFY(p.engineVolume() < 60);
     const QString cancel = playerLabel(PlayerLabel::SleepTimer) + u'/' + playerLabel(PlayerLabel::SleepCancel);
-    popupMenuItems(p.player, cancel);
+    contextMenu(p.player, cancel);
     QVERIFY(!program.sleepTimer().isActive());
     QCOMPARE(p.engineVolume(), 60);
     QVERIFY(!p.toolTip().contains(sleepNote(15000)));
@@ -135,7 +135,7 @@ void TestSleepTimer::endsAtATimeOfDayChosen()
     });
     watch.start();
     const QStringList items =
-        popupMenuItems(p.player, playerLabel(PlayerLabel::SleepTimer) + u'/' + playerLabel(PlayerLabel::SleepAtTime));
+        contextMenu(p.player, playerLabel(PlayerLabel::SleepTimer) + u'/' + playerLabel(PlayerLabel::SleepAtTime));
     QVERIFY(chosen);
     // The extras follow the player's own items, and recording waits for a station.
     QVERIFY2(items.contains(playerLabel(PlayerLabel::Record) + QStringLiteral(" (disabled)")), qPrintable(items.join(u'|')));

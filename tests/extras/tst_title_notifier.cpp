@@ -3,7 +3,7 @@
 // stand-in engine, their time on a hand-driven clock.
 
 #include "config_home.h"
-#include "popup_menu.h"
+#include "context_menu.h"
 #include "hand_clock.h"
 #include "player_extras.h"
 #include "player_texts.h"
@@ -102,7 +102,7 @@ void TestTitleNotifier::offUntilTurnedOnFromTheMenuAndRemembered()
     QVERIFY(holdsFor([&] { return service.notices.isEmpty(); }, 500)); // off by default
 
     const QString item = playerLabel(PlayerLabel::NotifyTitles);
-    QVERIFY(popupMenuItems(p.player, item).contains(item));
+    QVERIFY(contextMenu(p.player, item).contains(item));
     QVERIFY(program.settings().notifyTitles);
     p.title(QStringLiteral("Second <b>bold</b> & more"));
     QTRY_COMPARE(service.notices.size(), 1);

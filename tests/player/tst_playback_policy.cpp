@@ -476,6 +476,18 @@ void TestPlaybackPolicy::thinStreamHoldsBeforeLibvlcStarves()
         QVERIFY2(!d.hold, qPrintable(QString::number(ms)));
     }
 
+    // A stall of the thin stream with 3 s in hand: nothing comes, so the plain mark alone
+    // holds, and a stall shorter than the cushion is ridden out without one.
+    CushionKeeper stalled;
+    stalled.setBytesPerSecond(4000);
+    received = 3000, heard = 0;
+    for (int ms = 0; ms < 3000; ms += CushionKeeper::kUpdateMs)
+        QVERIFY(!stalled.update(received += 100, heard += 100).hold);
+    bool held = false;
+    for (int ms = 0; ms < 2600; ms += CushionKeeper::kUpdateMs)
+        held |= stalled.update(received, heard += 100).hold;
+    QVERIFY2(!held, qPrintable(QString::number(stalled.cushionMs())));
+
     // A stream of ordinary rate keeps the plain mark; a nonsense rate changes nothing.
     CushionKeeper fast;
     fast.setBytesPerSecond(16000);

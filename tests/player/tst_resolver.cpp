@@ -2,6 +2,7 @@
 // recognised by content, fallback, and malformed or hostile answers.
 
 #include "body_reader.h"
+#include "stream_bytes.h"
 #include "large_playlist.h"
 #include "loopback_server.h"
 #include "wait.h"
@@ -20,14 +21,6 @@ using namespace lumora;
 using namespace lumora::test;
 
 namespace {
-
-// Something that starts like MP3 audio: frame sync, then filler.
-QByteArray fakeMp3()
-{
-    QByteArray b("\xFF\xFB\x90\x64", 4);
-    b.append(QByteArray(4000, '\x55'));
-    return b;
-}
 
 QByteArray asfHeader()
 {

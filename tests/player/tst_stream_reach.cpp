@@ -4,6 +4,7 @@
 // proxy and certificates made at run time; the station simulator behind the proxy.
 
 #include "content_decoder.h"
+#include "stream_bytes.h"
 #include "http_stream.h"
 #include "loopback_proxy.h"
 #include "loopback_server.h"
@@ -26,13 +27,6 @@ using namespace lumora::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray fakeMp3()
-{
-    QByteArray b("\xFF\xFB\x90\x64", 4);
-    b.append(QByteArray(4000, '\x55'));
-    return b;
-}
 
 Route liveMp3()
 {

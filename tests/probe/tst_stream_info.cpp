@@ -3,6 +3,7 @@
 // hands over without fetching.
 
 #include "loopback_server.h"
+#include "stream_bytes.h"
 #include "stream_resolver.h"
 
 #include <QSignalSpy>
@@ -13,13 +14,6 @@ using namespace lumora;
 using namespace lumora::test;
 
 namespace {
-
-QByteArray fakeMp3()
-{
-    QByteArray b("\xFF\xFB\x90\x64", 4);
-    b.append(QByteArray(4000, '\x55'));
-    return b;
-}
 
 // Resolves address; the address found, or empty.
 QString resolve(StreamResolver &r, const QString &address)

@@ -25,6 +25,10 @@ QStringList contextMenu(QWidget *widget, const QString &choose)
                     + (a->isChecked() ? QStringLiteral(" (checked)") : QString());
             if (a->text() == choose)
                 chosen = a;
+            if (QMenu *sub = a->menu())
+                for (QAction *b : sub->actions())
+                    if (a->text() + u'/' + b->text() == choose)
+                        chosen = b;
         }
         menu->close();
         if (chosen)

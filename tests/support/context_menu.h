@@ -11,7 +11,8 @@ namespace lumora::test {
 
 // Opens widget's context menu and gives its items in order: each item's text, with
 // " (disabled)" after a disabled one and " (checked)" after a checked one, "-" for a
-// separator. The item whose text is choose (if any) is triggered, and the menu closed.
+// separator. The item whose text is choose (if any) is triggered, and the menu closed; an
+// item of a submenu is chosen as "submenu/item".
 QStringList contextMenu(QWidget *widget, const QString &choose = {});
 
 } // namespace lumora::test

@@ -27,6 +27,15 @@ inline QByteArray mp3Frame(qint64 index)
     return frame;
 }
 
+// Something that starts like MP3 audio, as a resolver judges an answer: frame sync, then
+// filler.
+inline QByteArray fakeMp3()
+{
+    QByteArray b("\xFF\xFB\x90\x64", 4);
+    b.append(QByteArray(4000, '\x55'));
+    return b;
+}
+
 // Frames first .. first + count - 1, one after another.
 inline QByteArray mp3Frames(qint64 first, qint64 count)
 {
