@@ -187,7 +187,20 @@ void PlayerControl::build()
     auto *controlsColumn = new QVBoxLayout(m_controls);
     controlsColumn->setContentsMargins(2, 0, 2, 0);
     controlsColumn->setSpacing(0);
+    controlsColumn->addWidget(buildPositionBar());
+    controlsColumn->addLayout(buildTransportRow());
+    controlsColumn->addWidget(buildStatusLine());
 
+    // One stop in the focus order; the arrow keys move along the row.
+    new ToolbarNavigation(m_controls, {m_playPause, m_stop, m_mute, m_volume, m_position});
+    buildHistoryAction();
+
+    column->addWidget(m_controls);
+    column->activate(); // children at their places before the player is first shown
+}
+
+QSlider *PlayerControl::buildPositionBar()
+{
     m_position = new QSlider(Qt::Horizontal, m_controls);
     m_position->setObjectName(QStringLiteral("positionBar"));
     m_position->setRange(0, kPositionSteps);
@@ -197,8 +210,12 @@ void PlayerControl::build()
     m_position->setAccessibleName(m_position->toolTip());
     connect(m_position, &QSlider::sliderReleased, this,
             [this] { m_model->backend().seek(double(m_position->value()) / kPositionSteps); });
-    controlsColumn->addWidget(m_position);
+    return m_position;
+}
 
+// Play/pause and stop at the start of the row, mute and volume at its end.
+QHBoxLayout *PlayerControl::buildTransportRow()
+{
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(2);
@@ -233,8 +250,11 @@ void PlayerControl::build()
     buttons->addStretch(1);
     buttons->addWidget(m_mute);
     buttons->addWidget(m_volume);
-    controlsColumn->addLayout(buttons);
+    return buttons;
+}
 
+QWidget *PlayerControl::buildStatusLine()
+{
     m_statusLine = new StatusLine(m_controls);
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLine->setFixedHeight(30);
@@ -242,20 +262,17 @@ void PlayerControl::build()
     QFont small = m_statusLine->font();
     small.setPixelSize(12);
     m_statusLine->setFont(small);
-    controlsColumn->addWidget(m_statusLine);
+    return m_statusLine;
+}
 
-    // One stop in the focus order; the arrow keys move along the row.
-    new ToolbarNavigation(m_controls, {m_playPause, m_stop, m_mute, m_volume, m_position});
-
+void PlayerControl::buildHistoryAction()
+{
     m_historyAction = new QAction(playerLabel(PlayerLabel::HistoryItem), this);
     m_historyAction->setObjectName(QStringLiteral("historyAction"));
     m_historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     m_historyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(m_historyAction, &QAction::triggered, this, &PlayerControl::showHistory);
     addAction(m_historyAction);
-
-    column->addWidget(m_controls);
-    column->activate(); // children at their places before the player is first shown
 }
 
 void PlayerControl::applySettings()

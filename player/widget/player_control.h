@@ -13,6 +13,7 @@
 
 class QAction;
 class QDialog;
+class QHBoxLayout;
 class QMenu;
 class QSlider;
 class QToolButton;
@@ -137,7 +138,12 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    // The player's widgets, built once in steps.
     void build();
+    QSlider *buildPositionBar();
+    QHBoxLayout *buildTransportRow();
+    QWidget *buildStatusLine();
+    void buildHistoryAction();
     void applySettings();
     void showStatus(const PlayerStatus &status);
     void refreshStatusLine();
