@@ -254,12 +254,33 @@ void VlcMediaPlayer::setPosition(double fraction)
         libvlc_media_player_set_position(m_player, float(fraction));
 }
 
-void VlcMediaPlayer::setVolume(int volume) { libvlc_audio_set_volume(m_player, qBound(0, volume, 100)); }
-void VlcMediaPlayer::setMuted(bool muted) { libvlc_audio_set_mute(m_player, muted ? 1 : 0); }
-void VlcMediaPlayer::setRate(double rate) { libvlc_media_player_set_rate(m_player, float(rate)); }
-void VlcMediaPlayer::setEvenLoudness(bool on) { setAudioFilters(m_player, on ? "compressor" : ""); }
+// Volume, mute, speed, filters and delay reach libVLC's audio output, which a stop tears down
+// holding the locks these calls take: they are made on the worker, after whatever it runs.
+void VlcMediaPlayer::setVolume(int volume)
+{
+    m_worker->post([player = m_player, v = qBound(0, volume, 100)] { libvlc_audio_set_volume(player, v); });
+}
+
+void VlcMediaPlayer::setMuted(bool muted)
+{
+    m_worker->post([player = m_player, muted] { libvlc_audio_set_mute(player, muted ? 1 : 0); });
+}
+
+void VlcMediaPlayer::setRate(double rate)
+{
+    m_worker->post([player = m_player, rate] { libvlc_media_player_set_rate(player, float(rate)); });
+}
+
+void VlcMediaPlayer::setEvenLoudness(bool on)
+{
+    m_worker->post([player = m_player, on] { setAudioFilters(player, on ? "compressor" : ""); });
+}
+
 void VlcMediaPlayer::setVideoWindow(quint32 xid) { libvlc_media_player_set_xwindow(m_player, xid); }
-void VlcMediaPlayer::setAudioDelay(qint64 microseconds) { libvlc_audio_set_delay(m_player, microseconds); }
+void VlcMediaPlayer::setAudioDelay(qint64 microseconds)
+{
+    m_worker->post([player = m_player, microseconds] { libvlc_audio_set_delay(player, microseconds); });
+}
 
 void VlcMediaPlayer::divertAudio(AudioSink &sink)
 {
