@@ -1,5 +1,7 @@
 #include "audio_meter.h"
 
+#include "id3_tag.h"
+
 #include <QtEndian>
 
 #include <array>
@@ -123,7 +125,10 @@ void AudioMeter::feedFrames()
             qint64 size = 0;
             for (int i = 6; i < 10; ++i)
                 size = (size << 7) | (byteAt(h, i) & 0x7F);
-            m_searched += kId3Header + size; // counts towards giving up like any other skip
+            // A tag of the size real files have (cover pictures of hundreds of kilobytes) is
+            // skipped without counting towards giving up; a larger one counts like any skip.
+            if (kId3Header + size > Id3Tag::kMaxSize)
+                m_searched += kId3Header + size;
             m_skip = kId3Header + size;
         }
     }

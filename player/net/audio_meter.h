@@ -15,7 +15,8 @@ namespace lumora {
 // length says. Ogg audio is the distance between the granules of two consecutive audio pages of
 // one logical stream; a page after the headers has no such distance and counts as the pages
 // around it do, so a stream joined in its middle, or started a minute ago at granule 0, reads
-// the same. Every length is checked; bytes that never lock on stop the counting after a bound,
+// the same. A leading ID3v2 tag of up to Id3Tag::kMaxSize (a file's cover picture) is skipped
+// whole. Every length is checked; bytes that never lock on stop the counting after a bound,
 // and the work per byte is bounded.
 class AudioMeter {
 public:

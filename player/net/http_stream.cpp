@@ -69,6 +69,10 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
         m_container = QStringLiteral("asf");
     else
         m_container = elementaryDemuxer(firstBytes);
+    if (m_container.isEmpty() && firstBytes.startsWith("ID3")) {
+        m_awaitingFrames = true;
+        m_frames.feed(firstBytes);
+    }
     m_request->setParent(nullptr);
     // ASF starts with a header that a new connection repeats with other numbers in it: an ASF
     // stream that breaks ends, as an MMSH one does.
@@ -81,10 +85,12 @@ HttpStream::HttpStream(std::unique_ptr<HttpRequest> request, const QByteArray &f
         m_splice->written(firstBytes);
     }
     m_buffer->write(0, firstBytes);
+    watchTag(firstBytes, 0);
     watchPacing(firstBytes);
     attach(m_request.get(), 0);
     if (m_request->isFinished()) {
         QMetaObject::invokeMethod(this, [this] {
+            settleContainer();
             if (m_keeps) {
                 onConnectionLost(OpenFailure::None, QStringLiteral("the server ended the stream"));
                 return;
@@ -145,6 +151,7 @@ void HttpStream::attach(HttpRequest *request, quint64 epoch)
     connect(request, &HttpRequest::bodyReady, this, [this, epoch] { pump(epoch); });
     connect(request, &HttpRequest::finished, this, [this, epoch] {
         pump(epoch);
+        settleContainer();
         if (m_keeps) {
             onConnectionLost(OpenFailure::None, QStringLiteral("the server ended the stream"));
             return;
@@ -154,6 +161,7 @@ void HttpStream::attach(HttpRequest *request, quint64 epoch)
             emit ended(OpenFailure::None, QStringLiteral("the server ended the stream"));
     });
     connect(request, &HttpRequest::failed, this, [this, epoch](OpenFailure failure, const QString &reason) {
+        settleContainer();
         if (m_keeps) {
             onConnectionLost(failure, reason);
             return;
@@ -177,6 +185,8 @@ void HttpStream::pump(quint64 epoch)
             dropCandidate();
         }
         m_buffer->write(epoch, body);
+        watchTag(body, epoch);
+        nameContainer(body, epoch);
         watchPacing(body);
         if (m_keeps) {
             m_splice->written(body);
@@ -209,6 +219,47 @@ void HttpStream::takeTitles(HttpRequest *request, bool announce)
             emit titleChanged(title);
         }
     }
+}
+
+void HttpStream::nameContainer(const QByteArray &bytes, quint64 epoch)
+{
+    if (!m_awaitingFrames || epoch != 0)
+        return;
+    m_frames.feed(bytes);
+    const AudioMeter::Format format = m_frames.format();
+    if (format == AudioMeter::Format::Mpeg || format == AudioMeter::Format::Adts)
+        m_container = m_frames.demuxer();
+    else if (format == AudioMeter::Format::Unknown && !m_frames.gaveUp() && m_buffer->freeSpace() > 0)
+        return; // still in the tag, or before the first run of frames
+    settleContainer();
+}
+
+void HttpStream::settleContainer()
+{
+    if (!m_awaitingFrames)
+        return;
+    m_awaitingFrames = false;
+    m_frames = AudioMeter();
+    qCDebug(lcHttp) << m_address << "after its ID3 tag:"
+                    << (m_container.isEmpty() ? QStringLiteral("no frames known") : m_container);
+    emit containerSettled();
+}
+
+void HttpStream::watchTag(const QByteArray &bytes, quint64 epoch)
+{
+    // The stream's first bytes only: a seek's answer starts elsewhere in the file.
+    if (epoch != 0 || !m_leadingTag.feed(bytes) || m_leadingTag.tag().title.isEmpty())
+        return;
+    const QString title = m_leadingTag.tag().title;
+    qCDebug(lcHttp) << m_address << "starts with an ID3 tag of" << m_leadingTag.tag().size << "bytes";
+    // Told from the event loop (this may run inside the constructor); a title the stream
+    // has sent itself (ICY) goes first.
+    QMetaObject::invokeMethod(this, [this, title] {
+        if (m_closed || !m_lastTitle.isNull())
+            return;
+        m_lastTitle = title;
+        emit titleChanged(title);
+    }, Qt::QueuedConnection);
 }
 
 void HttpStream::watchPacing(const QByteArray &bytes)

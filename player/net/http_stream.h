@@ -1,6 +1,8 @@
 #pragma once
 
+#include "audio_meter.h"
 #include "http_request.h"
+#include "leading_tag.h"
 #include "net_clock.h"
 #include "reconnect_schedule.h"
 #include "stream_source.h"
@@ -52,17 +54,30 @@ public:
 
     void close() override;
 
+    // The stream starts with an ID3 tag longer than the bytes read so far (an MP3 or AAC
+    // file's cover picture): its container is named once the frames after the tag show
+    // (libVLC finds AAC behind a tag only when told), and containerSettled() comes then, or
+    // when the frames show none, the buffer is full or the stream ends.
+    bool awaitsContainer() const { return m_awaitingFrames; }
+
     // Whether this stream is kept through outages (a live stream that can be spliced).
     bool keepsLive() const { return m_keeps; }
     // The clock and thresholds of keeping a live stream; before its first outage (tests).
     void setKeeping(std::shared_ptr<NetClock> clock, const Keeping &keeping);
 
+signals:
+    void containerSettled();
+
 private:
     void attach(HttpRequest *request, quint64 epoch);
+    void nameContainer(const QByteArray &bytes, quint64 epoch);
+    void settleContainer();
     void pump(quint64 epoch);
     void holdBack();
     void takeTitles(HttpRequest *request, bool announce);
     void watchPacing(const QByteArray &bytes);
+    // The ID3 tag the stream starts with: its title, when the stream has none of its own.
+    void watchTag(const QByteArray &bytes, quint64 epoch);
     void onSeek(quint64 offset, quint64 epoch);
 
     // Keeping a live stream.
@@ -89,6 +104,9 @@ private:
     // The first page's hint counts for at most this much (a stream joined in its middle).
     static constexpr int kPageHintCapMs = 10000;
     QString m_lastTitle;
+    LeadingTag m_leadingTag;
+    AudioMeter m_frames; // the frames after a leading tag, while they name the container
+    bool m_awaitingFrames = false;
     bool m_closed = false;
 
     bool m_keeps = false;

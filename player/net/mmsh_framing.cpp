@@ -1,6 +1,9 @@
 #include "mmsh_framing.h"
 
+#include <QLoggingCategory>
 #include <QtEndian>
+
+Q_DECLARE_LOGGING_CATEGORY(lcHttp)
 
 namespace lumora {
 
@@ -89,7 +92,9 @@ MmshUnframer::State MmshUnframer::feed(QByteArrayView bytes)
                 fail(QStringLiteral("no usable ASF header"));
                 break;
             }
-            m_output.append(m_header);
+            m_output.append(m_cut.header(m_header));
+            if (m_cut.prerollMs() > 0)
+                qCDebug(lcHttp) << "ASF preroll of" << m_cut.prerollMs() << "ms taken out";
         } else if (type == kChunkData) {
             if (!hasHeader()) {
                 fail(QStringLiteral("data before the header"));
@@ -99,8 +104,13 @@ MmshUnframer::State MmshUnframer::feed(QByteArrayView bytes)
                 fail(QStringLiteral("packet larger than the header says"));
                 break;
             }
-            m_output.append(payload);
-            m_output.append(QByteArray(qsizetype(m_info.packetSize) - payload.size(), '\0'));
+            QByteArray packet = payload.toByteArray();
+            packet.append(QByteArray(qsizetype(m_info.packetSize) - payload.size(), '\0'));
+            if (!m_cut.packet(packet.data(), packet.size()) && !m_toldUnparsed) {
+                m_toldUnparsed = true;
+                qCDebug(lcHttp) << "an ASF packet that does not parse is passed on with its preroll";
+            }
+            m_output.append(packet);
         }
     }
     m_pending.remove(0, pos);

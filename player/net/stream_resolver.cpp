@@ -214,6 +214,15 @@ void StreamResolver::onFetched(const FetchResult &result)
             break;
         }
         m_streamInfo = {true, QString::fromLatin1(result.contentType), result.icyName};
+        if (stream->awaitsContainer()) {
+            // Found once the frames behind its leading tag name the container; the search's
+            // deadline still runs meanwhile.
+            connect(stream.get(), &HttpStream::containerSettled, this, [this, address = c.address] {
+                emitFound(address);
+            });
+            m_source = std::move(stream);
+            return;
+        }
         m_source = std::move(stream);
         emitFound(c.address);
         return;

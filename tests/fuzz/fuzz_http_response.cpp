@@ -1,6 +1,7 @@
 // libFuzzer target: an answer from a hostile server, read in pieces of any size by the HTTP
 // response parser (status line, headers, chunked bodies, ICY metadata framing), then by the
-// MMSH unframer and the title decoder. Nothing may crash, hang or grow without bound.
+// MMSH unframer (with the ASF preroll taken out of its packets) and the title decoder.
+// Nothing may crash, hang or grow without bound.
 
 #include "http_response.h"
 #include "mmsh_framing.h"

@@ -5,6 +5,7 @@
 
 #include "content_decoder.h"
 #include "stream_bytes.h"
+#include "cover_tag.h"
 #include "http_stream.h"
 #include "loopback_proxy.h"
 #include "loopback_server.h"
@@ -479,6 +480,33 @@ void TestStreamReach::demuxerNamedByFrames()
     QCOMPARE(HttpStream::elementaryDemuxer(mp3.left(420)), QString());
     QCOMPARE(HttpStream::elementaryDemuxer(tag.left(10) + QByteArray(100, '\0')), QString());
     QCOMPARE(HttpStream::elementaryDemuxer(QByteArray(4000, 'x')), QString());
+
+    // Behind a tag of a cover picture, larger than the first bytes read: the stream is found
+    // once the frames after the tag show, and named by them; when none follow, it is found
+    // unnamed and libVLC looks itself.
+    const QByteArray cover = sim::coverTag(QStringLiteral("Cover"));
+    QByteArray manyAdts;
+    for (int i = 0; i < 400; ++i)
+        manyAdts += adts;
+    LoopbackServer server;
+    Route file = LoopbackServer::ok("audio/mpeg", cover + manyAdts);
+    server.route("/tagged.aac", file);
+    server.route("/tag-only.mp3", LoopbackServer::ok("audio/mpeg", cover + QByteArray(40000, 'x')));
+    Route live = file;
+    live.contentLength = false;
+    live.endless = true;
+    live.burstBytes = 8 * 1024; // the tag comes in over a few seconds
+    live.bytesPerSecond = 128 * 1024;
+    server.route("/tagged-live", live);
+    for (const char *path : {"/tagged.aac", "/tagged-live", "/tag-only.mp3"}) {
+        StreamResolver resolver;
+        const Outcome o = resolve(resolver, server.url(QString::fromLatin1(path)));
+        QVERIFY2(o.found, qPrintable(describe(o)));
+        const std::unique_ptr<StreamSource> source = resolver.takeSource();
+        QVERIFY(source);
+        QCOMPARE(source->container(), QByteArrayView(path).endsWith(".mp3") ? QString() : u"aac"_s);
+        QVERIFY(source->buffer()->received() > cover.size() || QByteArrayView(path).endsWith(".mp3"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStreamReach)

@@ -1,6 +1,6 @@
 // What Lumora reads off the wire before libVLC sees a byte: HTTP answers in pieces of any
-// size (chunked, sized, ICY-framed), hostile sizes, titles from the network, MMSH framing,
-// and the buffer between the connection and libVLC's thread.
+// size (chunked, sized, ICY-framed), hostile sizes, titles from the network, MMSH framing
+// and the ASF preroll taken out of it, and the buffer between the connection and libVLC's thread.
 
 #include "audio_meter.h"
 #include "stream_bytes.h"
@@ -43,6 +43,7 @@ private slots:
     void icyMetadataIsTakenOutOfTheAudio();
     void titlesArePlainText();
     void mmshFramingBecomesAsf();
+    void asfPrerollIsTakenOut();
     void bufferBlocksWakesAndBounds();
     void audioMeterCountsWhatTheBytesCarry();
 };
@@ -172,6 +173,85 @@ void TestStreamWire::mmshFramingBecomesAsf()
     QCOMPARE(bad.feed(data("before any header")), MmshUnframer::State::Failed);
     MmshUnframer junk;
     QCOMPARE(junk.feed("HTTP/1.0 200 OK\r\n"), MmshUnframer::State::Failed);
+}
+
+void TestStreamWire::asfPrerollIsTakenOut()
+{
+    auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i)
+            b.append(char((v >> (8 * i)) & 0xFF));
+        return b;
+    };
+    auto readLe = [](const QByteArray &b, qsizetype at, int bytes) {
+        quint32 v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = (v << 8) | uchar(b.at(at + i));
+        return v;
+    };
+    // A header chunk whose File Properties state a preroll of 3.1 s, as Windows Media
+    // encoders write it.
+    QByteArray headerChunk = LoopbackServer::mmshHeaderChunk();
+    constexpr qsizetype kPreroll = 12 + 30 + 80; // chunk head, header object's top, in File Properties
+    headerChunk.replace(kPreroll, 4, le(3100, 4));
+    const QByteArray header = headerChunk.mid(12);
+    constexpr int kPacket = 3200;
+    // Error correction (2 bytes), then the packet's flags: padding length as a word; the
+    // payloads' fields: stream number, object number and replicated length as bytes, the
+    // object offset as a dword.
+    const QByteArray head = QByteArray::fromHex("820000");
+    const char property = char(0x5D);
+    auto finish = [&](QByteArray packet, qsizetype paddingAt) {
+        packet.replace(paddingAt, 2, le(quint32(kPacket - packet.size()), 2));
+        return packet; // the rest is padding, which MMSH leaves out
+    };
+    // One payload with its presentation time in the replicated data.
+    QByteArray single = head + char(0x10) + property + le(0, 2) + le(2000, 4) + le(100, 2) + char(0x81) + char(7)
+        + le(0, 4) + char(8) + le(100, 4) + le(5100, 4) + QByteArray(100, 'a');
+    single = finish(single, 5);
+    // Two payloads (lengths as words): one as above, one compressed, whose object offset
+    // field is its presentation time.
+    QByteArray multiple = head + char(0x11) + property + le(0, 2) + le(2100, 4) + le(100, 2) + char(0x82)
+        + char(0x01) + char(8) + le(0, 4) + char(8) + le(50, 4) + le(5200, 4) + le(50, 2) + QByteArray(50, 'b')
+        + char(0x01) + char(9) + le(5300, 4) + char(1) + char(23) + le(20, 2) + char(19) + QByteArray(19, 'c');
+    const qsizetype compressedAt = 3 + 2 + 2 + 6 + 1 + (1 + 1 + 4 + 1 + 8 + 2 + 50) + 2;
+    multiple = finish(multiple, 5);
+    // A payload whose replicated data reaches into the padding: passed on as it came.
+    QByteArray broken = head + char(0x10) + property + le(0, 2) + le(2200, 4) + le(100, 2) + char(0x81) + char(7)
+        + le(0, 4) + char(200) + le(100, 4) + le(5400, 4);
+    broken = finish(broken, 5);
+    auto data = [&](const QByteArray &payload) {
+        return "$D" + le(payload.size() + 8, 2) + le(1, 4) + le(0, 2) + le(payload.size() + 8, 2) + payload;
+    };
+    MmshUnframer u;
+    u.feed(headerChunk + data(single) + data(multiple) + data(broken));
+    const QByteArray out = u.takeOutput();
+    QCOMPARE(u.state(), MmshUnframer::State::Running);
+    QCOMPARE(out.size(), header.size() + 3 * kPacket);
+
+    // The header says no preroll, and is otherwise the server's.
+    QCOMPARE(readLe(out, kPreroll - 12, 4), 0u);
+    QCOMPARE(out.left(header.size()).remove(kPreroll - 12, 8), QByteArray(header).remove(kPreroll - 12, 8));
+    QCOMPARE(u.header(), header);
+    // Presentation times less the preroll; send times as they were.
+    const QByteArray a = out.mid(header.size(), kPacket), b = out.mid(header.size() + kPacket, kPacket);
+    QCOMPARE(readLe(a, 7, 4), 2000u);
+    QCOMPARE(readLe(a, 13 + 1 + 1 + 4 + 1 + 4, 4), 2000u);
+    QCOMPARE(a.mid(13 + 15), QByteArray(100, 'a') + QByteArray(kPacket - single.size(), '\0'));
+    QCOMPARE(readLe(b, 7, 4), 2100u);
+    QCOMPARE(readLe(b, 14 + 1 + 1 + 4 + 1 + 4, 4), 2100u);
+    QCOMPARE(readLe(b, compressedAt, 4), 2200u);
+    QCOMPARE(b.at(compressedAt + 5), char(23)); // the time delta is relative: kept
+    QCOMPARE(out.mid(header.size() + 2 * kPacket), broken + QByteArray(kPacket - broken.size(), '\0'));
+
+    // A header without a preroll, or with an absurd one, leaves every packet as it came.
+    for (const quint32 preroll : {0u, 3600000u}) {
+        QByteArray chunk = headerChunk;
+        chunk.replace(kPreroll, 4, le(preroll, 4));
+        MmshUnframer plain;
+        plain.feed(chunk + data(single));
+        QCOMPARE(plain.takeOutput(), chunk.mid(12) + single + QByteArray(kPacket - single.size(), '\0'));
+    }
 }
 
 void TestStreamWire::bufferBlocksWakesAndBounds()

@@ -36,6 +36,8 @@ constexpr FaultEntry kFaults[] = {
     {Fault::Hls, "hls"},
     {Fault::GzipPlaylist, "gzip-playlist"},
     {Fault::Latin1Title, "latin1-title"},
+    {Fault::Id3Cover, "id3-cover"},
+    {Fault::Id3CoverAac, "id3-cover-aac"},
 };
 
 } // namespace

@@ -36,13 +36,15 @@ enum class Fault {
     Hls,              // the station streams live HLS: its address answers a master playlist of two variants
     GzipPlaylist,     // playlists and pages sent gzip-compressed (Content-Encoding: gzip), asked or not
     Latin1Title,      // live MP3 whose StreamTitle and icy-name are a French title in Latin-1
+    Id3Cover,         // MP3 (a file or live) that starts with a 300 KiB ID3v2 tag: a cover picture, then TIT2
+    Id3CoverAac,      // the same with AAC in ADTS frames instead of MP3
 };
 
 // Command-line names: "refuse", "404", "500", "no-answer", "stall", "trickle", "reset",
 // "redirect-loop", "redirect-chain", "self-playlist", "huge-playlist", "junk", "second-differs",
 // "redirect-local", "local-playlist", "ten-bytes", "cp1256-title", "hostile-title", "huge-chunk",
 // "huge-chunk-text", "negative-length", "huge-length", "sparse-ogg", "mmst-silent", "hls", "gzip-playlist",
-// "latin1-title", "none".
+// "latin1-title", "id3-cover", "id3-cover-aac", "none".
 QString faultName(Fault f);
 std::optional<Fault> faultFromName(QStringView name);
 QStringList faultNames();

@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <utility>
+
 namespace lumora::sim {
 namespace {
 constexpr quint16 kChunkHeader = 0x4824; // "$H"
@@ -87,9 +89,9 @@ QByteArray LiveSource::next(qint64 ms)
     QByteArray out;
     switch (m_framing) {
     case Framing::Mp3:
-        return m_encoder->encode(ms);
+        return std::exchange(m_prefix, {}) + m_encoder->encode(ms);
     case Framing::Mp3Icy:
-        return m_icy->frame(m_encoder->encode(ms));
+        return m_icy->frame(std::exchange(m_prefix, {}) + m_encoder->encode(ms));
     case Framing::Real:
     case Framing::Ogg:
         if (!m_started)

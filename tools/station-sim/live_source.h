@@ -37,7 +37,7 @@ private:
 class LiveSource {
 public:
     enum class Framing {
-        Mp3,      // MP3 frames
+        Mp3,      // MP3 frames (or other raw frames: ADTS)
         Mp3Icy,   // MP3 frames with ICY metadata blocks
         MmshPlay, // $H chunk with the ASF header, then one $D chunk per ASF packet
         MmshDescribe, // one $H chunk, then the body ends
@@ -53,6 +53,9 @@ public:
     QString errorString() const;
     // The next `ms` milliseconds of the stream (the header first where there is one).
     QByteArray next(qint64 ms);
+    // Bytes the stream starts with before its audio (raw frames only; inside the ICY framing when
+    // there is one), as a stream whose encoder reads a tagged file sends its tag.
+    void setPrefix(QByteArray prefix) { m_prefix = std::move(prefix); }
     // True when the body has no more bytes (describe answers only).
     bool finished() const { return m_finished; }
 
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<ToneEncoder> m_encoder;
     std::unique_ptr<IcyFramer> m_icy;
     bool m_started = false;
+    QByteArray m_prefix;
     bool m_finished = false;
     quint32 m_sequence = 0;
     quint32 m_junkState = 0x2545F491u;

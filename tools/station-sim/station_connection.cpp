@@ -1,5 +1,7 @@
 #include "station_connection.h"
 
+#include "cover_tag.h"
+
 #include "playlist_writer.h"
 #include "station_simulator.h"
 
@@ -368,6 +370,10 @@ StationConnection::Reply StationConnection::stationAnswer(const ServedStation &s
 {
     switch (s.answer) {
     case Answer::Mp3File:
+        if (m_fault == Fault::Id3Cover)
+            return mediaFile(coverTag(s.caption) + m_sim->mediaFile(s), "audio/mpeg");
+        if (m_fault == Fault::Id3CoverAac)
+            return mediaFile(coverTag(s.caption) + m_sim->aacFile(s), "audio/aac");
         return mediaFile(m_sim->mediaFile(s), "audio/mpeg");
     case Answer::IcecastMount:
         return httpStream(s);
@@ -393,14 +399,18 @@ StationConnection::Reply StationConnection::httpStream(const ServedStation &s)
     IcyText text = icyTextOf(s, m_fault);
     Reply r;
     r.status = 200;
-    r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: audio/mpeg\r\n"
+    const bool aac = m_fault == Fault::Id3CoverAac;
+    r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: " + (aac ? "audio/aac" : "audio/mpeg") + "\r\n"
              "icy-name: " + text.name + "\r\n"
              "icy-genre: Arabic\r\n"
              "icy-br: 32\r\n"
              + (meta ? "icy-metaint: " + QByteArray::number(text.titles.metaint) + "\r\n" : QByteArray())
              + "Cache-Control: no-cache\r\nServer: Icecast 2.4.4\r\nConnection: close\r\n\r\n";
     r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
-                                          ToneEncoder::Format::Mp3, s.toneHz(), std::move(text.titles));
+                                          aac ? ToneEncoder::Format::Adts : ToneEncoder::Format::Mp3, s.toneHz(),
+                                          std::move(text.titles));
+    if (m_fault == Fault::Id3Cover || aac)
+        r.live->setPrefix(coverTag(s.caption)); // an encoder's source file, tag and all
     return r;
 }
 
@@ -414,6 +424,8 @@ StationConnection::Reply StationConnection::icyServer(const ServedStation &s)
     r.head = icyHead(s, text.name, meta ? text.titles.metaint : 0);
     r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
                                           ToneEncoder::Format::Mp3, s.toneHz(), std::move(text.titles));
+    if (m_fault == Fault::Id3Cover)
+        r.live->setPrefix(coverTag(s.caption));
     return r;
 }
 

@@ -272,6 +272,19 @@ QByteArray StationSimulator::mediaFile(const ServedStation &s)
     return m_files.value(s.index).get();
 }
 
+QByteArray StationSimulator::aacFile(const ServedStation &s)
+{
+    auto it = m_aacFiles.find(s.index);
+    if (it == m_aacFiles.end()) {
+        ToneEncoder encoder(ToneEncoder::Format::Adts, s.toneHz());
+        QByteArray file = encoder.header();
+        file += encoder.encode(qint64(m_mp3FileSeconds) * 1000);
+        file += encoder.finish();
+        it = m_aacFiles.insert(s.index, file);
+    }
+    return *it;
+}
+
 void StationSimulator::record(const RequestRecord &r)
 {
     m_log.append(r);

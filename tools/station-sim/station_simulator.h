@@ -127,6 +127,9 @@ public:
     // worker thread; mediaFile() waits for the encoding when it is not ready yet.
     bool mediaFileReady(const ServedStation &s) const;
     QByteArray mediaFile(const ServedStation &s);
+    // The station's file as AAC in ADTS frames instead of MP3 (the id3-cover-aac fault), as
+    // long as its MP3 file; made at the first request and kept.
+    QByteArray aacFile(const ServedStation &s);
     void record(const RequestRecord &r);
     // second-differs: true the first time this target is asked for on this port, false after
     // (until clearFaults, or the next start).
@@ -153,6 +156,7 @@ private:
     QHash<quint16, Fault> m_portFaults;
     QSet<QPair<quint16, QByteArray>> m_requested; // second-differs: targets answered once
     QHash<int, std::shared_future<QByteArray>> m_files;
+    QHash<int, QByteArray> m_aacFiles;
     void prepareFiles();
     QList<RequestRecord> m_log;
     QIODevice *m_logDevice = nullptr;
