@@ -65,6 +65,8 @@ HttpResponseParser::State HttpResponseParser::fail(const QString &error)
 
 HttpResponseParser::State HttpResponseParser::feed(QByteArrayView bytes)
 {
+    if (m_state == State::Done)
+        m_surplus += bytes.size();
     if (m_state == State::Failed || m_state == State::Done || bytes.isEmpty())
         return m_state;
     if (m_state == State::Head) {
@@ -95,6 +97,8 @@ HttpResponseParser::State HttpResponseParser::feed(QByteArrayView bytes)
             return m_state;
         if (m_contentLeft == 0 && !m_head.chunked) {
             m_state = State::Done;
+            m_framedEnd = true;
+            m_surplus += rest.size();
             return m_state;
         }
         decodeBody(rest);
@@ -202,8 +206,11 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
             const qint64 n = std::min<qint64>(m_contentLeft, bytes.size());
             takeContent(bytes.first(n));
             m_contentLeft -= n;
-            if (m_contentLeft == 0 && m_state == State::Body)
+            if (m_contentLeft == 0 && m_state == State::Body) {
                 m_state = State::Done;
+                m_framedEnd = true;
+                m_surplus += bytes.size() - n;
+            }
         } else {
             takeContent(bytes);
         }
@@ -228,8 +235,18 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
             QByteArray line = m_pending.trimmed();
             m_pending.clear();
             if (m_chunk == Chunk::Trailer) {
-                if (line.isEmpty())
+                // Trailer fields are skipped: nothing here needs them. Their size is bounded
+                // like a head's, so an endless trailer is no endless answer.
+                m_trailerBytes += line.size() + 2;
+                if (m_trailerBytes > m_limits.maxTrailerBytes) {
+                    fail(QStringLiteral("chunked trailer larger than %1 bytes").arg(m_limits.maxTrailerBytes));
+                    return;
+                }
+                if (line.isEmpty()) {
                     m_state = State::Done;
+                    m_framedEnd = true;
+                    m_surplus += bytes.size() - pos;
+                }
                 break;
             }
             const qsizetype semi = line.indexOf(';');
