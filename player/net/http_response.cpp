@@ -95,6 +95,16 @@ HttpResponseParser::State HttpResponseParser::feed(QByteArrayView bytes)
         parseHead(head);
         if (m_state != State::Body)
             return m_state;
+        if (!m_head.icy && m_head.status >= 100 && m_head.status < 200 && m_head.status != 101) {
+            // An interim answer (100 Continue, 103 Early Hints) to an HTTP/1.1 request: the
+            // real one follows on the same connection.
+            if (++m_interimHeads > kMaxInterimHeads)
+                return fail(QStringLiteral("more than %1 interim answers").arg(kMaxInterimHeads));
+            m_head = HttpHead();
+            m_decoder.reset();
+            m_state = State::Head;
+            return rest.isEmpty() ? m_state : feed(rest);
+        }
         if (m_contentLeft == 0 && !m_head.chunked) {
             m_state = State::Done;
             m_framedEnd = true;

@@ -109,6 +109,8 @@ private:
     qint64 m_bodyBytes = 0;
     qint64 m_contentLeft = -1; // sized body: bytes still to come
     qint64 m_surplus = 0;
+    static constexpr int kMaxInterimHeads = 4;
+    int m_interimHeads = 0;
     bool m_framedEnd = false;
     bool m_metaRequested = false;
     bool m_undecodable = false;
