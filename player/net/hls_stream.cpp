@@ -356,7 +356,6 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
 {
     if (m_closed || m_ended)
         return;
-    qCDebug(lcHls).nospace() << "segment " << segment.sequence << ": " << bytes.size() << " bytes in " << elapsedMs << " ms";
     if (segment.key.method == HlsKey::Method::Aes128) {
         const QByteArray iv = segment.key.iv.isEmpty() ? aes128cbc::sequenceIv(segment.sequence) : segment.key.iv;
         const std::optional<QByteArray> plain = aes128cbc::decrypt(bytes, m_keys.value(segment.key.uri), iv);

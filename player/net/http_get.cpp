@@ -3,6 +3,10 @@
 #include "http_connection_pool.h"
 #include "network_text.h"
 
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcHttp) // http_request.cpp
+
 namespace lumora {
 
 HttpGet::HttpGet(QObject *parent) : QObject(parent)
@@ -106,6 +110,8 @@ void HttpGet::onFinished()
     m_done = true;
     m_deadline.stop();
     m_elapsedMs = m_clock.elapsed();
+    qCDebug(lcHttp).noquote().nospace() << "fetched " << m_request->address() << ": " << m_body.size() << " bytes in "
+                                        << QString::number(double(m_clock.nsecsElapsed()) / 1e6, 'f', 3) << " ms";
     HttpRequest::discard(m_request);
     emit done(m_body);
 }

@@ -268,6 +268,9 @@ void HttpRequest::onTcpConnected()
     m_reachedProxy = true;
     if (!m_socket || m_done)
         return;
+    // A kept connection carries request after request: each goes out whole at once.
+    if (m_options.connections)
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_target.tls && m_proxy.kind == ProxyRoute::Kind::Http) {
         const QByteArray where = (m_target.host.contains(u':') ? u'[' + m_target.host + u']' : m_target.host).toLatin1()
             + ':' + QByteArray::number(m_target.port);
