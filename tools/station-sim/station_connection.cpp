@@ -692,6 +692,9 @@ void StationConnection::resetConnection()
 
 void StationConnection::awaitNextRequest()
 {
+    // As web servers do for kept connections: the end of an answer goes out at once rather
+    // than waiting for the client's delayed acknowledgement of the part before it.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_buffer.remove(0, m_requestBytes);
     m_requestBytes = 0;
     m_handled = false;
