@@ -6,7 +6,9 @@
 #include "hls_stream.h"
 #include "http_connection_pool.h"
 #include "http_get.h"
+#include "loopback_proxy.h"
 #include "loopback_server.h"
+#include "scoped_environment.h"
 #include "sim_fixture.h"
 #include "test_tls.h"
 #include "wait.h"
@@ -120,6 +122,18 @@ void TestHttpKeepAlive::fetchesShareOneConnection()
     }
     QCOMPARE(tls.handshakes(), 1);
     QCOMPARE(server.connections(), 3);
+
+    // Through an HTTP proxy, a route of its own: the connection to the proxy is kept.
+    ScopedEnvironment env;
+    for (const char *name : {"HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        env.set(name, QString());
+    LoopbackProxy proxy;
+    env.set("http_proxy", QStringLiteral("http://127.0.0.1:%1").arg(proxy.port()));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(fetch(&pool, server.url("/chunked")).ok, qPrintable(QString::number(i)));
+    QCOMPARE(proxy.requestLines().size(), 1);
+    QVERIFY(proxy.requestLines().first().startsWith("GET http://127.0.0.1:"));
+    QCOMPARE(server.connections(), 4);
 }
 
 void TestHttpKeepAlive::hostileChunkingRefused_data()

@@ -144,7 +144,10 @@ private:
             ++*answers;
             const QByteArray head = request->left(request->indexOf("\r\n\r\n"));
             const QList<QByteArray> parts = head.split('\n').first().split(' ');
-            const QByteArray path = parts.size() > 1 ? parts[1] : QByteArray("/");
+            QByteArray path = parts.size() > 1 ? parts[1] : QByteArray("/");
+            // The absolute form, as a proxy that pipes a kept connection passes it on.
+            if (path.startsWith("http://"))
+                path = path.mid(path.indexOf('/', 7) < 0 ? path.size() : path.indexOf('/', 7));
             m_requests << path;
             m_headers << head;
             Route r;
