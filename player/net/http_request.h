@@ -33,7 +33,8 @@ struct HttpTarget {
     static std::optional<HttpTarget> parse(const QString &wireAddress, QString *error = nullptr);
 };
 
-// One request on a connection of its own, and its answer read through HttpResponseParser.
+// One request, on a connection of its own or one kept from an earlier request (below), and
+// its answer read through HttpResponseParser.
 // The owner reads the answer as it comes (headReady, bodyReady) and may pause the reading
 // while it cannot take more; a paused request leaves the bytes in the kernel, so the server
 // is held back by TCP. Every phase has a deadline: connecting and the head within the answer
