@@ -42,7 +42,7 @@ QString containerOf(QByteArrayView bytes, bool hasMap)
 } // namespace
 
 HlsStream::HlsStream(const QString &address, const QByteArray &playlist, const Settings &settings, QObject *parent)
-    : m_settings(settings), m_firstBody(playlist)
+    : m_settings(settings), m_firstBody(playlist), m_connections(HttpConnectionPool::kDefaultIdleMs, this)
 {
     setParent(parent);
     m_address = address;
@@ -94,7 +94,10 @@ void HlsStream::close()
 
 std::unique_ptr<HttpGet> HlsStream::newGet()
 {
-    return std::make_unique<HttpGet>();
+    auto get = std::make_unique<HttpGet>();
+    if (m_settings.keepConnections)
+        get->setConnectionPool(&m_connections);
+    return get;
 }
 
 void HlsStream::takePlaylist(const QByteArray &body, const QString &address)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hls_playlist.h"
+#include "http_connection_pool.h"
 #include "http_get.h"
 #include "stream_source.h"
 
@@ -29,6 +30,11 @@ namespace lumora {
 // segments take longer to fetch than they play, the next lower variant takes over; after a
 // minute in which the next higher one would have come in time with room to spare, it is
 // tried again.
+//
+// The playlist reloads, segments, keys and initialisation sections of one stream share their
+// connections (HTTP/1.1 keep-alive, an HttpConnectionPool of the stream's own): a live
+// stream's fetches, one or two each target duration, go over one connection while the
+// server keeps it.
 class HlsStream : public StreamSource {
     Q_OBJECT
 public:
@@ -39,6 +45,7 @@ public:
         qint64 maxSegmentBytes = 16 * 1024 * 1024;
         int retryDelayMs = 500;                // before a failed segment is asked for again
         int stepUpAfterMs = 60000;             // headroom before a higher variant is tried
+        bool keepConnections = true;           // false: a new connection for every fetch
     };
 
     // address: the playlist's address (wire form); playlist: its body, already fetched.
@@ -92,6 +99,7 @@ private:
     qint64 m_newestSequence = -1;
     qint64 m_retried = -1;      // the segment asked for a second time
     int m_skippedInRow = 0;
+    HttpConnectionPool m_connections;
     std::unique_ptr<HttpGet> m_playlistGet;
     std::unique_ptr<HttpGet> m_segmentGet;
     QHash<QString, QByteArray> m_keys; // by address

@@ -1,6 +1,11 @@
 #include "http_get.h"
 
+#include "http_connection_pool.h"
 #include "network_text.h"
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcHttp) // http_request.cpp
 
 namespace lumora {
 
@@ -30,6 +35,8 @@ void HttpGet::start(const QString &wireAddress, const Limits &limits)
     connect(m_request.get(), &HttpRequest::failed, this,
             [this](OpenFailure failure, const QString &reason) { fail(failure, reason); });
     HttpRequest::Options options;
+    options.http11 = true;
+    options.connections = m_pool;
     options.answerTimeoutMs = limits.deadlineMs;
     options.idleTimeoutMs = limits.deadlineMs;
     if (limits.rangeLength >= 0)
@@ -87,8 +94,10 @@ void HttpGet::onFinished()
         return;
     m_body += m_request->response().takeBody();
     const HttpHead &head = m_request->head();
-    if (head.contentLength >= 0 && m_body.size() < head.contentLength && !(m_limits.rangeLength >= 0 && head.status == 200)) {
-        fail(OpenFailure::NoAnswer, QStringLiteral("cut off after %1 of %2 bytes").arg(m_body.size()).arg(head.contentLength));
+    const bool framed = head.chunked || head.contentLength >= 0;
+    if (framed && !m_request->response().endedByFraming() && !(m_limits.rangeLength >= 0 && head.status == 200)) {
+        fail(OpenFailure::NoAnswer, head.chunked ? QStringLiteral("cut off inside a chunked body after %1 bytes").arg(m_body.size())
+                                                 : QStringLiteral("cut off after %1 of %2 bytes").arg(m_body.size()).arg(head.contentLength));
         return;
     }
     if (m_limits.rangeLength >= 0 && head.status == 200) {
@@ -101,6 +110,8 @@ void HttpGet::onFinished()
     m_done = true;
     m_deadline.stop();
     m_elapsedMs = m_clock.elapsed();
+    qCDebug(lcHttp).noquote().nospace() << "fetched " << m_request->address() << ": " << m_body.size() << " bytes in "
+                                        << QString::number(double(m_clock.nsecsElapsed()) / 1e6, 'f', 3) << " ms";
     HttpRequest::discard(m_request);
     emit done(m_body);
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <memory>
@@ -16,6 +17,9 @@ namespace lumora {
 // deadline for connecting, the answer and the whole body) and in size (a larger body, or one
 // announced larger, fails at once). Redirects are not followed: HLS servers send their
 // resources directly, and an address a server names is checked where it is read.
+//
+// HTTP/1.1: the answer may be chunked. Given a connection pool, the connection is kept for the
+// next fetch of the same origin (see HttpRequest); otherwise it is closed after the answer.
 class HttpGet : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +33,8 @@ public:
     explicit HttpGet(QObject *parent = nullptr);
     ~HttpGet() override;
 
+    // Where the fetches take their connection from and give it back to; set before start().
+    void setConnectionPool(HttpConnectionPool *pool) { m_pool = pool; }
     // Starts the request; done() or failed() follow, never from inside this call.
     void start(const QString &wireAddress, const Limits &limits);
     void abort();
@@ -47,6 +53,7 @@ private:
     void fail(OpenFailure failure, const QString &reason, int status = 0);
 
     Limits m_limits;
+    QPointer<HttpConnectionPool> m_pool;
     std::unique_ptr<HttpRequest> m_request;
     QByteArray m_body;
     QTimer m_deadline;

@@ -1,6 +1,7 @@
 #include "http_request.h"
 
 #include "authority.h"
+#include "http_connection_pool.h"
 #include "network_text.h"
 #include "wire_url.h"
 
@@ -96,12 +97,13 @@ void HttpRequest::start(const QString &wireAddress, const Options &options)
     m_proxy = ProxyRoute::choose(ProxyEnvironment::current(), schemeOf(wireAddress), target->host, target->port);
     const bool forwarded = m_proxy.kind == ProxyRoute::Kind::Http && !target->tls;
     m_parser.setMetadataRequested(options.icyMetadata);
+    const bool keep = !options.connections.isNull();
     // The target goes on the wire as it is: toWireUrl has made it ASCII already. An HTTP
     // proxy is asked for the whole address (MMS over HTTP is http to it).
     const QByteArray requestTarget = forwarded ? "http://" + target->authority.toLatin1() + target->path.toLatin1()
                                                : target->path.toLatin1();
-    m_request = "GET " + requestTarget + " HTTP/1.0\r\n"
-                "Host: " + target->authority.toLatin1() + "\r\n"
+    m_request = "GET " + requestTarget + (keep || options.http11 ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n")
+                + "Host: " + target->authority.toLatin1() + "\r\n"
                 "User-Agent: " + options.userAgent + "\r\n"
                 "Accept: */*\r\n";
     if (forwarded && m_proxy.hasCredentials())
@@ -110,18 +112,34 @@ void HttpRequest::start(const QString &wireAddress, const Options &options)
         m_request += "Icy-MetaData: 1\r\n";
     for (const auto &[name, value] : options.headers)
         m_request += name + ": " + value + "\r\n";
-    m_request += "Connection: close\r\n\r\n";
+    m_request += keep ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    // A kept connection serves the same scheme, host and port reached the same way only.
+    m_origin = (target->tls ? "https " : "http ") + target->host.toUtf8() + ' ' + QByteArray::number(target->port) + ' '
+        + QByteArray::number(int(m_proxy.kind)) + ' ' + m_proxy.host.toUtf8() + ' ' + QByteArray::number(m_proxy.port) + ' '
+        + m_proxy.user.toUtf8().toBase64() + ' ' + m_proxy.password.toUtf8().toBase64();
 
-    if (target->tls) {
-        if (!QSslSocket::supportsSsl()) {
-            QMetaObject::invokeMethod(this, [this] { fail(OpenFailure::NotAStream, QStringLiteral("TLS is not available")); },
-                                      Qt::QueuedConnection);
+    if (target->tls && !QSslSocket::supportsSsl()) {
+        QMetaObject::invokeMethod(this, [this] { fail(OpenFailure::NotAStream, QStringLiteral("TLS is not available")); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    m_timer.start(m_options.answerTimeoutMs);
+    if (keep) {
+        if (std::unique_ptr<QAbstractSocket> kept = options.connections->take(m_origin)) {
+            adopt(std::move(kept));
             return;
         }
+    }
+    connectFresh();
+}
+
+void HttpRequest::connectFresh()
+{
+    if (m_target.tls) {
         auto *tls = new QSslSocket(this);
         m_socket = tls;
         // Through a tunnel the socket is connected to the proxy: the name checked is the station's.
-        tls->setPeerVerifyName(target->host);
+        tls->setPeerVerifyName(m_target.host);
         connect(tls, &QSslSocket::encrypted, this, &HttpRequest::onConnected);
         connect(tls, &QSslSocket::sslErrors, this, &HttpRequest::onSslErrors);
     } else {
@@ -137,18 +155,61 @@ void HttpRequest::start(const QString &wireAddress, const Options &options)
         m_socket->setProxy(QNetworkProxy::NoProxy);
     // Qt reads no further ahead than this; the rest waits in the kernel while we are paused.
     m_socket->setReadBufferSize(kReadPiece);
-    connect(m_socket, &QIODevice::readyRead, this, &HttpRequest::onReadable);
-    connect(m_socket, &QAbstractSocket::disconnected, this, &HttpRequest::onClosed);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &HttpRequest::onSocketError);
-    m_timer.start(m_options.answerTimeoutMs);
-    qCDebug(lcHttp) << "GET" << wireAddress << (m_proxy.isDirect() ? "" : "through proxy") << m_proxy.host;
+    watchSocket();
+    qCDebug(lcHttp) << "GET" << m_address << "on a new connection" << (m_proxy.isDirect() ? "" : "through proxy") << m_proxy.host;
     const bool viaHttpProxy = m_proxy.kind == ProxyRoute::Kind::Http;
-    const QString host = viaHttpProxy ? m_proxy.host : target->host;
-    const quint16 port = viaHttpProxy ? m_proxy.port : target->port;
-    if (target->tls && !viaHttpProxy)
+    const QString host = viaHttpProxy ? m_proxy.host : m_target.host;
+    const quint16 port = viaHttpProxy ? m_proxy.port : m_target.port;
+    if (m_target.tls && !viaHttpProxy)
         static_cast<QSslSocket *>(m_socket)->connectToHostEncrypted(host, port);
     else
         m_socket->connectToHost(host, port); // a tunnel is encrypted once the proxy has opened it
+}
+
+void HttpRequest::adopt(std::unique_ptr<QAbstractSocket> socket)
+{
+    m_socket = socket.release();
+    m_socket->setParent(this);
+    watchSocket();
+    m_reused = true;
+    m_reachedProxy = true;
+    m_connected = true;
+    qCDebug(lcHttp) << "GET" << m_address << "on a kept connection";
+    // Written from the event loop, as a new connection's request is: no signal comes from
+    // inside start(), and a close already on its way is seen first.
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_done || !m_socket || !m_reused)
+            return;
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            retryFresh();
+            return;
+        }
+        m_socket->write(m_request);
+    }, Qt::QueuedConnection);
+}
+
+void HttpRequest::watchSocket()
+{
+    connect(m_socket, &QIODevice::readyRead, this, &HttpRequest::onReadable);
+    connect(m_socket, &QAbstractSocket::disconnected, this, &HttpRequest::onClosed);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &HttpRequest::onSocketError);
+}
+
+bool HttpRequest::retryFresh()
+{
+    // A kept connection may have been closed by the server just as the request went out. A
+    // GET asks for nothing to change, so it is sent again, once, on a new connection, as
+    // long as nothing of an answer has come.
+    if (!m_reused || m_answerBytes > 0 || m_done)
+        return false;
+    m_reused = false;
+    m_connected = false;
+    m_reachedProxy = false;
+    qCDebug(lcHttp) << m_address << "the kept connection was closed; asking again on a new one";
+    dropSocket();
+    m_timer.start(m_options.answerTimeoutMs);
+    connectFresh();
+    return true;
 }
 
 void HttpRequest::abort()
@@ -207,6 +268,9 @@ void HttpRequest::onTcpConnected()
     m_reachedProxy = true;
     if (!m_socket || m_done)
         return;
+    // A kept connection carries request after request: each goes out whole at once.
+    if (m_options.connections)
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_target.tls && m_proxy.kind == ProxyRoute::Kind::Http) {
         const QByteArray where = (m_target.host.contains(u':') ? u'[' + m_target.host + u']' : m_target.host).toLatin1()
             + ':' + QByteArray::number(m_target.port);
@@ -311,6 +375,7 @@ void HttpRequest::onReadable()
         const QByteArray bytes = m_socket->read(kReadPiece);
         if (bytes.isEmpty())
             break;
+        m_answerBytes += bytes.size();
         afterParse(m_parser.feed(bytes));
     }
 }
@@ -318,6 +383,8 @@ void HttpRequest::onReadable()
 void HttpRequest::onClosed()
 {
     if (m_done || !m_socket)
+        return;
+    if (m_socket->bytesAvailable() == 0 && retryFresh())
         return;
     if (m_paused && m_headSeen && m_socket->bytesAvailable() > 0)
         return; // what is left is read on resume; the close is seen again then
@@ -330,6 +397,8 @@ void HttpRequest::onClosed()
 void HttpRequest::onSocketError()
 {
     if (m_done || !m_socket)
+        return;
+    if (m_socket->error() != QAbstractSocket::SocketTimeoutError && m_socket->bytesAvailable() == 0 && retryFresh())
         return;
     const bool throughProxy = !m_proxy.isDirect();
     // Until the proxy has taken the connection, a failure to connect is the proxy's.
@@ -405,9 +474,48 @@ void HttpRequest::afterParse(HttpResponseParser::State state)
     if (state == HttpResponseParser::State::Done) {
         m_done = true;
         m_timer.stop();
-        dropSocket();
+        releaseSocket();
         emit finished();
     }
+}
+
+bool HttpRequest::reusable() const
+{
+    if (!m_options.connections || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    // The answer ended by its own framing, exactly where the connection's bytes end.
+    if (!m_parser.endedByFraming() || m_parser.surplusBytes() > 0 || m_socket->bytesAvailable() > 0)
+        return false;
+    const HttpHead &head = m_parser.head();
+    if (head.icy || !head.statusLine.startsWith("HTTP/1.1 ") || head.status < 200)
+        return false;
+    // Both a length and a transfer coding, or a coding other than chunked alone, is a server
+    // whose framing is not to be trusted with the next answer.
+    int codings = 0;
+    for (const auto &[name, value] : head.headers) {
+        if (name == "transfer-encoding" && (++codings > 1 || value.compare("chunked", Qt::CaseInsensitive) != 0))
+            return false;
+        if (name == "content-length" && head.chunked)
+            return false;
+        if (name == "connection") {
+            for (const QByteArray &token : value.split(','))
+                if (token.trimmed().compare("close", Qt::CaseInsensitive) == 0)
+                    return false;
+        }
+    }
+    return true;
+}
+
+void HttpRequest::releaseSocket()
+{
+    if (!reusable()) {
+        dropSocket();
+        return;
+    }
+    m_socket->disconnect(this);
+    std::unique_ptr<QAbstractSocket> socket(m_socket);
+    m_socket = nullptr;
+    m_options.connections->keep(m_origin, std::move(socket));
 }
 
 void HttpRequest::fail(OpenFailure failure, const QString &reason)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QSslError>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <memory>
@@ -18,6 +19,8 @@
 class QAbstractSocket;
 
 namespace lumora {
+
+class HttpConnectionPool;
 
 // Where an http(s) address points: what a request needs to reach it.
 struct HttpTarget {
@@ -31,7 +34,8 @@ struct HttpTarget {
     static std::optional<HttpTarget> parse(const QString &wireAddress, QString *error = nullptr);
 };
 
-// One request on a connection of its own, and its answer read through HttpResponseParser.
+// One request, on a connection of its own or one kept from an earlier request (below), and
+// its answer read through HttpResponseParser.
 // The owner reads the answer as it comes (headReady, bodyReady) and may pause the reading
 // while it cannot take more; a paused request leaves the bytes in the kernel, so the server
 // is held back by TCP. Every phase has a deadline: connecting and the head within the answer
@@ -42,6 +46,14 @@ struct HttpTarget {
 // certificate is checked against the station's host, as without a proxy), and a SOCKS5 proxy
 // is left to the socket. A proxy that cannot be reached, refuses the tunnel or asks for
 // credentials fails the request with a reason of its own.
+//
+// By default the request is HTTP/1.0 with "Connection: close": a radio stream is one endless
+// body. A request given a connection pool speaks HTTP/1.1 and asks to keep the connection: it
+// takes an open one of the same origin from the pool when there is one, and gives its own
+// back once the answer has been read to its end, when nothing casts doubt on the next answer
+// starting where this one ended (Content-Length or chunked framing, no "Connection: close",
+// no HTTP/1.0, nothing sent beyond the end). A kept connection the server closed before
+// a byte of the answer came is replaced by a new one, once.
 //
 // A plain socket rather than QNetworkAccessManager because SHOUTcast servers answer with an
 // "ICY 200 OK" status line, which QNetworkAccessManager rejects, and because nothing here
@@ -55,6 +67,10 @@ public:
         bool icyMetadata = false;   // ask for ICY metadata (Icy-MetaData: 1)
         QList<std::pair<QByteArray, QByteArray>> headers; // further request headers
         QByteArray userAgent = kUserAgent;
+        bool http11 = false; // HTTP/1.1 (with "Connection: close" unless kept)
+        // Where the connection comes from and goes back to (HTTP/1.1, keep-alive); none: a
+        // connection of the request's own.
+        QPointer<HttpConnectionPool> connections;
     };
 
     explicit HttpRequest(QObject *parent = nullptr);
@@ -90,6 +106,12 @@ signals:
     void failed(lumora::OpenFailure failure, const QString &reason);
 
 private:
+    void connectFresh();
+    void adopt(std::unique_ptr<QAbstractSocket> socket);
+    void watchSocket();
+    bool retryFresh();
+    bool reusable() const;
+    void releaseSocket();
     void onTcpConnected();
     void onConnected();
     void onReadable();
@@ -107,6 +129,9 @@ private:
     QAbstractSocket *m_socket = nullptr;
     HttpTarget m_target;
     ProxyRoute m_proxy;
+    QByteArray m_origin;        // what a kept connection must have been made for
+    qint64 m_answerBytes = 0;   // bytes of the answer read from the connection
+    bool m_reused = false;      // on a kept connection, not yet replaced by a new one
     QByteArray m_tunnelAnswer;  // the proxy's answer to CONNECT, until its blank line
     bool m_tunnelling = false;  // CONNECT sent, its answer not yet in
     bool m_reachedProxy = false; // the TCP connection to the proxy (or server) is made

@@ -60,6 +60,8 @@ HttpResponseParser::State HttpResponseParser::fail(const QString &error)
 
 HttpResponseParser::State HttpResponseParser::feed(QByteArrayView bytes)
 {
+    if (m_state == State::Done)
+        m_surplus += bytes.size();
     if (m_state == State::Failed || m_state == State::Done || bytes.isEmpty())
         return m_state;
     if (m_state == State::Head) {
@@ -88,8 +90,20 @@ HttpResponseParser::State HttpResponseParser::feed(QByteArrayView bytes)
         parseHead(head);
         if (m_state != State::Body)
             return m_state;
+        if (!m_head.icy && m_head.status >= 100 && m_head.status < 200 && m_head.status != 101) {
+            // An interim answer (100 Continue, 103 Early Hints) to an HTTP/1.1 request: the
+            // real one follows on the same connection.
+            if (++m_interimHeads > kMaxInterimHeads)
+                return fail(QStringLiteral("more than %1 interim answers").arg(kMaxInterimHeads));
+            m_head = HttpHead();
+            m_decoder.reset();
+            m_state = State::Head;
+            return rest.isEmpty() ? m_state : feed(rest);
+        }
         if (m_contentLeft == 0 && !m_head.chunked) {
             m_state = State::Done;
+            m_framedEnd = true;
+            m_surplus += rest.size();
             return m_state;
         }
         decodeBody(rest);
@@ -197,8 +211,11 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
             const qint64 n = std::min<qint64>(m_contentLeft, bytes.size());
             takeContent(bytes.first(n));
             m_contentLeft -= n;
-            if (m_contentLeft == 0 && m_state == State::Body)
+            if (m_contentLeft == 0 && m_state == State::Body) {
                 m_state = State::Done;
+                m_framedEnd = true;
+                m_surplus += bytes.size() - n;
+            }
         } else {
             takeContent(bytes);
         }
@@ -223,8 +240,18 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
             QByteArray line = m_pending.trimmed();
             m_pending.clear();
             if (m_chunk == Chunk::Trailer) {
-                if (line.isEmpty())
+                // Trailer fields are skipped: nothing here needs them. Their size is bounded
+                // like a head's, so an endless trailer is no endless answer.
+                m_trailerBytes += line.size() + 2;
+                if (m_trailerBytes > m_limits.maxTrailerBytes) {
+                    fail(QStringLiteral("chunked trailer larger than %1 bytes").arg(m_limits.maxTrailerBytes));
+                    return;
+                }
+                if (line.isEmpty()) {
                     m_state = State::Done;
+                    m_framedEnd = true;
+                    m_surplus += bytes.size() - pos;
+                }
                 break;
             }
             const qsizetype semi = line.indexOf(';');

@@ -42,6 +42,7 @@ public:
         qint64 maxContentLength = qint64(1) << 50; // a stated length beyond this is a lie
         int maxMetaint = 1024 * 1024;
         qint64 maxDecodedBytes = qint64(1) << 50; // a compressed body decoded to more fails
+        qsizetype maxTrailerBytes = 16 * 1024;     // the trailer of a chunked body, all its lines
     };
 
     enum class State { Head, Body, Done, Failed };
@@ -77,6 +78,12 @@ public:
     qsizetype pendingBody() const { return m_body.size(); }
     // Metadata blocks received so far and not yet taken ("StreamTitle='...';"), in order.
     QList<QByteArray> takeMetadata();
+    // The body ended where its framing said: the stated length reached, or the last chunk and
+    // its trailer read. False for a body that ends with the connection (cut short or unframed).
+    bool endedByFraming() const { return m_framedEnd; }
+    // Bytes that came after the end of the answer: never part of it, and a sign that the
+    // connection holds something nobody asked for.
+    qint64 surplusBytes() const { return m_surplus; }
 
 private:
     State fail(const QString &error);
@@ -97,11 +104,16 @@ private:
     QList<QByteArray> m_metadata;
     qint64 m_bodyBytes = 0;
     qint64 m_contentLeft = -1; // sized body: bytes still to come
+    qint64 m_surplus = 0;
+    static constexpr int kMaxInterimHeads = 4;
+    int m_interimHeads = 0;
+    bool m_framedEnd = false;
     bool m_metaRequested = false;
     bool m_undecodable = false;
     // chunked
     Chunk m_chunk = Chunk::Size;
     qint64 m_chunkLeft = 0;
+    qsizetype m_trailerBytes = 0;
     // ICY framing
     qint64 m_audioLeft = 0;   // audio bytes before the next metadata length byte
     qint64 m_metaLeft = -1;   // metadata bytes still to come; -1: not inside a block

@@ -57,6 +57,10 @@ void TestStreamWire::bodiesInAnySplit_data()
     QTest::newRow("chunked with extensions and trailer")
         << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;x=y\r\nabc\r\nA\r\n0123456789\r\n0\r\nX-T: 1\r\n\r\n")
         << QByteArray("abc0123456789") << 200;
+    QTest::newRow("after interim answers")
+        << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a.ts>\r\n\r\n"
+                      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
+        << QByteArray("ok") << 200;
     QTest::newRow("until close, bare LF") << QByteArray("HTTP/1.0 404 Not Found\nServer: x\n\nnothing") << QByteArray("nothing") << 404;
     QTest::newRow("shoutcast") << QByteArray("ICY 200 OK\r\nicy-name: R\r\n\r\n\xFF\xFB\x90") << QByteArray("\xFF\xFB\x90") << 200;
 }
@@ -88,6 +92,9 @@ void TestStreamWire::hostileSizesFailAtOnce_data()
     QTest::newRow("metaint of zero") << QByteArray("ICY 200 OK\r\nicy-metaint: 0\r\n\r\nabc");
     QTest::newRow("endless header") << QByteArray("HTTP/1.0 200 OK\r\nX: ") + QByteArray(40000, 'a');
     QTest::newRow("no HTTP") << QByteArray("SSH-2.0-OpenSSH\r\n\r\n");
+    QTest::newRow("endless interim answers") << QByteArray("HTTP/1.1 103 Early Hints\r\n\r\n").repeated(50);
+    QTest::newRow("endless chunked trailer")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n") + QByteArray("X: y\r\n").repeated(5000);
 }
 
 void TestStreamWire::hostileSizesFailAtOnce()

@@ -1,7 +1,7 @@
 #pragma once
 
 // A tiny HTTP server on 127.0.0.1 for tests: canned answers per path, slow,
-// silent and endless (paced, optionally ICY) answers.
+// silent and endless (paced, optionally ICY) answers, connections kept for further requests.
 
 #include <QHash>
 #include <QPointer>
@@ -30,6 +30,8 @@ struct Route {
     // (cycling), instead of icyTitle.
     QList<QByteArray> icyTitles;
     int icyBlocksPerTitle = 1;
+    bool keepAlive = false;     // the connection stays open for the next request
+    int pieceBytes = 0;         // > 0: the answer goes out this many bytes at a time, 5 ms apart
 };
 
 class LoopbackServer {
@@ -70,6 +72,26 @@ public:
     // Called for a request no route matches; returns the route to serve.
     void fallback(std::function<Route(const QByteArray &)> f) { m_fallback = std::move(f); }
 
+    // Connections accepted so far.
+    int connections() const { return m_accepted; }
+    // A kept connection that has answered this many requests is closed when the next one
+    // comes, without an answer, as a server does whose idle time ran out just then. 0: never.
+    void setAnswersPerConnection(int n) { m_answersPerConnection = n; }
+    // Closes the kept connections waiting for a request.
+    void closeIdle()
+    {
+        for (const QPointer<QTcpSocket> &s : m_sockets)
+            if (s && s->state() == QAbstractSocket::ConnectedState && s->property("idle").toBool())
+                s->disconnectFromHost();
+    }
+    static Route kept(const QByteArray &type, const QByteArray &body)
+    {
+        Route r = ok(type, body);
+        r.head = "HTTP/1.1 200 OK\r\n";
+        r.keepAlive = true;
+        return r;
+    }
+
     QList<QByteArray> requests() const { return m_requests; }
     int hits(const QByteArray &path) const { return int(m_requests.count(path)); }
     QList<QByteArray> requestHeaders() const { return m_headers; }
@@ -100,10 +122,12 @@ private:
     void accept(QTcpSocket *s)
     {
         m_sockets << s;
+        ++m_accepted;
         auto request = std::make_shared<QByteArray>();
         auto answered = std::make_shared<bool>(false);
+        auto answers = std::make_shared<int>(0);
         QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, request, answered] {
+        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, request, answered, answers] {
             if (*answered) {
                 s->readAll();
                 return;
@@ -111,10 +135,19 @@ private:
             *request += s->readAll();
             if (!request->contains("\r\n\r\n"))
                 return;
+            s->setProperty("idle", false);
+            if (m_answersPerConnection > 0 && *answers >= m_answersPerConnection) {
+                s->disconnectFromHost();
+                return;
+            }
             *answered = true;
+            ++*answers;
             const QByteArray head = request->left(request->indexOf("\r\n\r\n"));
             const QList<QByteArray> parts = head.split('\n').first().split(' ');
-            const QByteArray path = parts.size() > 1 ? parts[1] : QByteArray("/");
+            QByteArray path = parts.size() > 1 ? parts[1] : QByteArray("/");
+            // The absolute form, as a proxy that pipes a kept connection passes it on.
+            if (path.startsWith("http://"))
+                path = path.mid(path.indexOf('/', 7) < 0 ? path.size() : path.indexOf('/', 7));
             m_requests << path;
             m_headers << head;
             Route r;
@@ -127,7 +160,14 @@ private:
             const bool icy = r.icyMetaInt > 0 && head.toLower().contains("icy-metadata: 1");
             if (r.silent)
                 return;
-            auto answer = [this, s, r, icy] { serve(s, r, icy); };
+            auto answer = [this, s, r, icy, request, answered] {
+                serve(s, r, icy);
+                if (r.keepAlive && !r.endless) {
+                    request->clear();
+                    *answered = false;
+                    s->setProperty("idle", true);
+                }
+            };
             if (r.delayMs > 0)
                 QTimer::singleShot(r.delayMs, s, answer);
             else
@@ -154,10 +194,27 @@ private:
             head += "icy-metaint: " + QByteArray::number(r.icyMetaInt) + "\r\n";
         if (r.contentLength && !r.endless && !head.startsWith("ICY"))
             head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        if (r.pieceBytes > 0 && !r.endless) {
+            // In pieces: the client reads the answer split wherever they fall.
+            auto rest = std::make_shared<QByteArray>(head + "\r\n" + r.body);
+            auto *pace = new QTimer(s);
+            QObject::connect(pace, &QTimer::timeout, s, [s, r, rest, pace] {
+                s->write(rest->left(r.pieceBytes));
+                rest->remove(0, qMin<qsizetype>(r.pieceBytes, rest->size()));
+                if (!rest->isEmpty())
+                    return;
+                pace->deleteLater();
+                if (!r.keepAlive)
+                    s->disconnectFromHost();
+            });
+            pace->start(5);
+            return;
+        }
         s->write(head + "\r\n");
         if (!r.endless) {
             s->write(r.body);
-            s->disconnectFromHost();
+            if (!r.keepAlive)
+                s->disconnectFromHost();
             return;
         }
         // Endless: the body again and again, metadata inserted every icyMetaInt bytes.
@@ -199,6 +256,8 @@ private:
     QList<QByteArray> m_requests;
     QList<QByteArray> m_headers;
     QList<QPointer<QTcpSocket>> m_sockets;
+    int m_accepted = 0;
+    int m_answersPerConnection = 0;
 };
 
 // A port on 127.0.0.1 where nothing listens.

@@ -18,6 +18,7 @@ struct RequestRecord {
     int status = 0;        // status answered; 0 when nothing was answered
     QString station;       // "Form2.Command1", or empty when nothing matched
     QString fault;         // fault mode applied, or empty
+    int connection = 0;    // which connection it came on: 1, 2, ... in the order they were accepted
 
     QByteArray header(const QByteArray &name) const; // case-insensitive; empty when absent
     // "2026-01-01T12:00:00.000Z 18001 GET /path 200 Form2.Command1 User-Agent="..." ..."

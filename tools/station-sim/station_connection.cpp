@@ -127,9 +127,11 @@ int indexAfter(const QByteArray &target, const char *prefix, const char *suffix,
 
 } // namespace
 
-StationConnection::StationConnection(QTcpSocket *socket, StationSimulator *simulator, quint16 endpointPort)
-    : QObject(simulator), m_socket(socket), m_sim(simulator), m_endpointPort(endpointPort)
+StationConnection::StationConnection(QTcpSocket *socket, StationSimulator *simulator, quint16 endpointPort, int number)
+    : QObject(simulator), m_socket(socket), m_sim(simulator), m_endpointPort(endpointPort), m_number(number)
 {
+    m_idle.setSingleShot(true);
+    connect(&m_idle, &QTimer::timeout, this, &StationConnection::finishWhenWritten);
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &StationConnection::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
@@ -184,8 +186,11 @@ void StationConnection::onReadyRead()
         return;
     }
     qsizetype end = m_buffer.indexOf("\r\n\r\n");
-    if (end < 0)
+    m_requestBytes = end + 4;
+    if (end < 0) {
         end = m_buffer.indexOf("\n\n");
+        m_requestBytes = end + 2;
+    }
     if (end < 0) {
         if (m_buffer.size() > kMaxRequestBytes) {
             m_handled = true;
@@ -194,6 +199,7 @@ void StationConnection::onReadyRead()
         return;
     }
     m_handled = true;
+    m_idle.stop();
     handle(m_buffer.left(end));
 }
 
@@ -209,6 +215,7 @@ void StationConnection::handle(const QByteArray &head)
 
     m_record.time = QDateTime::currentDateTimeUtc();
     m_record.port = m_endpointPort;
+    m_record.connection = m_number;
     m_record.method = requestLine.left(firstSpace);
     m_record.target = (firstSpace >= 0 && lastSpace > firstSpace)
         ? requestLine.mid(firstSpace + 1, lastSpace - firstSpace - 1)
@@ -262,6 +269,10 @@ void StationConnection::handle(const QByteArray &head)
     if (fault != Fault::None)
         m_record.fault = faultName(fault);
     m_fault = fault;
+    // HLS servers keep connections for an HTTP/1.1 client that does not ask to close; a
+    // fault's answer ends with its connection, as before.
+    m_keepAlive = route == Route::Hls && fault == Fault::None && requestLine.endsWith(" HTTP/1.1")
+        && requestHeader("Connection").compare("close", Qt::CaseInsensitive) != 0;
 
     const bool fileKind = s && (s->answer == Answer::Mp3File || s->answer == Answer::RealMedia);
     if (fileKind && route == Route::Station && !m_sim->mediaFileReady(*s)) {
@@ -514,7 +525,9 @@ StationConnection::Reply StationConnection::document(int status, const QByteArra
     r.head = statusLine("HTTP/1.1", status, reason) + "Content-Type: " + type + "\r\n"
              + (compress ? QByteArray("Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n") : QByteArray())
              + "Content-Length: " + QByteArray::number(sent.size()) + "\r\n" + extraHeaders
-             + "Server: lumora-station-sim\r\nConnection: close\r\n\r\n";
+             + "Server: lumora-station-sim\r\n"
+             + (m_keepAlive ? "Connection: keep-alive\r\nKeep-Alive: timeout=" + QByteArray::number(kKeepAliveMs / 1000) + "\r\n\r\n"
+                            : QByteArray("Connection: close\r\n\r\n"));
     r.body = sent;
     return r;
 }
@@ -631,7 +644,10 @@ void StationConnection::deliver(Reply reply, Delivery delivery)
     m_socket->write(reply.head);
     if (!reply.live) {
         m_socket->write(reply.body);
-        finishWhenWritten();
+        if (m_keepAlive)
+            awaitNextRequest();
+        else
+            finishWhenWritten();
         return;
     }
     m_live = std::move(reply.live);
@@ -684,6 +700,25 @@ void StationConnection::resetConnection()
     m_timer.stop();
     m_socket->abort();
     deleteLater();
+}
+
+void StationConnection::awaitNextRequest()
+{
+    // As web servers do for kept connections: the end of an answer goes out at once rather
+    // than waiting for the client's delayed acknowledgement of the part before it.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_buffer.remove(0, m_requestBytes);
+    m_requestBytes = 0;
+    m_handled = false;
+    m_headOnly = false;
+    m_keepAlive = false;
+    m_fault = Fault::None;
+    m_headers.clear();
+    m_record = {};
+    m_hlsPath.clear();
+    m_idle.start(kKeepAliveMs);
+    if (!m_buffer.isEmpty()) // the client did not wait for the answer
+        QMetaObject::invokeMethod(this, &StationConnection::onReadyRead, Qt::QueuedConnection);
 }
 
 void StationConnection::finishWhenWritten()

@@ -18,11 +18,17 @@ namespace lumora::sim {
 class StationSimulator;
 
 // One client connection: reads one request, answers it as the matching station (or with the
-// fault in force), paces live streams in real time, and deletes itself when done.
+// fault in force), paces live streams in real time, and deletes itself when done. HLS
+// playlists, segments and keys asked for with HTTP/1.1 (and no "Connection: close") are
+// answered with the connection kept for the next request, as HLS servers do, until it has
+// been idle for kKeepAliveMs.
 class StationConnection : public QObject {
     Q_OBJECT
 public:
-    StationConnection(QTcpSocket *socket, StationSimulator *simulator, quint16 endpointPort);
+    static constexpr int kKeepAliveMs = 15000;
+
+    // number: which connection this is (the request log names it).
+    StationConnection(QTcpSocket *socket, StationSimulator *simulator, quint16 endpointPort, int number);
     ~StationConnection() override;
 
     void abortNow();
@@ -63,12 +69,17 @@ private:
     void trickleTick();
     void resetConnection();
     void finishWhenWritten();
+    void awaitNextRequest();
     QByteArray requestHeader(const QByteArray &name) const;
 
     QTcpSocket *m_socket;
     StationSimulator *m_sim;
     quint16 m_endpointPort; // the port the client asked for, in front of any relay
+    int m_number;
     QByteArray m_buffer;
+    qsizetype m_requestBytes = 0; // the request being answered, head and blank line
+    bool m_keepAlive = false;     // this answer leaves the connection open
+    QTimer m_idle;
     bool m_handled = false;
     bool m_headOnly = false;
     Fault m_fault = Fault::None;

@@ -226,7 +226,7 @@ void StationSimulator::applyRefusals()
 void StationSimulator::onNewConnection(QTcpServer *server, quint16 endpointPort)
 {
     while (QTcpSocket *socket = server->nextPendingConnection()) {
-        auto *c = new StationConnection(socket, this, endpointPort);
+        auto *c = new StationConnection(socket, this, endpointPort, ++m_accepted);
         m_connections.removeIf([](const QPointer<StationConnection> &p) { return p.isNull(); });
         m_connections.append(c);
     }

@@ -152,6 +152,7 @@ private:
     QMap<quint16, QTcpServer *> m_servers; // by endpoint port
     QHash<quint16, quint16> m_listenPorts; // endpoint port -> port listened on, where they differ
     QList<QPointer<StationConnection>> m_connections;
+    int m_accepted = 0;
     QHash<int, Fault> m_stationFaults;
     QHash<quint16, Fault> m_portFaults;
     QSet<QPair<quint16, QByteArray>> m_requested; // second-differs: targets answered once
