@@ -2,6 +2,8 @@
 
 #include <QLoggingCategory>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcPlayer, "lumora.player", QtWarningMsg)
 
 namespace lumora {
@@ -59,11 +61,11 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
     // A source of known duration says itself where it plays and that it can seek; libVLC,
     // reading a pipe, knows neither.
     connect(e, &DecodeEngine::positionChanged, this, [this](double f) {
-        if (!sourceHasDuration())
+        if (!m_sourceSeeks)
             emit positionChanged(f);
     });
     connect(e, &DecodeEngine::seekableChanged, this, [this](bool seekable) {
-        if (!sourceHasDuration())
+        if (!m_sourceSeeks)
             emit seekableChanged(seekable);
     });
     connect(e, &DecodeEngine::videoChanged, this, &MediaBackend::videoChanged);
@@ -176,6 +178,7 @@ void PlaybackPolicy::onFound(const QString &address)
         m_progressTimer->start(kProgressIntervalMs);
         if (sourceHasDuration()) {
             qCInfo(lcPlayer) << address << "lasts" << m_source->durationMs() << "ms and can seek";
+            m_sourceSeeks = true;
             emit seekableChanged(true);
             showPosition();
         }
@@ -360,10 +363,9 @@ void PlaybackPolicy::dropEntry()
 {
     m_entryTimer->stop();
     m_progressTimer->stop();
-    if (m_positionTimer->isActive()) {
-        m_positionTimer->stop();
+    m_positionTimer->stop();
+    if (std::exchange(m_sourceSeeks, false))
         emit seekableChanged(false);
-    }
     m_engine->stop();
     untapSource();
     if (m_source) {
@@ -384,7 +386,7 @@ void PlaybackPolicy::dropEntry()
 bool PlaybackPolicy::isLive() const
 {
     if (m_source)
-        return m_source->buffer()->size() < 0 && m_source->durationMs() <= 0;
+        return m_source->buffer()->size() < 0 && !m_sourceSeeks;
     return !m_engine->isFile();
 }
 
@@ -458,10 +460,12 @@ void PlaybackPolicy::setVolume(int volume) { m_engine->setVolume(volume); }
 void PlaybackPolicy::setMuted(bool muted) { m_engine->setMuted(muted); }
 void PlaybackPolicy::seek(double fraction)
 {
-    if (sourceHasDuration())
-        restartSource(fraction);
-    else
-        m_engine->seek(fraction);
+    if (m_sourceSeeks) {
+        if (sourceHasDuration())
+            restartSource(fraction);
+        return;
+    }
+    m_engine->seek(fraction);
 }
 
 bool PlaybackPolicy::sourceHasDuration() const
@@ -497,11 +501,15 @@ void PlaybackPolicy::restartSource(double fraction)
 
 void PlaybackPolicy::showPosition()
 {
-    if (!sourceHasDuration())
+    if (!m_sourceSeeks)
         return;
-    const qint64 played = qMax<qint64>(0, m_engine->playedMs());
-    const double total = double(m_source->durationMs());
-    emit positionChanged(qBound(0.0, double(m_source->startMs() + played) / total, 1.0));
+    // While the source reads another variant's playlist it does not know its duration for a
+    // moment: the position waits for it.
+    if (sourceHasDuration()) {
+        const qint64 played = qMax<qint64>(0, m_engine->playedMs());
+        const double total = double(m_source->durationMs());
+        emit positionChanged(qBound(0.0, double(m_source->startMs() + played) / total, 1.0));
+    }
     m_positionTimer->start(kPositionIntervalMs);
 }
 void PlaybackPolicy::setVideoWindow(WId window) { m_engine->setVideoWindow(window); }

@@ -135,6 +135,7 @@ private:
         bool networkDown = false;
     } m_redial;
     bool m_sourceRetries = false; // the current source has made its connection again by itself
+    bool m_sourceSeeks = false;   // the current source has a duration and seeks itself
     int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;
