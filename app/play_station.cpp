@@ -28,6 +28,8 @@ void playStation(PlayerControl &player, const StationAddress &address)
 
 void playStation(PlayerControl &player, const Station &station, const EndpointTable &table)
 {
+    // The listener's settings of the configuration go with every station it gives an address.
+    player.setBandwidthLimit(table.hlsMaxBandwidth());
     stopAndWrite(player, addressOf(station, table), station.caption());
 }
 

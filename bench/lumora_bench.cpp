@@ -219,24 +219,44 @@ int main(int argc, char **argv)
         runProbe(r, bin("lumora-bench-audio"), {"--burst", "0", "--runs", QString::number(qMax(3, runs / 2))},
              offscreen, QStringLiteral("paced_"));
 
+    // The station of the live HLS row: its own address answers the master playlist of the
+    // simulator's live MPEG-TS HLS (2 s segments), as a station that moved to HLS does. An
+    // http station whose address no other station shares; the other rows leave it alone.
+    const Station *hlsStation = nullptr;
+    {
+        QList<quint16> anyPorts;
+        for (int i = 0; i < 65; ++i)
+            anyPorts << quint16(20000 + i);
+        for (const sim::ServedStation &s : sim::servedStations(sim::loopbackTable(anyPorts)))
+            if (s.stations.size() == 1 && s.scheme == Scheme::Http && s.answer == sim::Answer::IcecastMount) {
+                hlsStation = s.stations.first();
+                break;
+            }
+    }
+    const QString hlsFault = hlsStation ? pageName(hlsStation->page) + u'.' + hlsStation->buttonName() + QStringLiteral("=hls")
+                                        : QString();
+
     SoundServer sound;
     SimulatorProcess simulator; // bursts 2 s of audio to every new listener, as Icecast does
     SinkMonitor sink;
     QMap<int, QList<double>> cpu, peak;
     QList<double> vlcCpu, vlcPeak;
     int ourStreams17 = -1, vlcStreams = -1;
-    const bool canPlay = sound.start() && simulator.start(QStringLiteral(LUMORA_STATION_SIM));
+    const bool canPlay = sound.start()
+        && simulator.start(QStringLiteral(LUMORA_STATION_SIM),
+                           hlsStation ? QStringList{QStringLiteral("--fault"), hlsFault} : QStringList{});
     QProcessEnvironment playing = gui;
     playing.insert(QStringLiteral("PULSE_SERVER"), sound.address());
     playing.insert(QStringLiteral("XDG_CONFIG_HOME"), simulator.configHome());
     playing.insert(QStringLiteral("XDG_CONFIG_DIRS"), simulator.configHome() + QStringLiteral("/none"));
 
     say("first sound at the sink: the program, vlc and mpv; bursting ICY stream, direct and through a delay "
-        "proxy; mms; a file station after a switch and on a fresh page");
+        "proxy; mms; live HLS; a file station after a switch and on a fresh page");
     const QList<sim::ServedStation> served = sim::servedStations(simulator.table());
     const sim::ServedStation *icy = nullptr, *mms = nullptr, *file = nullptr, *live = nullptr;
+    const sim::ServedStation *hls = servedOf(served, hlsStation);
     for (const sim::ServedStation &s : served) {
-        if (s.stations.isEmpty())
+        if (s.stations.isEmpty() || &s == hls)
             continue;
         if (!icy && s.answer == sim::Answer::IcyServer && s.kind == Kind::Root && s.scheme == Scheme::Http)
             icy = &s;
@@ -248,7 +268,7 @@ int main(int argc, char **argv)
         // file's own tone tells when it is heard after the switch.
         for (const Station &st : stationsOf(s.stations.first()->page)) {
             const sim::ServedStation *x = servedOf(served, &st);
-            if (x && x->scheme == Scheme::Http
+            if (x && x != hls && x->scheme == Scheme::Http
                 && (x->answer == sim::Answer::IcyServer || x->answer == sim::Answer::IcecastMount)
                 && (!live || std::abs(x->toneHz() - s.toneHz()) > std::abs(live->toneHz() - file->toneHz()))) {
                 file = &s;
@@ -282,8 +302,10 @@ int main(int argc, char **argv)
             else
                 QTextStream(stderr) << "bench: " << key << ": no sound within 20 s" << Qt::endl;
         };
-        for (const sim::ServedStation *s : {icy, mms, live, file})
-            QTextStream(stderr) << "bench: " << s->label() << ", " << answerName(s->answer) << ", " << s->toneHz()
+        const QString hlsUrl = hls ? toWireUrl(addressOf(*hlsStation, simulator.table()).text) : QString();
+        for (const sim::ServedStation *s : {icy, mms, live, file, hls})
+            if (s)
+                QTextStream(stderr) << "bench: " << s->label() << ", " << answerName(s->answer) << ", " << s->toneHz()
                                 << " Hz" << Qt::endl;
         const QString ours = bin("lumora-bench-sound");
         for (int run = 0; run < runs; ++run) {
@@ -304,6 +326,11 @@ int main(int argc, char **argv)
             add(QStringLiteral("heard_mms_ours"), oursFirstSound(sink, ours, playing, {mms->stations.first()}, mms->toneHz()));
             add(QStringLiteral("heard_mms_cvlc"), peerFirstSound(sink, sound, PeerPlayer::Kind::Vlc, mmsUrl, mms->toneHz()));
             add(QStringLiteral("heard_mms_mpv"), peerFirstSound(sink, sound, PeerPlayer::Kind::Mpv, mmsUrl, mms->toneHz()));
+            if (hls) {
+                add(QStringLiteral("heard_hls_ours"), oursFirstSound(sink, ours, playing, {hlsStation}, hls->toneHz()));
+                add(QStringLiteral("heard_hls_cvlc"), peerFirstSound(sink, sound, PeerPlayer::Kind::Vlc, hlsUrl, hls->toneHz()));
+                add(QStringLiteral("heard_hls_mpv"), peerFirstSound(sink, sound, PeerPlayer::Kind::Mpv, hlsUrl, hls->toneHz()));
+            }
             add(QStringLiteral("heard_file_fresh"),
                 oursFirstSound(sink, ours, playing, {file->stations.first()}, file->toneHz()));
             add(QStringLiteral("heard_file_switch"), oursFirstSound(sink, ours, playing,
@@ -382,6 +409,8 @@ int main(int argc, char **argv)
     fasterPeer(QStringLiteral("heard_proxy"), QStringLiteral("the same through a proxy adding 50 ms each way"),
                QStringLiteral("<= 1.0 x baseline"), 0);
     fasterPeer(QStringLiteral("heard_mms"), QStringLiteral("click to first sound, mms (MMSH server bursts)"),
+               QStringLiteral("<= 1.5 x baseline"), 0, 1.5);
+    fasterPeer(QStringLiteral("heard_hls"), QStringLiteral("click to first sound, live HLS (MPEG-TS, 2 s segments)"),
                QStringLiteral("<= 1.5 x baseline"), 0, 1.5);
     {
         Row row{QStringLiteral("click to first sound, file station after a switch"), QStringLiteral("ms"),

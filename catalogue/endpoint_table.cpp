@@ -143,6 +143,35 @@ QString validateOverride(QStringView v)
     return validateEndpoint(rest.left(hostEnd));
 }
 
+// A bit rate as a whole number of bits per second. The usual slips (kbit/s written as "128k"
+// or "128", a unit after the number) are answered with the number to write instead.
+QString validateBitRate(QStringView v)
+{
+    const QString range = QStringLiteral("a whole number of bits per second from %1 to %2")
+                              .arg(keys::kMinBitRate).arg(keys::kMaxBitRate);
+    qsizetype digits = 0;
+    while (digits < v.size() && isAsciiDigit(v[digits]))
+        ++digits;
+    if (digits == 0 || digits > 12)
+        return QStringLiteral("must be %1, for example %2").arg(range).arg(128000);
+    const qint64 number = v.left(digits).toLongLong();
+    const QStringView unit = v.mid(digits).trimmed();
+    if (!unit.isEmpty()) {
+        if (unit.startsWith(u'k', Qt::CaseInsensitive) && number * 1000 <= keys::kMaxBitRate)
+            return QStringLiteral("must be %1: write %2 for %3 kbit/s").arg(range).arg(number * 1000).arg(number);
+        return QStringLiteral("must be %1, without a unit, for example %2").arg(range).arg(128000);
+    }
+    if (number < keys::kMinBitRate) {
+        if (number > 0 && number * 1000 <= keys::kMaxBitRate)
+            return QStringLiteral("must be %1 (is %2 meant in kbit/s? then write %3)")
+                .arg(range).arg(number).arg(number * 1000);
+        return QStringLiteral("must be %1").arg(range);
+    }
+    if (number > keys::kMaxBitRate)
+        return QStringLiteral("must be %1").arg(range);
+    return {};
+}
+
 bool isNameChar(QChar c)
 {
     return isAsciiLetter(c) || isAsciiDigit(c) || c == u'.' || c == u'_' || c == u'-';
@@ -320,6 +349,12 @@ std::optional<EndpointTable::KeyType> EndpointTable::keyType(QStringView key)
     return keys::kindOf(key);
 }
 
+qint64 EndpointTable::hlsMaxBandwidth() const
+{
+    // Only valid values are kept.
+    return value(QString::fromLatin1(keys::kHlsMaxBandwidth)).value_or(QString()).toLongLong();
+}
+
 QStringList EndpointTable::overrides() const
 {
     QStringList found;
@@ -358,6 +393,8 @@ QString EndpointTable::validate(QStringView key, QStringView value)
         return {};
     case KeyType::Override:
         return validateOverride(value);
+    case KeyType::BitRate:
+        return validateBitRate(value);
     }
     return {};
 }

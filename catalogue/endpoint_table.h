@@ -23,8 +23,9 @@ struct ConfigMessage {
     QString toString() const; // "file:line: text" or "file: text"
 };
 
-// The configured values of the endpoint keys E01..E65, of the eleven address pieces, and
-// of any station's whole address where the listener has a newer one (see key_schema.h).
+// The configured values of the endpoint keys E01..E65, of the eleven address pieces, of
+// any station's whole address where the listener has a newer one, and of the listener's
+// settings of how the player fetches (see key_schema.h).
 //
 // File form (UTF-8, optional BOM, LF or CRLF):
 //   # comment
@@ -49,6 +50,9 @@ public:
     std::optional<QString> value(QStringView key) const;
     bool has(QStringView key) const { return m_values.contains(key.toString()); }
     int size() const { return int(m_values.size()); }
+    // The listener's limit on the bandwidth of an HTTP Live Streaming variant, in bits per
+    // second (Hls.MaxBandwidth); 0: none.
+    qint64 hlsMaxBandwidth() const;
     // The stations' override keys that have a value, in catalogue order.
     QStringList overrides() const;
     // Sets a value without validation (for tests and tools that build tables in memory).

@@ -26,6 +26,13 @@ constexpr KeyRow kPieces[] = {
      "e1f2a3b4-c5d6-4e7f-8091-a2b3c4d5e6f7"},
 };
 
+constexpr KeyRow kSettings[] = {
+    {kHlsMaxBandwidth, KeyKind::BitRate,
+     "the highest bandwidth, in bits per second, of the version of an HTTP Live Streaming "
+     "station that is played where it offers several (empty: the best one)",
+     "128000"},
+};
+
 constexpr const char *kOverrideSchemes[] = {"http", "https", "mms", "mmsh"};
 
 bool isDigits(QStringView s)
@@ -53,6 +60,19 @@ std::span<const KeyRow> pieces()
 const KeyRow *piece(QStringView key)
 {
     for (const KeyRow &row : kPieces)
+        if (key == QLatin1StringView(row.key))
+            return &row;
+    return nullptr;
+}
+
+std::span<const KeyRow> settings()
+{
+    return kSettings;
+}
+
+const KeyRow *setting(QStringView key)
+{
+    for (const KeyRow &row : kSettings)
         if (key == QLatin1StringView(row.key))
             return &row;
     return nullptr;
@@ -87,6 +107,8 @@ std::optional<KeyKind> kindOf(QStringView key)
             return KeyKind::Endpoint;
     }
     if (const KeyRow *row = piece(key))
+        return row->kind;
+    if (const KeyRow *row = setting(key))
         return row->kind;
     if (overriddenStation(key))
         return KeyKind::Override;

@@ -43,6 +43,10 @@ public:
     // Evens out the loudness of stations (quiet ones raised, loud ones held back) from the
     // next media on. An engine without audio filters ignores it.
     virtual void setEvenLoudness(bool on) { Q_UNUSED(on); }
+    // Where a station offers its stream in several versions (HTTP Live Streaming variants),
+    // the one of highest bandwidth within bitsPerSecond is played, from the next open on;
+    // 0: the best one. An engine that fetches nothing itself has nothing to choose.
+    virtual void setBandwidthLimit(qint64 bitsPerSecond) { Q_UNUSED(bitsPerSecond); }
 
 signals:
     void statusChanged(const lumora::PlayerStatus &status);

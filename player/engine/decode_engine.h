@@ -34,6 +34,8 @@ public:
     virtual void setVideoWindow(WId window) = 0;
     // A file (it has a length or can seek) rather than a broadcast.
     virtual bool isFile() const = 0;
+    // How far into what it was given it has played, in milliseconds; -1: not known.
+    virtual qint64 playedMs() const { return -1; }
     // See MediaBackend::setEvenLoudness.
     virtual void setEvenLoudness(bool on) { Q_UNUSED(on); }
 

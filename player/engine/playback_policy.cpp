@@ -2,6 +2,8 @@
 
 #include <QLoggingCategory>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcPlayer, "lumora.player", QtWarningMsg)
 
 namespace lumora {
@@ -22,6 +24,8 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
     m_progressTimer->timeout = [this] { showProgress(); };
     m_waitTimer = m_clock->createTimer();
     m_waitTimer->timeout = [this] { showWaiting(); };
+    m_positionTimer = m_clock->createTimer();
+    m_positionTimer->timeout = [this] { showPosition(); };
 
 
     connect(m_opener.get(), &StreamOpener::found, this, &PlaybackPolicy::onFound);
@@ -54,8 +58,16 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
     });
     connect(e, &DecodeEngine::ended, this, &PlaybackPolicy::onEngineEnded);
     connect(e, &DecodeEngine::failed, this, &PlaybackPolicy::onEngineFailed);
-    connect(e, &DecodeEngine::positionChanged, this, &MediaBackend::positionChanged);
-    connect(e, &DecodeEngine::seekableChanged, this, &MediaBackend::seekableChanged);
+    // A source of known duration says itself where it plays and that it can seek; libVLC,
+    // reading a pipe, knows neither.
+    connect(e, &DecodeEngine::positionChanged, this, [this](double f) {
+        if (!m_sourceSeeks)
+            emit positionChanged(f);
+    });
+    connect(e, &DecodeEngine::seekableChanged, this, [this](bool seekable) {
+        if (!m_sourceSeeks)
+            emit seekableChanged(seekable);
+    });
     connect(e, &DecodeEngine::videoChanged, this, &MediaBackend::videoChanged);
 }
 
@@ -162,6 +174,12 @@ void PlaybackPolicy::onFound(const QString &address)
         tapSource();
         ok = m_engine->playBuffer(m_source->buffer(), m_source->container());
         m_progressTimer->start(kProgressIntervalMs);
+        if (sourceHasDuration()) {
+            qCInfo(lcPlayer) << address << "lasts" << m_source->durationMs() << "ms and can seek";
+            m_sourceSeeks = true;
+            emit seekableChanged(true);
+            showPosition();
+        }
     } else {
         ok = m_engine->playAddress(address);
     }
@@ -342,6 +360,9 @@ void PlaybackPolicy::dropEntry()
 {
     m_entryTimer->stop();
     m_progressTimer->stop();
+    m_positionTimer->stop();
+    if (std::exchange(m_sourceSeeks, false))
+        emit seekableChanged(false);
     m_engine->stop();
     untapSource();
     if (m_source) {
@@ -362,7 +383,7 @@ void PlaybackPolicy::dropEntry()
 bool PlaybackPolicy::isLive() const
 {
     if (m_source)
-        return m_source->buffer()->size() < 0;
+        return m_source->buffer()->size() < 0 && !m_sourceSeeks;
     return !m_engine->isFile();
 }
 
@@ -434,7 +455,60 @@ void PlaybackPolicy::resume()
 
 void PlaybackPolicy::setVolume(int volume) { m_engine->setVolume(volume); }
 void PlaybackPolicy::setMuted(bool muted) { m_engine->setMuted(muted); }
-void PlaybackPolicy::seek(double fraction) { m_engine->seek(fraction); }
+void PlaybackPolicy::seek(double fraction)
+{
+    if (m_sourceSeeks) {
+        if (sourceHasDuration())
+            restartSource(fraction);
+        return;
+    }
+    m_engine->seek(fraction);
+}
+
+bool PlaybackPolicy::sourceHasDuration() const
+{
+    return m_source && m_source->durationMs() > 0;
+}
+
+void PlaybackPolicy::restartSource(double fraction)
+{
+    const qint64 ms = qint64(qBound(0.0, fraction, 1.0) * double(m_source->durationMs()));
+    untapSource();
+    if (!m_source->restartAt(ms)) {
+        tapSource();
+        return;
+    }
+    qCInfo(lcPlayer) << m_entry << ": from" << ms << "ms on";
+    // The engine starts afresh on the new buffer; the player goes on playing meanwhile (a
+    // pause ends with the seek, as it does on a file).
+    m_engine->stop();
+    tapSource();
+    m_waitingSince = -1;
+    m_waitTimer->stop();
+    if (!m_engine->playBuffer(m_source->buffer(), m_source->container())) {
+        m_lastError = QStringLiteral("libVLC could not start");
+        streamBroke("the engine could not start it again");
+        return;
+    }
+    if (m_status.state == PlaybackState::Paused)
+        setState(PlaybackState::Playing);
+    emit positionChanged(double(m_source->startMs()) / double(m_source->durationMs()));
+    m_positionTimer->start(kPositionIntervalMs);
+}
+
+void PlaybackPolicy::showPosition()
+{
+    if (!m_sourceSeeks)
+        return;
+    // While the source reads another variant's playlist it does not know its duration for a
+    // moment: the position waits for it.
+    if (sourceHasDuration()) {
+        const qint64 played = qMax<qint64>(0, m_engine->playedMs());
+        const double total = double(m_source->durationMs());
+        emit positionChanged(qBound(0.0, double(m_source->startMs() + played) / total, 1.0));
+    }
+    m_positionTimer->start(kPositionIntervalMs);
+}
 void PlaybackPolicy::setVideoWindow(WId window) { m_engine->setVideoWindow(window); }
 
 void PlaybackPolicy::setState(PlaybackState state, int percent, int attempt)

@@ -28,7 +28,10 @@ namespace lumora {
 //   a new connection and counts, however soon it broke again; after the last the status is
 //   Lost. Only a stream that then played for kSteadyPlayMs earns its tries back, so a server
 //   that keeps dropping its listeners sees a handful of requests a minute, never a storm.
-// - A file (it has a length) that ends is over: it plays once.
+// - A file (it has a length) that ends is over: it plays once. So is a stream of known
+//   duration whose source starts it again elsewhere (a finished HLS playlist): a seek
+//   restarts the source there and the engine on its new buffer, and the position is the
+//   source's start there and what the engine has played since.
 // - Stream titles are passed on at most every kTitleIntervalMs.
 //
 // Nothing of this is an error of open(): it returns at once, and a station that cannot be
@@ -42,6 +45,7 @@ public:
     static constexpr int kEntryTimeoutMs = 8000;
     static constexpr int kTitleIntervalMs = 300;
     static constexpr int kProgressIntervalMs = 200;
+    static constexpr int kPositionIntervalMs = 250;
     // Buffering counts towards this many bytes: about a second of a 128 kbit/s stream.
     static constexpr qint64 kStartBytes = 16000;
     // A stream whose audio comes this far apart or more is given that much margin and more time.
@@ -84,6 +88,9 @@ private:
     void untapSource(); // and that it ended: with the source, or a new tap
     void applyTitle();
     void showProgress();
+    bool sourceHasDuration() const;
+    void restartSource(double fraction);
+    void showPosition();
     void entryFailed(const char *why);
     void dropEntry();
     void streamBroke(const char *why);
@@ -102,6 +109,7 @@ private:
     std::unique_ptr<PolicyTimer> m_titleTimer;
     std::unique_ptr<PolicyTimer> m_progressTimer;
     std::unique_ptr<PolicyTimer> m_waitTimer;     // the seconds of a wait for late data
+    std::unique_ptr<PolicyTimer> m_positionTimer; // a source of known duration: where it plays
     const int m_entryTimeoutMs = kEntryTimeoutMs;
     const int m_openBudgetMs = kOpenBudgetMs;
 
@@ -123,6 +131,7 @@ private:
         bool networkDown = false;
     } m_redial;
     bool m_sourceRetries = false; // the current source has made its connection again by itself
+    bool m_sourceSeeks = false;   // the current source has a duration and seeks itself
     int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;

@@ -26,4 +26,11 @@ StreamResolver &VlcBackend::resolver() const
     return static_cast<StreamResolver &>(opener());
 }
 
+void VlcBackend::setBandwidthLimit(qint64 bitsPerSecond)
+{
+    StreamResolver::Limits limits = resolver().limits();
+    limits.hlsMaxBandwidth = qMax<qint64>(0, bitsPerSecond);
+    resolver().setLimits(limits);
+}
+
 } // namespace lumora

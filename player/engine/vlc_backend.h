@@ -21,6 +21,7 @@ public:
     // for the backend's life: sink must outlive the backend.
     void divertAudio(AudioSink &sink);
     StreamResolver &resolver() const;
+    void setBandwidthLimit(qint64 bitsPerSecond) override;
 
 private:
     VlcEngine &vlc() const;

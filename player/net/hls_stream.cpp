@@ -47,17 +47,62 @@ HlsStream::HlsStream(const QString &address, const QByteArray &playlist, const S
     setParent(parent);
     m_address = address;
     m_contentType = QStringLiteral("application/vnd.apple.mpegurl");
-    m_buffer = std::make_shared<StreamBuffer>();
     m_reload.setSingleShot(true);
     m_retry.setSingleShot(true);
     connect(&m_reload, &QTimer::timeout, this, &HlsStream::loadPlaylist);
     connect(&m_retry, &QTimer::timeout, this, &HlsStream::pump);
+    newBuffer();
+}
+
+void HlsStream::newBuffer()
+{
+    if (m_buffer) {
+        m_buffer->disconnect(this);
+        m_buffer->abort();
+    }
+    m_buffer = std::make_shared<StreamBuffer>();
+    m_waitingForSpace = false;
     connect(m_buffer.get(), &StreamBuffer::spaceAvailable, this, [this] {
         if (m_waitingForSpace) {
             m_waitingForSpace = false;
             pump();
         }
     }, Qt::QueuedConnection);
+}
+
+qint64 HlsStream::durationMs() const
+{
+    return m_playlist.isMedia() && m_playlist.endList && !m_playlist.segments.isEmpty() ? m_playlist.totalMs() : -1;
+}
+
+bool HlsStream::restartAt(qint64 ms)
+{
+    if (m_closed || durationMs() <= 0)
+        return false;
+    // The segment that holds ms; past the end, the last one.
+    qint64 segmentStart = 0;
+    const HlsSegment *at = nullptr;
+    for (const HlsSegment &s : std::as_const(m_playlist.segments)) {
+        at = &s;
+        if (ms < segmentStart + s.durationMs)
+            break;
+        if (&s != &m_playlist.segments.constLast())
+            segmentStart += s.durationMs;
+    }
+    // What is on its way or buffered belongs to the old place: dropped, with the buffer.
+    m_retry.stop();
+    if (m_segmentGet)
+        m_segmentGet.release()->deleteLater();
+    newBuffer();
+    m_retried = -1;
+    m_skippedInRow = 0;
+    m_mapWritten.clear(); // a new reader needs the initialisation section again
+    m_nextSequence = at->sequence;
+    m_startMs = segmentStart;
+    m_ended = false;
+    qCInfo(lcHls) << m_mediaAddress << "from" << ms << "ms: segment" << at->sequence << "at" << segmentStart << "ms";
+    pump();
+    return true;
 }
 
 HlsStream::~HlsStream()

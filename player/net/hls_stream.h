@@ -20,6 +20,10 @@ namespace lumora {
 // (ADTS, MP3) with the ID3 tag that starts each segment cut out and its title (TIT2) shown,
 // fragmented MP4 as its initialisation section once and then the fragments.
 //
+// A finished playlist (EXT-X-ENDLIST) is played from its start and lasts as long as its
+// segments together; restartAt() starts it again, into a new buffer, from the segment that
+// holds a moment of it, which is how a listener's seek reaches it.
+//
 // A live playlist is joined three target durations from its end, reloaded every target
 // duration (half of it after a reload that brought nothing new); segments that left the
 // playlist before they were fetched are skipped, ones listed again are not fetched twice. A
@@ -57,6 +61,9 @@ public:
     // follow, never from inside this call.
     void start();
     void close() override;
+    qint64 durationMs() const override;
+    qint64 startMs() const override { return m_startMs; }
+    bool restartAt(qint64 ms) override;
 
     // The media playlist played and the bandwidth its variant announced (0: no master).
     QString mediaAddress() const { return m_mediaAddress; }
@@ -88,6 +95,7 @@ private:
     void fail(OpenFailure failure, const QString &reason);
     void end(OpenFailure failure, const QString &reason);
     std::unique_ptr<HttpGet> newGet();
+    void newBuffer();
 
     Settings m_settings;
     QByteArray m_firstBody;
@@ -111,6 +119,7 @@ private:
     QElapsedTimer m_sinceAdvance;  // since the playlist last brought a new segment
     QElapsedTimer m_headroomSince; // since segments last came without room for the next variant
     int m_slowInRow = 0;
+    qint64 m_startMs = 0;          // a finished playlist: where the buffer begins
     bool m_waitingForSpace = false;
     bool m_announcedStall = false;
     bool m_opened = false;

@@ -30,6 +30,19 @@ public:
     // Drops the connection and aborts the buffer: libVLC's reads end at once.
     virtual void close() = 0;
 
+    // A stream of known duration made of pieces that can each be fetched on their own (a
+    // finished HTTP Live Streaming playlist): its duration in milliseconds; -1 for any other.
+    virtual qint64 durationMs() const { return -1; }
+    // Where in the stream the current buffer begins, in milliseconds.
+    virtual qint64 startMs() const { return 0; }
+    // Starts the stream again from the piece that holds ms, into a new buffer (buffer()
+    // changes; the old one is aborted). false: this stream cannot.
+    virtual bool restartAt(qint64 ms)
+    {
+        Q_UNUSED(ms);
+        return false;
+    }
+
 signals:
     // The stream's "now playing" text changed (plain text, possibly empty).
     void titleChanged(const QString &title);

@@ -93,7 +93,7 @@ public:
             m_model->setOutputGain(level);
     }
     double fadeLevel() const { return m_model ? m_model->outputGain() : 1.0; }
-    // See MediaBackend::setStreamTap and setEvenLoudness.
+    // See MediaBackend::setStreamTap, setEvenLoudness and setBandwidthLimit.
     void setStreamTap(StreamTap *tap)
     {
         if (m_model)
@@ -103,6 +103,11 @@ public:
     {
         if (m_model)
             m_model->backend().setEvenLoudness(on);
+    }
+    void setBandwidthLimit(qint64 bitsPerSecond)
+    {
+        if (m_model)
+            m_model->backend().setBandwidthLimit(bitsPerSecond);
     }
     // A line that goes under the status in the status line's tool tip and accessible
     // description, kept under key (a recording's time and size, the sleep timer's time left);

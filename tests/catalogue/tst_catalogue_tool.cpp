@@ -152,6 +152,41 @@ private slots:
         QVERIFY(r.out.contains("158 stations: 0 with an address, 158 without"));
     }
 
+    void checkReadsTheBandwidthLimit()
+    {
+        // A valid limit is no problem, and check says what it does.
+        QTemporaryDir dir;
+        const QString limited = writeConfig(dir, "limited.conf", completeConfig() + "Hls.MaxBandwidth = 64000\n");
+        Run r = runTool({"check", "--config", limited});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains("HTTP Live Streaming: the version of highest bandwidth up to 64000 bit/s"), qPrintable(r.out));
+        QCOMPARE(EndpointTable::load(limited).hlsMaxBandwidth(), 64000);
+
+        // Bad values are reported with what to write instead, and ignored: the rest counts.
+        const struct {
+            const char *value;
+            const char *advice;
+        } bad[] = {
+            {"128k", "write 128000 for 128 kbit/s"},
+            {"128", "is 128 meant in kbit/s? then write 128000"},
+            {"fast", "for example 128000"},
+            {"-5", "for example 128000"},
+            {"128000 bit/s", "without a unit"},
+            {"999999999999", "from 8000 to 100000000"},
+        };
+        for (const auto &b : bad) {
+            const QString conf = writeConfig(dir, "bad.conf", completeConfig() + "Hls.MaxBandwidth = " + b.value + "\n");
+            r = runTool({"check", "--config", conf});
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(conf + ":77: bad value for Hls.MaxBandwidth: must be a whole number of bits "
+                                           "per second from 8000 to 100000000"), qPrintable(r.err));
+            QVERIFY2(r.err.contains(QLatin1StringView(b.advice)), qPrintable(r.err));
+            QVERIFY(r.out.contains("158 stations: 158 with an address, 0 without"));
+            QVERIFY(!r.out.contains("HTTP Live Streaming"));
+            QCOMPARE(EndpointTable::load(conf).hlsMaxBandwidth(), 0);
+        }
+    }
+
     void checkSearchesTheConfigLocations()
     {
         QTemporaryDir dir;

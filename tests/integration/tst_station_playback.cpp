@@ -295,6 +295,32 @@ private slots:
         QCOMPARE(shell.player(Page::Form3)->status().state, PlaybackState::Playing);
     }
 
+    // The listener's configuration limits the bandwidth of the variant played: on every page
+    // the player takes the lower one (its own tone, half again as high as the station's).
+    void theConfiguredBandwidthLimitChoosesTheVariant()
+    {
+        Stations stations;
+        const qint64 limit = sim::StationSimulator::kHlsHighBandwidth - 1;
+        stations.config.write(stations.simulator.config() + "\nHls.MaxBandwidth = " + QByteArray::number(limit) + "\n");
+        TappedPlayers players;
+        PageSetDriver shell(players.factory());
+        for (const Station *hls : {&station(Page::Form3, 4), &station(Page::Form2, 3)}) {
+            stations.simulator.setFault(*hls, sim::Fault::Hls);
+            shell.goTo(hls->page);
+            shell.click(*hls);
+            AudioCapture *tap = players.tap(hls->page);
+            const int low = sim::StationSimulator::hlsLowToneHz(stations.simulator.served(*hls));
+            QTRY_VERIFY2_WITH_TIMEOUT(tap->hears(low), qPrintable(tap->describe()), 20000);
+        }
+        int high = 0, lowRequests = 0;
+        for (const sim::RequestRecord &r : stations.simulator.requestLog()) {
+            high += r.target.endsWith("/hi/index.m3u8") ? 1 : 0;
+            lowRequests += r.target.endsWith("/lo/index.m3u8") ? 1 : 0;
+        }
+        QCOMPARE(high, 0);
+        QVERIFY(lowRequests >= 2);
+    }
+
     void aPageClosedFromItsFrameComesBackWithANewIdlePlayer()
     {
         Stations stations;

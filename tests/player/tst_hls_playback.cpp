@@ -5,6 +5,7 @@
 #include "tapped_player.h"
 #include "wait.h"
 
+#include <QSlider>
 #include <QTest>
 
 using namespace lumora;
@@ -37,6 +38,17 @@ int longestSilenceMs(const QVector<qint16> &s)
     return longest;
 }
 
+// The first segment of a finished playlist's high variant asked for at or after the request
+// numbered from; -1: none yet.
+int firstVodSegmentFrom(const sim::StationSimulator &sim, qsizetype from)
+{
+    const QList<sim::RequestRecord> log = sim.requestLog();
+    for (qsizetype i = from; i < log.size(); ++i)
+        if (log[i].target.contains("/vod/hi/") && log[i].target.endsWith(".ts"))
+            return log[i].target.mid(log[i].target.lastIndexOf('/') + 1).chopped(3).toInt();
+    return -1;
+}
+
 } // namespace
 
 class TestHlsPlayback : public QObject {
@@ -50,6 +62,7 @@ private slots:
     void fragmentedMp4();
     void discontinuityAndMissingSegment();
     void stalledPlaylistIsLost();
+    void finishedPlaylistSeeks();
 
 private:
     std::unique_ptr<sim::StationSimulator> m_sim;
@@ -153,6 +166,48 @@ void TestHlsPlayback::stalledPlaylistIsLost()
     // Reloaded at half the target duration while unchanged, and the master read once.
     QVERIFY(requestsEndingWith(*m_sim, "/stalled/hi/index.m3u8") >= 6);
     QCOMPARE(requestsEndingWith(*m_sim, "/stalled/master.m3u8"), 1);
+}
+
+void TestHlsPlayback::finishedPlaylistSeeks()
+{
+    // A finished playlist of 60 one-second segments: played from its start, its position
+    // shown on the bar, and a seek starts it again at the segment holding that moment.
+    TappedPlayer p;
+    auto *bar = p.player->findChild<QSlider *>(QStringLiteral("positionBar"));
+    QVERIFY(bar);
+    const double step = 1.0 / bar->maximum();
+    const double segment = 1.0 / sim::kVodSegments;
+    double position = -1;
+    connect(&p.player->model().backend(), &MediaBackend::positionChanged, this, [&](double f) { position = f; });
+    p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Vod));
+    QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+    QCOMPARE(firstVodSegmentFrom(*m_sim, 0), 0);
+    QTRY_VERIFY(bar->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(position > segment, 10000); // a second in, and on
+    QVERIFY(position < 0.5);
+
+    // Forward, past what was fetched ahead, then back: each time the segment that holds the
+    // moment asked for is the next one fetched, the position goes on from there and the
+    // tone plays.
+    for (const double to : {0.755, 0.1}) {
+        const qsizetype before = m_sim->requestLog().size();
+        p.player->model().backend().seek(to);
+        QTRY_VERIFY_WITH_TIMEOUT(firstVodSegmentFrom(*m_sim, before) >= 0, 10000);
+        QCOMPARE(firstVodSegmentFrom(*m_sim, before), int(to * sim::kVodSegments));
+        p.tap->clear();
+        QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
+        QTRY_VERIFY_WITH_TIMEOUT(position > to + segment, 10000);
+        QVERIFY2(position < to + 8 * segment, qPrintable(QString::number(position)));
+        QTRY_VERIFY(qAbs(bar->value() * step - position) < 2 * segment);
+        QCOMPARE(p.player->status().state, PlaybackState::Playing);
+    }
+
+    // Near the end: the rest plays, then the player has ended, as a file does.
+    p.player->model().backend().seek(0.97);
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Ended, 20000);
+    QVERIFY(!p.states.contains(PlaybackState::Reconnecting));
+    QVERIFY(!p.states.contains(PlaybackState::Lost));
+    QVERIFY(!bar->isEnabled());
 }
 
 QTEST_MAIN(TestHlsPlayback)

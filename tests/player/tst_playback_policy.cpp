@@ -18,11 +18,26 @@ namespace {
 
 class FakeSource : public StreamSource {
 public:
-    explicit FakeSource(qint64 size = -1)
+    explicit FakeSource(qint64 size = -1, qint64 duration = -1) : duration(duration)
     {
         m_buffer = std::make_shared<StreamBuffer>(size, false);
     }
     void close() override { closed = true; }
+    // A stream of pieces of two seconds each that starts again at the piece holding ms.
+    qint64 durationMs() const override { return duration; }
+    qint64 startMs() const override { return start; }
+    bool restartAt(qint64 ms) override
+    {
+        if (duration <= 0)
+            return false;
+        restarts << ms;
+        start = ms / 2000 * 2000;
+        m_buffer = std::make_shared<StreamBuffer>();
+        return true;
+    }
+    qint64 duration;
+    qint64 start = 0;
+    QList<qint64> restarts;
     void title(const QString &t) { emit titleChanged(t); }
     void end(OpenFailure f = OpenFailure::None) { emit ended(f, QStringLiteral("gone")); }
     void spacing(int ms) { emit spacingChanged(ms); }
@@ -41,6 +56,7 @@ public:
     OpenFailure why = OpenFailure::Refused;
     FakeSource *lastSource = nullptr;
     qint64 fileSize = -1;
+    qint64 duration = -1;
 
     void resolve(const QString &address) override
     {
@@ -52,7 +68,7 @@ public:
     void cancel() override { pending = false; }
     std::unique_ptr<StreamSource> takeSource() override
     {
-        auto s = std::make_unique<FakeSource>(fileSize);
+        auto s = std::make_unique<FakeSource>(fileSize, duration);
         lastSource = s.get();
         return s;
     }
@@ -76,17 +92,26 @@ public:
     int plays = 0;
     int stops = 0;
     bool file = false;
+    qint64 played = -1;
+    QList<double> seeks;
+    std::shared_ptr<StreamBuffer> buffer;
     void configure(const PlayerSettings &) override {}
-    bool playBuffer(std::shared_ptr<StreamBuffer>, const QString &) override { return ++plays, true; }
+    bool playBuffer(std::shared_ptr<StreamBuffer> b, const QString &) override
+    {
+        buffer = std::move(b);
+        return ++plays, true;
+    }
     bool playAddress(const QString &) override { return ++plays, true; }
     void stop() override { ++stops; }
     bool canPause() const override { return file; }
     void setPaused(bool) override {}
     void setVolume(int) override {}
     void setMuted(bool) override {}
-    void seek(double) override {}
+    void seek(double f) override { seeks << f; }
     void setVideoWindow(WId) override {}
     bool isFile() const override { return file; }
+    qint64 playedMs() const override { return played; }
+    void seekable(bool can) { emit seekableChanged(can); }
     void sound() { emit soundStarted(); }
     void starve() { emit starved(); }
     void feed() { emit fed(); }
@@ -131,6 +156,7 @@ private slots:
     void brokenStreamIsRejoinedThreeTimesThenLost();
     void steadyPlayEarnsTheTriesBack();
     void aFileThatEndsIsOver();
+    void aSourceOfKnownDurationSeeksItself();
     void titlesAreCoalesced();
     void sparsePagesGetTheirTime();
     void lateDataIsWaitedForWithTheSeconds();
@@ -278,6 +304,61 @@ void TestPlaybackPolicy::aFileThatEndsIsOver()
     QCOMPARE(r.state(), PlaybackState::Ended);
     r.clock->advance(60000);
     QCOMPARE(r.opener->resolved.size(), 1);
+}
+
+void TestPlaybackPolicy::aSourceOfKnownDurationSeeksItself()
+{
+    // A finished HLS playlist of a minute, which libVLC reads from a pipe: the source says
+    // that it can seek and how long it lasts, and the position is where its buffer begins
+    // plus what the engine has played of it.
+    Rig r;
+    r.opener->duration = 60000;
+    r.opener->entries = {"http://a/vod.m3u8"};
+    QSignalSpy seekable(r.policy.get(), &MediaBackend::seekableChanged);
+    QSignalSpy position(r.policy.get(), &MediaBackend::positionChanged);
+    r.policy->open("http://a/vod.m3u8");
+    r.opener->answer();
+    FakeSource *s = r.opener->lastSource;
+    QCOMPARE(seekable.size(), 1);
+    QVERIFY(seekable.last().at(0).toBool());
+    r.engine->seekable(false); // libVLC, on its pipe: not what the player shows
+    QCOMPARE(seekable.size(), 1);
+    r.engine->sound();
+    r.engine->played = 6000;
+    r.clock->advance(PlaybackPolicy::kPositionIntervalMs);
+    QCOMPARE(position.last().at(0).toDouble(), 0.1);
+
+    // A seek starts the source again and the engine on its new buffer.
+    const int plays = r.engine->plays;
+    r.policy->seek(0.75);
+    QCOMPARE(s->restarts, QList<qint64>{45000});
+    QVERIFY(r.engine->seeks.isEmpty());
+    QCOMPARE(r.engine->plays, plays + 1);
+    QCOMPARE(r.engine->buffer, s->buffer());
+    QCOMPARE(position.last().at(0).toDouble(), 44000.0 / 60000);
+    r.engine->played = 3000;
+    r.clock->advance(PlaybackPolicy::kPositionIntervalMs);
+    QCOMPARE(position.last().at(0).toDouble(), 47000.0 / 60000);
+    QCOMPARE(r.state(), PlaybackState::Playing);
+
+    // Its end is the end, as a file's: not rejoined.
+    r.engine->end();
+    QCOMPARE(r.state(), PlaybackState::Ended);
+    QVERIFY(!seekable.last().at(0).toBool());
+    r.clock->advance(60000);
+    QCOMPARE(r.opener->resolved.size(), 1);
+
+    // A live source of no duration: the seek is the engine's, which ignores it there.
+    Rig live;
+    live.opener->entries = {"http://a/live"};
+    QSignalSpy liveSeekable(live.policy.get(), &MediaBackend::seekableChanged);
+    live.policy->open("http://a/live");
+    live.opener->answer();
+    live.engine->sound();
+    live.policy->seek(0.5);
+    QCOMPARE(live.engine->seeks, QList<double>{0.5});
+    QCOMPARE(live.opener->lastSource->restarts.size(), 0);
+    QCOMPARE(liveSeekable.size(), 0);
 }
 
 void TestPlaybackPolicy::titlesAreCoalesced()

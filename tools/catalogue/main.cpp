@@ -63,7 +63,9 @@ const char kHelp[] =
     "\n"
     "Configuration lines are KEY = VALUE; '#' starts a comment line. Keys E01..E65\n"
     "take a host name, IPv4 address or [IPv6] address with an optional :port; the\n"
-    "address pieces take the text that goes into the address (see 'template').\n";
+    "address pieces take the text that goes into the address, Hls.MaxBandwidth\n"
+    "the highest bandwidth in bits per second of an HLS station's version (see\n"
+    "'template').\n";
 // clang-format on
 
 struct Options {
@@ -176,6 +178,20 @@ QString describe(const Station &s)
                                                s.buttonName(), s.caption());
 }
 
+// A comment of the template, its words wrapped at 80 columns.
+void writeComment(QTextStream &out, const QString &text)
+{
+    QString line = QStringLiteral("#");
+    for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (line.size() + 1 + word.size() > 80) {
+            out << line << "\n";
+            line = QStringLiteral("#");
+        }
+        line += u' ' + word;
+    }
+    out << line << "\n";
+}
+
 int writeTemplate(QTextStream &out)
 {
     // Which stations use each key, in catalogue order.
@@ -212,6 +228,11 @@ int writeTemplate(QTextStream &out)
         for (const QString &u : users.value(key))
             out << "#   " << u << "\n";
         out << key << " =\n";
+    }
+    for (const KeyRow &row : keys::settings()) {
+        out << "\n";
+        writeComment(out, QString::fromLatin1(row.help) + QStringLiteral(", for example"));
+        out << "# " << row.key << " = " << row.demoValue << "\n" << row.key << " =\n";
     }
     out << "\n# A station whose broadcaster has moved may be given its whole address, which then\n"
            "# replaces the composed one: the page and button as the key, an http, https, mms or\n"
@@ -283,6 +304,8 @@ int check(QTextStream &out, const EndpointTable &table, const QList<ConfigMessag
             << " keys without a valid value: " << missing.join(u", ") << "\n";
     out << allStations().size() << " stations: " << with << " with an address, " << without
         << " without\n";
+    if (const qint64 limit = table.hlsMaxBandwidth(); limit > 0)
+        out << "HTTP Live Streaming: the version of highest bandwidth up to " << limit << " bit/s\n";
     const QStringList overrides = table.overrides();
     if (!overrides.isEmpty())
         out << overrides.size() << (overrides.size() == 1 ? " station has" : " stations have")

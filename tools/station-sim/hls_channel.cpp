@@ -74,6 +74,7 @@ QString hlsModeName(HlsMode mode)
     case HlsMode::Missing: return QStringLiteral("missing");
     case HlsMode::Stalled: return QStringLiteral("stalled");
     case HlsMode::Aes: return QStringLiteral("aes");
+    case HlsMode::Vod: return QStringLiteral("vod");
     }
     return {};
 }
@@ -81,7 +82,7 @@ QString hlsModeName(HlsMode mode)
 std::optional<HlsMode> hlsModeNamed(QByteArrayView name)
 {
     for (HlsMode m : {HlsMode::Ts, HlsMode::Packed, HlsMode::Fmp4, HlsMode::Discontinuity, HlsMode::Missing,
-                      HlsMode::Stalled, HlsMode::Aes})
+                      HlsMode::Stalled, HlsMode::Aes, HlsMode::Vod})
         if (hlsModeName(m).toLatin1() == name)
             return m;
     return std::nullopt;
@@ -114,6 +115,8 @@ QByteArray HlsChannel::segmentSuffix() const
 qint64 HlsChannel::availableCount()
 {
     // The stream has been running for a window of segments when it is first read.
+    if (m_setup.mode == HlsMode::Vod)
+        return kVodSegments;
     if (!m_clock.isValid())
         m_clock.start();
     qint64 count = m_setup.window + m_clock.elapsed() / m_setup.segmentMs;
@@ -139,11 +142,14 @@ QByteArray HlsChannel::playlist(const QByteArray &keyUri)
 {
     const qint64 count = availableCount();
     makeUpTo(count);
-    const qint64 first = qMax<qint64>(0, count - m_setup.window);
+    const bool finished = m_setup.mode == HlsMode::Vod;
+    const qint64 first = finished ? 0 : qMax<qint64>(0, count - m_setup.window);
     const int target = (m_setup.segmentMs + 999) / 1000;
     QByteArray out = "#EXTM3U\n#EXT-X-VERSION:" + QByteArray(m_setup.mode == HlsMode::Fmp4 ? "6" : "3") + "\n"
         "#EXT-X-TARGETDURATION:" + QByteArray::number(target) + "\n"
         "#EXT-X-MEDIA-SEQUENCE:" + QByteArray::number(first) + "\n";
+    if (finished)
+        out += "#EXT-X-PLAYLIST-TYPE:VOD\n";
     if (m_setup.mode == HlsMode::Aes)
         out += "#EXT-X-KEY:METHOD=AES-128,URI=\"" + keyUri + "\"\n";
     if (m_setup.mode == HlsMode::Fmp4)
@@ -154,6 +160,8 @@ QByteArray HlsChannel::playlist(const QByteArray &keyUri)
             out += "#EXT-X-DISCONTINUITY\n";
         out += "#EXTINF:" + duration + ",\n" + QByteArray::number(n) + segmentSuffix() + "\n";
     }
+    if (finished)
+        out += "#EXT-X-ENDLIST\n";
     return out;
 }
 
@@ -170,7 +178,8 @@ void HlsChannel::makeUpTo(qint64 count)
         m_segments.insert(m_made, encodeSegment(m_made));
         ++m_made;
     }
-    while (!m_segments.isEmpty() && m_segments.firstKey() < count - m_setup.window - kKeptBehind)
+    while (m_setup.mode != HlsMode::Vod && !m_segments.isEmpty()
+           && m_segments.firstKey() < count - m_setup.window - kKeptBehind)
         m_segments.erase(m_segments.begin());
 }
 

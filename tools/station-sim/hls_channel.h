@@ -20,14 +20,19 @@ enum class HlsMode {
     Missing,       // MPEG-TS whose every fifth segment is listed but answers 404
     Stalled,       // MPEG-TS whose playlist stops advancing two segments after it was first read
     Aes,           // MPEG-TS encrypted with AES-128, IV from the media sequence number
+    Vod,           // MPEG-TS, a finished playlist (EXT-X-ENDLIST) of kVodSegments segments
 };
+
+// The segments of a finished playlist (Vod).
+inline constexpr int kVodSegments = 60;
 
 QString hlsModeName(HlsMode mode); // "ts", "packed", ... as in the address
 std::optional<HlsMode> hlsModeNamed(QByteArrayView name);
 
 // One rendition (variant) of a live HLS stream: a sine tone cut into segments as time passes,
 // a sliding window of them in the media playlist. Segments are made in order, when first
-// listed, and kept while they are in the window (and a little after).
+// listed, and kept while they are in the window (and a little after). A finished playlist
+// (Vod) lists all its segments from the first reading on and keeps them.
 class HlsChannel {
 public:
     struct Setup {

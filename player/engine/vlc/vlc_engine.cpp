@@ -407,6 +407,11 @@ void VlcEngine::setVideoWindow(WId window)
     m_player->setVideoWindow(quint32(window));
 }
 
+qint64 VlcEngine::playedMs() const
+{
+    return m_player->timeMs();
+}
+
 bool VlcEngine::isFile() const
 {
     // A file has a length and a server that serves ranges; a broadcast has neither.

@@ -34,6 +34,7 @@ public:
     void seek(double fraction) override;
     void setVideoWindow(WId window) override;
     bool isFile() const override;
+    qint64 playedMs() const override;
     void setEvenLoudness(bool on) override;
 
     // See VlcBackend::divertAudio.
