@@ -486,7 +486,6 @@ void PlaybackPolicy::restartSource(double fraction)
     m_waitingSince = -1;
     m_waitTimer->stop();
     if (!m_engine->playBuffer(m_source->buffer(), m_source->container())) {
-        m_lastError = QStringLiteral("libVLC could not start");
         streamBroke("the engine could not start it again");
         return;
     }
