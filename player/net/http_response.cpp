@@ -206,21 +206,31 @@ void HttpResponseParser::parseHead(QByteArrayView headBytes)
 
 void HttpResponseParser::decodeBody(QByteArrayView bytes)
 {
-    if (!m_head.chunked) {
-        if (m_contentLeft >= 0) {
-            const qint64 n = std::min<qint64>(m_contentLeft, bytes.size());
-            takeContent(bytes.first(n));
-            m_contentLeft -= n;
-            if (m_contentLeft == 0 && m_state == State::Body) {
-                m_state = State::Done;
-                m_framedEnd = true;
-                m_surplus += bytes.size() - n;
-            }
-        } else {
-            takeContent(bytes);
-        }
+    if (m_head.chunked)
+        decodeChunked(bytes);
+    else
+        decodeSized(bytes);
+}
+
+// A body of a stated length, or one that ends with the connection.
+void HttpResponseParser::decodeSized(QByteArrayView bytes)
+{
+    if (m_contentLeft < 0) {
+        takeContent(bytes);
         return;
     }
+    const qint64 n = std::min<qint64>(m_contentLeft, bytes.size());
+    takeContent(bytes.first(n));
+    m_contentLeft -= n;
+    if (m_contentLeft == 0 && m_state == State::Body) {
+        m_state = State::Done;
+        m_framedEnd = true;
+        m_surplus += bytes.size() - n;
+    }
+}
+
+void HttpResponseParser::decodeChunked(QByteArrayView bytes)
+{
     qsizetype pos = 0;
     while (pos < bytes.size() && m_state == State::Body) {
         switch (m_chunk) {
@@ -237,52 +247,12 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
             if (nl < 0)
                 return;
             ++pos; // the '\n'
-            QByteArray line = m_pending.trimmed();
+            const QByteArray line = m_pending.trimmed();
             m_pending.clear();
-            if (m_chunk == Chunk::Trailer) {
-                // Trailer fields are skipped: nothing here needs them. Their size is bounded
-                // like a head's, so an endless trailer is no endless answer.
-                m_trailerBytes += line.size() + 2;
-                if (m_trailerBytes > m_limits.maxTrailerBytes) {
-                    fail(QStringLiteral("chunked trailer larger than %1 bytes").arg(m_limits.maxTrailerBytes));
-                    return;
-                }
-                if (line.isEmpty()) {
-                    m_state = State::Done;
-                    m_framedEnd = true;
-                    m_surplus += bytes.size() - pos;
-                }
-                break;
-            }
-            const qsizetype semi = line.indexOf(';');
-            if (semi >= 0)
-                line = line.left(semi).trimmed();
-            if (line.isEmpty() || line.size() > 16) {
-                fail(QStringLiteral("bad chunk size"));
-                return;
-            }
-            qint64 size = 0;
-            for (char c : std::as_const(line)) {
-                const int digit = (c >= '0' && c <= '9') ? c - '0'
-                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-                if (digit < 0) {
-                    fail(QStringLiteral("bad chunk size"));
-                    return;
-                }
-                // Checked before the shift: the limit is far below where it could overflow.
-                if (size > m_limits.maxChunkBytes) {
-                    fail(QStringLiteral("chunk larger than %1 bytes").arg(m_limits.maxChunkBytes));
-                    return;
-                }
-                size = size * 16 + digit;
-            }
-            if (size > m_limits.maxChunkBytes) {
-                fail(QStringLiteral("chunk larger than %1 bytes").arg(m_limits.maxChunkBytes));
-                return;
-            }
-            m_chunkLeft = size;
-            m_chunk = size == 0 ? Chunk::Trailer : Chunk::Data;
+            if (m_chunk == Chunk::Trailer)
+                takeTrailerLine(line, bytes.size() - pos);
+            else
+                takeSizeLine(line);
             break;
         }
         case Chunk::Data: {
@@ -307,6 +277,58 @@ void HttpResponseParser::decodeBody(QByteArrayView bytes)
         }
         }
     }
+}
+
+// Trailer fields are skipped: nothing here needs them. Their size is bounded like a head's,
+// so an endless trailer is no endless answer. An empty line ends the answer; what follows it
+// in the same read is surplus.
+void HttpResponseParser::takeTrailerLine(const QByteArray &line, qsizetype bytesAfter)
+{
+    m_trailerBytes += line.size() + 2;
+    if (m_trailerBytes > m_limits.maxTrailerBytes) {
+        fail(QStringLiteral("chunked trailer larger than %1 bytes").arg(m_limits.maxTrailerBytes));
+        return;
+    }
+    if (line.isEmpty()) {
+        m_state = State::Done;
+        m_framedEnd = true;
+        m_surplus += bytesAfter;
+    }
+}
+
+// A chunk's size in hexadecimal, perhaps with extensions after ';', which are ignored.
+void HttpResponseParser::takeSizeLine(QByteArray line)
+{
+    const qsizetype semi = line.indexOf(';');
+    if (semi >= 0)
+        line = line.left(semi).trimmed();
+    if (line.isEmpty() || line.size() > 16) {
+        fail(QStringLiteral("bad chunk size"));
+        return;
+    }
+    qint64 size = 0;
+    for (char c : std::as_const(line)) {
+        const int digit = (c >= '0' && c <= '9') ? c - '0'
+            : (c >= 'a' && c <= 'f')             ? c - 'a' + 10
+            : (c >= 'A' && c <= 'F')             ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) {
+            fail(QStringLiteral("bad chunk size"));
+            return;
+        }
+        // Checked before the shift: the limit is far below where it could overflow.
+        if (size > m_limits.maxChunkBytes) {
+            fail(QStringLiteral("chunk larger than %1 bytes").arg(m_limits.maxChunkBytes));
+            return;
+        }
+        size = size * 16 + digit;
+    }
+    if (size > m_limits.maxChunkBytes) {
+        fail(QStringLiteral("chunk larger than %1 bytes").arg(m_limits.maxChunkBytes));
+        return;
+    }
+    m_chunkLeft = size;
+    m_chunk = size == 0 ? Chunk::Trailer : Chunk::Data;
 }
 
 void HttpResponseParser::takeContent(QByteArrayView bytes)

@@ -89,6 +89,10 @@ private:
     State fail(const QString &error);
     void parseHead(QByteArrayView head);
     void decodeBody(QByteArrayView bytes);
+    void decodeSized(QByteArrayView bytes);
+    void decodeChunked(QByteArrayView bytes);
+    void takeTrailerLine(const QByteArray &line, qsizetype bytesAfter);
+    void takeSizeLine(QByteArray line);
     void takeContent(QByteArrayView bytes);
     void takeDecoded(QByteArrayView bytes);
     void unframeIcy(QByteArrayView bytes);
