@@ -4,16 +4,6 @@ namespace lumora::sim {
 
 namespace {
 
-QByteArray syncSafe(quint32 v)
-{
-    QByteArray out(4, '\0');
-    for (int i = 3; i >= 0; --i) {
-        out[i] = char(v & 0x7F);
-        v >>= 7;
-    }
-    return out;
-}
-
 QByteArray bigEndian(quint32 v)
 {
     QByteArray out(4, '\0');
@@ -30,6 +20,16 @@ QByteArray frame(const char *id, const QByteArray &content)
 }
 
 } // namespace
+
+QByteArray id3SyncSafe(quint32 v)
+{
+    QByteArray out(4, '\0');
+    for (int i = 3; i >= 0; --i) {
+        out[i] = char(v & 0x7F);
+        v >>= 7;
+    }
+    return out;
+}
 
 QByteArray coverTag(const QString &title, qsizetype pictureBytes)
 {
@@ -52,7 +52,7 @@ QByteArray coverTag(const QString &title, qsizetype pictureBytes)
     }
     text.append(QByteArray(2, '\0'));
     const QByteArray frames = apic + frame("TIT2", text);
-    return QByteArray("ID3\x03\x00\x00", 6) + syncSafe(quint32(frames.size())) + frames;
+    return QByteArray("ID3\x03\x00\x00", 6) + id3SyncSafe(quint32(frames.size())) + frames;
 }
 
 } // namespace lumora::sim

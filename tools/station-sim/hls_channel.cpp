@@ -1,5 +1,7 @@
 #include "hls_channel.h"
 
+#include "cover_tag.h"
+
 #include <openssl/evp.h>
 
 namespace lumora::sim {
@@ -11,22 +13,12 @@ constexpr int kStartAgainEvery = 4;    // Discontinuity: the encoder starts agai
 constexpr int kStallAfterSegments = 2; // Stalled: segments added after the first reading
 constexpr int kKeptBehind = 4;         // segments kept after they left the window
 
-QByteArray syncSafe(quint32 v)
-{
-    QByteArray out(4, '\0');
-    for (int i = 3; i >= 0; --i) {
-        out[i] = char(v & 0x7F);
-        v >>= 7;
-    }
-    return out;
-}
-
 // An ID3v2.4 tag holding one TIT2 frame, UTF-8, as packed audio segments begin.
 QByteArray id3Title(const QByteArray &title)
 {
     const QByteArray content = '\x03' + title;
-    const QByteArray frame = "TIT2" + syncSafe(quint32(content.size())) + QByteArray(2, '\0') + content;
-    return QByteArray("ID3\x04\x00\x00", 6) + syncSafe(quint32(frame.size())) + frame;
+    const QByteArray frame = "TIT2" + id3SyncSafe(quint32(content.size())) + QByteArray(2, '\0') + content;
+    return QByteArray("ID3\x04\x00\x00", 6) + id3SyncSafe(quint32(frame.size())) + frame;
 }
 
 QByteArray sequenceIv(qint64 sequence)
