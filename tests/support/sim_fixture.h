@@ -12,24 +12,30 @@ namespace lumora::test {
 // configuration file (e.g. demo/endpoints.conf), it serves that file's endpoints instead.
 inline std::unique_ptr<sim::StationSimulator> startLoopbackSimulator()
 {
-    EndpointTable table;
-    if (const QString config = qEnvironmentVariable("LUMORA_SIM_CONFIG"); !config.isEmpty()) {
-        table = EndpointTable::load(config);
-    } else {
-        const QList<quint16> ports = sim::freeLoopbackPorts(keys::kEndpointCount);
-        if (ports.size() != keys::kEndpointCount)
-            return nullptr;
-        table = sim::loopbackTable(ports);
-    }
-    auto simulator = std::make_unique<sim::StationSimulator>(table);
-    simulator->setMp3FileSeconds(10); // short files: quick to make, and they end within a test
-    simulator->setRealFileSeconds(20);
+    const QString config = qEnvironmentVariable("LUMORA_SIM_CONFIG");
+    // Ports found free may be taken by another program (a test running beside this one, or
+    // a connection's own port) before they are bound: then other ones are tried.
     QString error;
-    if (!simulator->start(&error)) {
-        qWarning("%s", qPrintable(error));
-        return nullptr;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        EndpointTable table;
+        if (!config.isEmpty()) {
+            table = EndpointTable::load(config);
+        } else {
+            const QList<quint16> ports = sim::freeLoopbackPorts(keys::kEndpointCount);
+            if (ports.size() != keys::kEndpointCount)
+                return nullptr;
+            table = sim::loopbackTable(ports);
+        }
+        auto simulator = std::make_unique<sim::StationSimulator>(table);
+        simulator->setMp3FileSeconds(10); // short files: quick to make, and they end within a test
+        simulator->setRealFileSeconds(20);
+        if (simulator->start(&error))
+            return simulator;
+        if (!config.isEmpty())
+            break; // the configured ports are what they are
     }
-    return simulator;
+    qWarning("%s", qPrintable(error));
+    return nullptr;
 }
 
 // The first served address of a kind and scheme.
