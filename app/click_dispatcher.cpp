@@ -1,7 +1,7 @@
 #include "click_dispatcher.h"
 
-#include "picture_failure.h"
-#include "player_failure.h"
+#include "player/common/player_failure.h"
+#include "ui/picture_failure.h"
 
 #include <QAbstractButton>
 #include <QAction>

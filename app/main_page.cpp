@@ -1,11 +1,11 @@
 #include "main_page.h"
 
-#include "layout.h"
-#include "page_directory.h"
+#include "catalogue/page_directory.h"
 #include "page_menus.h"
 #include "page_set.h"
-#include "page_window.h"
-#include "station_button.h"
+#include "ui/layout.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,7 +1,7 @@
 #include "page_instance.h"
 
 #include "page_set.h"
-#include "page_window.h"
+#include "ui/page_window.h"
 
 #include <QLoggingCategory>
 

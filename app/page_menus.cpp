@@ -1,8 +1,8 @@
 #include "page_menus.h"
 
-#include "page_directory.h"
+#include "catalogue/page_directory.h"
 #include "page_set.h"
-#include "right_to_left_menu_style.h"
+#include "ui/right_to_left_menu_style.h"
 
 #include <QAction>
 #include <QKeySequence>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "catalogue/configured_endpoints.h"
+#include "catalogue/page.h"
 #include "click_dispatcher.h"
-#include "configured_endpoints.h"
-#include "page.h"
 #include "player_factory.h"
 #include "program_end.h"
 

@@ -1,7 +1,7 @@
 #include "play_station.h"
 
-#include "endpoint_table.h"
-#include "player_control.h"
+#include "catalogue/endpoint_table.h"
+#include "player/widget/player_control.h"
 
 namespace lumora {
 

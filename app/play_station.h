@@ -1,8 +1,8 @@
 #pragma once
 
-#include "address.h"
-#include "endpoint_table.h"
-#include "station.h"
+#include "catalogue/address.h"
+#include "catalogue/endpoint_table.h"
+#include "catalogue/station.h"
 
 namespace lumora {
 

@@ -1,10 +1,10 @@
 #include "player_extras.h"
 
-#include "player_control.h"
-#include "player_texts.h"
+#include "player/extras/stream_recorder.h"
+#include "player/extras/title_notifier.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_texts.h"
 #include "program_extras.h"
-#include "stream_recorder.h"
-#include "title_notifier.h"
 
 #include <QAction>
 #include <QDialog>

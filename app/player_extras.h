@@ -1,6 +1,6 @@
 #pragma once
 
-#include "extras_settings.h"
+#include "player/extras/extras_settings.h"
 
 #include <QObject>
 #include <QKeySequence>

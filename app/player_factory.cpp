@@ -1,6 +1,6 @@
 #include "player_factory.h"
 
-#include "player_control.h"
+#include "player/widget/player_control.h"
 
 #include <stdexcept>
 

@@ -1,9 +1,9 @@
 #include "player_memory.h"
 
-#include "playback_states.h"
-#include "player_texts.h"
-#include "station.h"
-#include "station_player.h"
+#include "catalogue/station.h"
+#include "player/common/playback_states.h"
+#include "player/model/station_player.h"
+#include "player/widget/player_texts.h"
 
 #include <QJsonArray>
 #include <QLoggingCategory>

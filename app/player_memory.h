@@ -1,10 +1,10 @@
 #pragma once
 
+#include "catalogue/page.h"
 #include "kept_file.h"
 #include "listener_choices.h"
 #include "memory_files.h"
-#include "page.h"
-#include "title_history.h"
+#include "player/model/title_history.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "program_extras.h"
 
-#include "player_control.h"
+#include "player/widget/player_control.h"
 #include "player_extras.h"
 
 #include <QLoggingCategory>

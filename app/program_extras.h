@@ -1,7 +1,7 @@
 #pragma once
 
-#include "extras_settings.h"
-#include "net_clock.h"
+#include "player/extras/extras_settings.h"
+#include "player/net/net_clock.h"
 #include "sleep_timer.h"
 
 #include <QDBusConnection>

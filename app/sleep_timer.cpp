@@ -1,7 +1,7 @@
 #include "sleep_timer.h"
 
-#include "player_control.h"
-#include "player_texts.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_texts.h"
 
 #include <QLoggingCategory>
 

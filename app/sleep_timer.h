@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net_clock.h"
+#include "player/net/net_clock.h"
 
 #include <QList>
 #include <QObject>

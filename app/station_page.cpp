@@ -1,19 +1,19 @@
 #include "station_page.h"
 
-#include "layout.h"
-#include "mpris_presence.h"
-#include "page_directory.h"
+#include "catalogue/page_directory.h"
+#include "catalogue/station.h"
 #include "page_menus.h"
 #include "page_set.h"
-#include "page_window.h"
 #include "play_station.h"
-#include "player_control.h"
-#include "player_failure.h"
+#include "player/common/player_failure.h"
+#include "player/mpris/mpris_presence.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_texts.h"
 #include "player_memory.h"
-#include "player_texts.h"
 #include "program_extras.h"
-#include "station.h"
-#include "station_button.h"
+#include "ui/layout.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QLoggingCategory>

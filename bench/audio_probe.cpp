@@ -7,20 +7,20 @@
 
 #include "bench_support.h"
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "page_set_driver.h"
-#include "simulator_thread.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/page_set_driver.h"
+#include "tests/support/simulator_thread.h"
 
-#include "page_instance.h"
-#include "page_set.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "player_settings.h"
-#include "station_button.h"
-#include "vlc_backend.h"
-#include "vlc_instance.h"
-#include "wire_url.h"
+#include "app/page_instance.h"
+#include "app/page_set.h"
+#include "player/common/player_settings.h"
+#include "player/engine/vlc/vlc_instance.h"
+#include "player/engine/vlc_backend.h"
+#include "player/net/wire_url.h"
+#include "player/widget/player_control.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QApplication>
 #include <vlc/vlc.h>

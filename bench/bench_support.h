@@ -6,8 +6,8 @@
 // driver, simulator thread, audio capture and waits they use): knowing when a window has been
 // painted, the process's CPU time and memory, and reporting a figure.
 
-#include "station_simulator.h"
-#include "wait.h"
+#include "tests/support/wait.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -115,9 +115,9 @@ inline void report(const QByteArray &name, double value)
 
 } // namespace lumora::bench
 
-#include "address.h"
-#include "served_station.h"
-#include "station.h"
+#include "catalogue/address.h"
+#include "catalogue/station.h"
+#include "tools/station-sim/served_station.h"
 
 namespace lumora::bench {
 

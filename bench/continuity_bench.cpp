@@ -14,8 +14,8 @@
 #include "players.h"
 #include "sink_monitor.h"
 
-#include "link_condition.h"
-#include "wire_url.h"
+#include "player/net/wire_url.h"
+#include "tools/station-sim/link_condition.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

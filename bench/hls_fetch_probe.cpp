@@ -7,10 +7,10 @@
 //     lumora-bench-hls-fetch [--seconds N]   (default 60 for each of the four runs)
 
 #include "bench_support.h"
-#include "hls_stream.h"
-#include "http_get.h"
-#include "sim_fixture.h"
-#include "test_tls.h"
+#include "player/net/hls_stream.h"
+#include "player/net/http_get.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/test_tls.h"
 
 #include <QLoggingCategory>
 #include <QRegularExpression>

@@ -3,13 +3,13 @@
 // page to the page's first paint; beside them the same for a plain Qt window with as many
 // buttons, a picture and a menu bar. Prints "name milliseconds" lines.
 
+#include "app/page_instance.h"
+#include "app/page_set.h"
 #include "bench_support.h"
-#include "page_instance.h"
-#include "page_set.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "station.h"
-#include "station_button.h"
+#include "catalogue/station.h"
+#include "player/widget/player_control.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QApplication>
 #include <QIcon>

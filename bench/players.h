@@ -6,7 +6,7 @@
 // their control sockets, the way a click reaches a running program.
 
 #include "bench_support.h"
-#include "station_simulator.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QDir>
 #include <QFile>

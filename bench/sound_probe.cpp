@@ -12,13 +12,13 @@
 
 #include "bench_support.h"
 
-#include "page_set_driver.h"
+#include "tests/support/page_set_driver.h"
 
-#include "page_instance.h"
-#include "page_set.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "station_button.h"
+#include "app/page_instance.h"
+#include "app/page_set.h"
+#include "player/widget/player_control.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -1,10 +1,10 @@
 // Start-up as the program does it (app/main.cpp), ending at the main page's first paint.
 // Prints "painted" and ends.
 
+#include "app/page_instance.h"
+#include "app/page_set.h"
 #include "bench_support.h"
-#include "page_instance.h"
-#include "page_set.h"
-#include "page_window.h"
+#include "ui/page_window.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -11,20 +11,20 @@
 
 #include "bench_support.h"
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "large_playlist.h"
-#include "loopback_server.h"
-#include "page_set_driver.h"
-#include "simulator_thread.h"
-#include "stall_meter.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/large_playlist.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/page_set_driver.h"
+#include "tests/support/simulator_thread.h"
+#include "tests/support/stall_meter.h"
 
-#include "page_set.h"
-#include "player_control.h"
-#include "player_settings.h"
-#include "served_station.h"
-#include "vlc_backend.h"
-#include "wire_url.h"
+#include "app/page_set.h"
+#include "player/common/player_settings.h"
+#include "player/engine/vlc_backend.h"
+#include "player/net/wire_url.h"
+#include "player/widget/player_control.h"
+#include "tools/station-sim/served_station.h"
 
 #include <QApplication>
 #include <QSemaphore>

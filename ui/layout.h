@@ -1,6 +1,6 @@
 #pragma once
 
-#include "page.h"
+#include "catalogue/page.h"
 
 #include <QRect>
 #include <QSize>

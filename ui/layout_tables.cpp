@@ -1,6 +1,6 @@
 #include "layout.h"
 
-#include "page_directory.h"
+#include "catalogue/page_directory.h"
 
 #include <iterator>
 

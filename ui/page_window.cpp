@@ -2,8 +2,8 @@
 
 #include "appearance.h"
 #include "banner_image.h"
-#include "page_directory.h"
-#include "station.h"
+#include "catalogue/page_directory.h"
+#include "catalogue/station.h"
 #include "station_button.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "player_settings.h"
-#include "stream_buffer.h"
+#include "player/common/player_settings.h"
+#include "player/net/stream_buffer.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "decode_engine.h"
-#include "media_backend.h"
+#include "player/common/media_backend.h"
+#include "player/net/stream_opener.h"
 #include "policy_clock.h"
-#include "stream_opener.h"
 
 #include <QString>
 #include <array>

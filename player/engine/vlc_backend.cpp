@@ -1,6 +1,6 @@
 #include "vlc_backend.h"
 
-#include "vlc_engine.h"
+#include "player/engine/vlc/vlc_engine.h"
 
 namespace lumora {
 

@@ -2,7 +2,7 @@
 
 #include "audio_sink.h"
 #include "playback_policy.h"
-#include "stream_resolver.h"
+#include "player/net/stream_resolver.h"
 
 namespace lumora {
 

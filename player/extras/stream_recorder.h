@@ -1,7 +1,7 @@
 #pragma once
 
-#include "player_status.h"
-#include "stream_tap.h"
+#include "player/common/player_status.h"
+#include "player/common/stream_tap.h"
 
 #include <QElapsedTimer>
 #include <QFile>

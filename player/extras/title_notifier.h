@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net_clock.h"
-#include "player_status.h"
+#include "player/common/player_status.h"
+#include "player/net/net_clock.h"
 
 #include <QDBusConnection>
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "station_player.h"
 
-#include "playback_states.h"
-#include "vlc_backend.h"
+#include "player/common/playback_states.h"
+#include "player/engine/vlc_backend.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "media_backend.h"
-#include "player_settings.h"
-#include "player_status.h"
+#include "player/common/media_backend.h"
+#include "player/common/player_settings.h"
+#include "player/common/player_status.h"
 #include "title_history.h"
 
 #include <QMap>

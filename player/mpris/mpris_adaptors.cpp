@@ -1,7 +1,7 @@
 #include "mpris_adaptors.h"
 
 #include "mpris_presence.h"
-#include "station_player.h"
+#include "player/model/station_player.h"
 
 namespace lumora {
 

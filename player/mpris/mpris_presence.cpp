@@ -1,8 +1,8 @@
 #include "mpris_presence.h"
 
 #include "mpris_adaptors.h"
-#include "playback_states.h"
-#include "station_player.h"
+#include "player/common/playback_states.h"
+#include "player/model/station_player.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>

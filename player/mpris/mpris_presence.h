@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player_status.h"
+#include "player/common/player_status.h"
 
 #include <QDBusConnection>
 #include <QObject>

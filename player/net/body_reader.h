@@ -1,6 +1,6 @@
 #pragma once
 
-#include "playlist_formats.h"
+#include "player/playlists/playlist_formats.h"
 
 #include <QByteArray>
 #include <QFuture>

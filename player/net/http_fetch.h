@@ -2,8 +2,8 @@
 
 #include "body_reader.h"
 #include "http_request.h"
-#include "playlist_formats.h"
-#include "player_status.h"
+#include "player/common/player_status.h"
+#include "player/playlists/playlist_formats.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "http_request.h"
-#include "player_status.h"
+#include "player/common/player_status.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "http_request.h"
 
-#include "authority.h"
+#include "catalogue/authority.h"
 #include "http_connection_pool.h"
 #include "network_text.h"
 #include "wire_url.h"

@@ -2,7 +2,7 @@
 
 #include "http_response.h"
 #include "lumora_version.h"
-#include "player_status.h"
+#include "player/common/player_status.h"
 #include "proxy_route.h"
 
 #include <QByteArray>

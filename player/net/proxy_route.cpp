@@ -1,6 +1,6 @@
 #include "proxy_route.h"
 
-#include "authority.h"
+#include "catalogue/authority.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "http_fetch.h"
-#include "player_status.h"
+#include "player/common/player_status.h"
 #include "stream_opener.h"
 #include "stream_source.h"
 

@@ -1,6 +1,6 @@
 #include "wire_url.h"
 
-#include "authority.h"
+#include "catalogue/authority.h"
 
 #include <QUrl>
 

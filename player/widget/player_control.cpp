@@ -1,14 +1,14 @@
 #include "player_control.h"
 
-#include "playback_states.h"
+#include "player/common/playback_states.h"
+#include "player/engine/vlc_backend.h"
 #include "player_look.h"
 #include "player_texts.h"
 #include "status_line.h"
-#include "toolbar_navigation.h"
 #include "title_history_dialog.h"
+#include "toolbar_navigation.h"
 #include "transport_icons.h"
 #include "video_surface.h"
-#include "vlc_backend.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "media_backend.h"
-#include "player_settings.h"
-#include "player_status.h"
-#include "station_player.h"
+#include "player/common/media_backend.h"
+#include "player/common/player_settings.h"
+#include "player/common/player_status.h"
+#include "player/model/station_player.h"
 
 #include <QList>
 #include <QPointer>

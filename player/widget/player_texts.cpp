@@ -1,6 +1,6 @@
 #include "player_texts.h"
 
-#include "playback_states.h"
+#include "player/common/playback_states.h"
 
 #include <QFileInfo>
 

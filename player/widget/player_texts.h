@@ -1,7 +1,7 @@
 #pragma once
 
-#include "playback_states.h"
-#include "player_status.h"
+#include "player/common/playback_states.h"
+#include "player/common/player_status.h"
 #include "transport_icons.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "title_history_dialog.h"
 
+#include "player/model/title_history.h"
 #include "player_texts.h"
-#include "title_history.h"
 
 #include <QAction>
 #include <QClipboard>

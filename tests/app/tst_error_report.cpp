@@ -1,12 +1,12 @@
 // The run-time error report: an error raised inside any click ends that click, is shown as
 // "Run-time error 'N':" with its description, and the program ends once it is dismissed.
 
-#include "page_set_driver.h"
+#include "tests/support/page_set_driver.h"
 
-#include "main_page.h"
-#include "page_instance.h"
-#include "page_window.h"
-#include "station_button.h"
+#include "app/main_page.h"
+#include "app/page_instance.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,9 +14,9 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "banner_image.h"
-#include "picture_failure.h"
-#include "player_failure.h"
+#include "player/common/player_failure.h"
+#include "ui/banner_image.h"
+#include "ui/picture_failure.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,11 +1,11 @@
 // The menus of all 18 pages: names, captions, order, shortcuts and where every item leads.
 
-#include "page_set_driver.h"
+#include "tests/support/page_set_driver.h"
 
-#include "main_page.h"
-#include "page_instance.h"
-#include "page_window.h"
-#include "station_button.h"
+#include "app/main_page.h"
+#include "app/page_instance.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,8 +13,8 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "page_directory.h"
-#include "page_menus.h"
+#include "app/page_menus.h"
+#include "catalogue/page_directory.h"
 
 #include <QImage>
 #include <QScopeGuard>

@@ -1,11 +1,11 @@
 // Start-up, the page set and the navigation step as the user drives them with clicks.
 
-#include "page_set_driver.h"
+#include "tests/support/page_set_driver.h"
 
-#include "main_page.h"
-#include "page_instance.h"
-#include "page_window.h"
-#include "station_button.h"
+#include "app/main_page.h"
+#include "app/page_instance.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,8 +13,8 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "page_directory.h"
-#include "station.h"
+#include "catalogue/page_directory.h"
+#include "catalogue/station.h"
 
 #include <QAccessible>
 #include <QRandomGenerator>

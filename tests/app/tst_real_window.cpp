@@ -3,7 +3,7 @@
 // The test starts its own Xvfb, which picks a free display itself (-displayfd), so that
 // several such tests on one machine never race for a display number.
 
-#include "wait.h"
+#include "tests/support/wait.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

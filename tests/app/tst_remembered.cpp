@@ -2,20 +2,20 @@
 // folders are runs of the program, each ended as the listener ends it. The players run on
 // recording engines; tests/integration plays a remembered station again for real.
 
-#include "config_home.h"
-#include "context_menu.h"
-#include "page_set_driver.h"
-#include "recording_backend.h"
-#include "wait.h"
+#include "tests/support/config_home.h"
+#include "tests/support/context_menu.h"
+#include "tests/support/page_set_driver.h"
+#include "tests/support/recording_backend.h"
+#include "tests/support/wait.h"
 
-#include "address.h"
-#include "memory_files.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "player_memory.h"
-#include "player_texts.h"
-#include "station_page.h"
-#include "station_simulator.h"
+#include "app/memory_files.h"
+#include "app/player_memory.h"
+#include "app/station_page.h"
+#include "catalogue/address.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_texts.h"
+#include "tools/station-sim/station_simulator.h"
+#include "ui/page_window.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,12 +1,12 @@
 // Page windows are built on opening and destroyed on a close from the frame; page instances
 // stay for the run; the program ends when no page is left visible, or at once on exit.
 
-#include "page_set_driver.h"
+#include "tests/support/page_set_driver.h"
 
-#include "main_page.h"
-#include "page_instance.h"
-#include "page_window.h"
-#include "station_button.h"
+#include "app/main_page.h"
+#include "app/page_instance.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "endpoint_table.h"
-#include "station.h"
+#include "catalogue/endpoint_table.h"
+#include "catalogue/station.h"
 
 #include <QSet>
 

@@ -1,10 +1,10 @@
 // Integrity of the station catalogue: the checks that catch data-entry faults in the tables
 // (a lost row, a mistyped key, a trimmed caption) and the composition of addresses.
 
-#include "address.h"
+#include "catalogue/address.h"
+#include "catalogue/page_directory.h"
+#include "catalogue/station.h"
 #include "complete_table.h"
-#include "page_directory.h"
-#include "station.h"
 
 #include <QMap>
 #include <QRegularExpression>

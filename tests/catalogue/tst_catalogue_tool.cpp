@@ -1,8 +1,8 @@
 // lumora-catalogue as its user runs it: list, template and check, with and without a
 // configuration.
 
+#include "catalogue/endpoint_table.h"
 #include "complete_table.h"
-#include "endpoint_table.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
 // The endpoint configuration: the file format, validation of every kind of value, and what
 // happens with bad, hostile or missing files.
 
-#include "scoped_environment.h"
+#include "tests/support/scoped_environment.h"
 
-#include "address.h"
-#include "configured_endpoints.h"
-#include "endpoint_table.h"
-#include "station.h"
+#include "catalogue/address.h"
+#include "catalogue/configured_endpoints.h"
+#include "catalogue/endpoint_table.h"
+#include "catalogue/station.h"
 
 #include <QDir>
 #include <QFile>

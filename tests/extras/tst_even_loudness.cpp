@@ -1,13 +1,13 @@
 // Even loudness, measured where the sound goes: two live stations, one mastered 15 dB below
 // the other, played by two players on real libVLC with their audio captured.
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "loopback_server.h"
-#include "player_control.h"
-#include "program_extras.h"
-#include "tone.h"
-#include "vlc_backend.h"
+#include "app/program_extras.h"
+#include "player/engine/vlc_backend.h"
+#include "player/widget/player_control.h"
+#include "tests/player/tone.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/loopback_server.h"
 
 #include <QTest>
 #include <QtMath>

@@ -1,19 +1,19 @@
 // Recording a live station with real libVLC, its audio captured: a loopback ICY server sends a
 // tone stream whose titles change, and what the files hold is compared with what was sent.
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "loopback_server.h"
-#include "player_control.h"
-#include "player_extras.h"
-#include "player_texts.h"
-#include "program_extras.h"
-#include "sim_fixture.h"
-#include "safe_file_name.h"
-#include "stream_recorder.h"
-#include "tone.h"
-#include "vlc_backend.h"
-#include "wait.h"
+#include "app/player_extras.h"
+#include "app/program_extras.h"
+#include "player/engine/vlc_backend.h"
+#include "player/extras/safe_file_name.h"
+#include "player/extras/stream_recorder.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_texts.h"
+#include "tests/player/tone.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/wait.h"
 
 #include <QDir>
 #include <QLabel>

@@ -2,12 +2,12 @@
 // engine: the time left in each playing player's tool tip, the fade over the last 30 s as the
 // volume the engine is given, every playing player stopped at the end, and cancelling.
 
-#include "config_home.h"
-#include "context_menu.h"
-#include "hand_clock.h"
-#include "player_texts.h"
-#include "program_extras.h"
-#include "recording_backend.h"
+#include "app/program_extras.h"
+#include "player/widget/player_texts.h"
+#include "tests/support/config_home.h"
+#include "tests/support/context_menu.h"
+#include "tests/support/hand_clock.h"
+#include "tests/support/recording_backend.h"
 
 #include <QApplication>
 #include <QDialog>

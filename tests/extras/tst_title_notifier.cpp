@@ -2,15 +2,15 @@
 // on the private session bus of dbus-run-session counts every call. Players on the recording
 // stand-in engine, their time on a hand-driven clock.
 
-#include "config_home.h"
-#include "context_menu.h"
-#include "hand_clock.h"
-#include "player_extras.h"
-#include "player_texts.h"
-#include "program_extras.h"
-#include "recording_backend.h"
-#include "title_notifier.h"
-#include "wait.h"
+#include "app/player_extras.h"
+#include "app/program_extras.h"
+#include "player/extras/title_notifier.h"
+#include "player/widget/player_texts.h"
+#include "tests/support/config_home.h"
+#include "tests/support/context_menu.h"
+#include "tests/support/hand_clock.h"
+#include "tests/support/recording_backend.h"
+#include "tests/support/wait.h"
 
 #include <QDBusConnection>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the endpoint configuration parser and checks what it keeps.
 
-#include "address.h"
-#include "endpoint_table.h"
-#include "station.h"
+#include "catalogue/address.h"
+#include "catalogue/endpoint_table.h"
+#include "catalogue/station.h"
 
 #include <QLoggingCategory>
 

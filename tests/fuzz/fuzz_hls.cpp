@@ -2,9 +2,9 @@
 // "playlist" target) or the ID3 tag reader of packed audio (the "id3" target, chosen when the
 // target is built: LUMORA_FUZZ_ID3), and checks what they hand back.
 
-#include "hls_playlist.h"
-#include "id3_tag.h"
-#include "wire_url.h"
+#include "player/net/hls_playlist.h"
+#include "player/net/id3_tag.h"
+#include "player/net/wire_url.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,9 +3,9 @@
 // MMSH unframer (with the ASF preroll taken out of its packets) and the title decoder.
 // Nothing may crash, hang or grow without bound.
 
-#include "http_response.h"
-#include "mmsh_framing.h"
-#include "network_text.h"
+#include "player/net/http_response.h"
+#include "player/net/mmsh_framing.h"
+#include "player/net/network_text.h"
 
 #include <cstddef>
 #include <cstdint>

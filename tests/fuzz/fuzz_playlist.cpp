@@ -2,7 +2,7 @@
 // target is built: LUMORA_FUZZ_READER) and checks what it hands back. The "recognise" target
 // feeds the content recogniser instead: a Content-Type line, then the body.
 
-#include "playlist_formats.h"
+#include "player/playlists/playlist_formats.h"
 
 #include <QByteArray>
 #include <QSet>

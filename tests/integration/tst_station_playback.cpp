@@ -2,23 +2,23 @@
 // station and hears that station's tone. Each player's audio is captured (libVLC's audio
 // callbacks) and its frequency measured.
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "context_menu.h"
-#include "page_set_driver.h"
-#include "simulator_thread.h"
-#include "wait.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/context_menu.h"
+#include "tests/support/page_set_driver.h"
+#include "tests/support/simulator_thread.h"
+#include "tests/support/wait.h"
 
-#include "address.h"
-#include "memory_files.h"
-#include "page_directory.h"
-#include "page_instance.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "player_settings.h"
-#include "player_texts.h"
-#include "station_page.h"
-#include "vlc_backend.h"
+#include "app/memory_files.h"
+#include "app/page_instance.h"
+#include "app/station_page.h"
+#include "catalogue/address.h"
+#include "catalogue/page_directory.h"
+#include "player/common/player_settings.h"
+#include "player/engine/vlc_backend.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_texts.h"
+#include "ui/page_window.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,19 +2,19 @@
 // engine: stop comes before the address, the exact address reaches the page's own player and
 // no other, navigation touches no player, and failures end in the run-time error report.
 
-#include "config_home.h"
-#include "page_set_driver.h"
+#include "tests/support/config_home.h"
+#include "tests/support/page_set_driver.h"
 
-#include "page_directory.h"
-#include "address.h"
-#include "page_instance.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "station_button.h"
-#include "station_page.h"
+#include "app/page_instance.h"
+#include "app/station_page.h"
+#include "catalogue/address.h"
+#include "catalogue/page_directory.h"
+#include "player/widget/player_control.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
-#include "recording_backend.h"
-#include "station_simulator.h"
+#include "tests/support/recording_backend.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QAction>
 #include <QApplication>

@@ -14,7 +14,7 @@
 #include <QList>
 #include <QVariantMap>
 
-#include "wait.h"
+#include "tests/support/wait.h"
 
 namespace lumora::test {
 

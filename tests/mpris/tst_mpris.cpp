@@ -3,21 +3,21 @@
 // that media keys, sound menus and widgets (here QtDBus and dbus-send) control the right
 // player. Mostly on the recording stand-in engine; once with libVLC against the simulator.
 
+#include "app/play_station.h"
 #include "mpris_client.h"
-#include "mpris_presence.h"
-#include "play_station.h"
-#include "player_control.h"
-#include "recording_backend.h"
+#include "player/mpris/mpris_presence.h"
+#include "player/widget/player_control.h"
+#include "tests/support/recording_backend.h"
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "page_set_driver.h"
-#include "simulator_thread.h"
-#include "wait.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/page_set_driver.h"
+#include "tests/support/simulator_thread.h"
+#include "tests/support/wait.h"
 
-#include "page_window.h"
-#include "player_settings.h"
-#include "vlc_backend.h"
+#include "player/common/player_settings.h"
+#include "player/engine/vlc_backend.h"
+#include "ui/page_window.h"
 
 #include <QDBusObjectPath>
 #include <QProcess>

@@ -1,11 +1,11 @@
 // Where no session bus can be reached (a desktop-less session, a container): the players work
 // as ever and nothing is printed but one debug line per player, and that only when asked for.
 
-#include "mpris_presence.h"
-#include "play_station.h"
-#include "player_control.h"
-#include "recording_backend.h"
-#include "wait.h"
+#include "app/play_station.h"
+#include "player/mpris/mpris_presence.h"
+#include "player/widget/player_control.h"
+#include "tests/support/recording_backend.h"
+#include "tests/support/wait.h"
 
 #include <QDBusConnection>
 #include <QLoggingCategory>

@@ -6,7 +6,7 @@
 // entry, the AppStream metainfo and the manual pages. Then it installs and removes both with
 // dpkg in a scratch root with a package database of its own.
 
-#include "wait.h"
+#include "tests/support/wait.h"
 
 #include <QCryptographicHash>
 #include <QDir>

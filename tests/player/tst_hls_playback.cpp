@@ -1,9 +1,9 @@
 // HTTP Live Streaming through the player, as a listener hears it: real libVLC plays the
 // simulator's live HLS, which Lumora fetches segment by segment, and the tone is checked.
 
-#include "sim_fixture.h"
-#include "tapped_player.h"
-#include "wait.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/tapped_player.h"
+#include "tests/support/wait.h"
 
 #include <QSlider>
 #include <QTest>

@@ -2,9 +2,9 @@
 // Wowza master, a CDN's live index, keys, byte ranges, fragmented MP4), the ID3 tags of packed
 // audio, and AES-128 decryption of a segment.
 
-#include "aes128_cbc.h"
-#include "hls_playlist.h"
-#include "id3_tag.h"
+#include "player/net/aes128_cbc.h"
+#include "player/net/hls_playlist.h"
+#include "player/net/id3_tag.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // HlsStream against servers of the test's own: which variant it plays and when it changes,
 // byte ranges, and what it refuses; the bytes it writes are read back from its buffer.
 
-#include "hls_stream.h"
-#include "loopback_server.h"
-#include "wait.h"
-#include "stream_resolver.h"
+#include "player/net/hls_stream.h"
+#include "player/net/stream_resolver.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/wait.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -3,15 +3,15 @@
 // server's word honoured, connections the server closed replaced, and a live HLS station of
 // the simulator fetched over one connection.
 
-#include "hls_stream.h"
-#include "http_connection_pool.h"
-#include "http_get.h"
-#include "loopback_proxy.h"
-#include "loopback_server.h"
-#include "scoped_environment.h"
-#include "sim_fixture.h"
-#include "test_tls.h"
-#include "wait.h"
+#include "player/net/hls_stream.h"
+#include "player/net/http_connection_pool.h"
+#include "player/net/http_get.h"
+#include "tests/support/loopback_proxy.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/test_tls.h"
+#include "tests/support/wait.h"
 
 #include <QElapsedTimer>
 #include <QSet>

@@ -2,9 +2,9 @@
 // which entry is tried when, when the player gives up, how often a broken stream is rejoined,
 // and what the status says meanwhile. Seconds of waiting run in microseconds.
 
-#include "cushion_keeper.h"
-#include "hand_clock.h"
-#include "playback_policy.h"
+#include "player/engine/cushion_keeper.h"
+#include "player/engine/playback_policy.h"
+#include "tests/support/hand_clock.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -2,13 +2,13 @@
 // the engine, in which order, with exactly which address; the player's own controls and its
 // Arabic status line; playStation.
 
-#include "context_menu.h"
+#include "app/play_station.h"
 #include "contrast.h"
-#include "play_station.h"
-#include "player_control.h"
-#include "recording_backend.h"
-#include "scoped_environment.h"
-#include "status_line.h"
+#include "player/widget/player_control.h"
+#include "player/widget/status_line.h"
+#include "tests/support/context_menu.h"
+#include "tests/support/recording_backend.h"
+#include "tests/support/scoped_environment.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -2,9 +2,9 @@
 // player says so instead of "playing". The process is given neither: PULSE_SERVER points
 // nowhere and ALSA finds no configuration.
 
-#include "loopback_server.h"
-#include "wait.h"
-#include "player_control.h"
+#include "player/widget/player_control.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/wait.h"
 #include "tone.h"
 
 #include <QSignalSpy>

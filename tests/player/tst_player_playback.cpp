@@ -1,16 +1,16 @@
 // Real libVLC: players open addresses from a loopback server and the audio each one plays
 // is captured and its tone measured.
 
-#include "audio_capture.h"
-#include "loopback_server.h"
-#include "wait.h"
-#include "player_control.h"
-#include "player_failure.h"
-#include "rough_link.h"
-#include "tapped_player.h"
+#include "player/common/player_failure.h"
+#include "player/engine/vlc/vlc_instance.h"
+#include "player/engine/vlc_backend.h"
+#include "player/widget/player_control.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/tapped_player.h"
+#include "tests/support/wait.h"
 #include "tone.h"
-#include "vlc_backend.h"
-#include "vlc_instance.h"
+#include "tools/station-sim/rough_link.h"
 
 #include <QApplication>
 #include <QDir>

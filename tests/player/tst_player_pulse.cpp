@@ -1,9 +1,9 @@
 // The real audio path once: a player on libVLC plays into a PulseAudio server of the test's
 // own (a null sink), the sink's monitor is recorded, and the tone is found there.
 
-#include "audio_capture.h"
-#include "loopback_server.h"
-#include "player_control.h"
+#include "player/widget/player_control.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/loopback_server.h"
 #include "tone.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The player's stored settings: the exact 164 bytes, their decoded values, and damaged
 // streams refused with a message that says what is wrong.
 
-#include "player_settings.h"
+#include "player/common/player_settings.h"
 
 #include <QDataStream>
 #include <QTest>

@@ -1,11 +1,11 @@
 // Under X (xvfb-run): libVLC draws a stream's picture into the player's picture area, inside
 // the page, keeping the picture's aspect.
 
-#include "audio_capture.h"
-#include "loopback_server.h"
-#include "player_control.h"
-#include "player_look.h"
-#include "vlc_backend.h"
+#include "player/engine/vlc_backend.h"
+#include "player/widget/player_control.h"
+#include "player/widget/player_look.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/loopback_server.h"
 
 #include <QDir>
 #include <QGuiApplication>

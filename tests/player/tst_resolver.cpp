@@ -1,14 +1,14 @@
 // The resolver against canned answers from a loopback server: every playlist form, streams
 // recognised by content, fallback, and malformed or hostile answers.
 
-#include "body_reader.h"
-#include "stream_bytes.h"
-#include "large_playlist.h"
-#include "loopback_server.h"
-#include "wait.h"
-#include "playlist_formats.h"
-#include "stream_resolver.h"
-#include "wire_url.h"
+#include "player/net/body_reader.h"
+#include "player/net/stream_resolver.h"
+#include "player/net/wire_url.h"
+#include "player/playlists/playlist_formats.h"
+#include "tests/support/large_playlist.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_bytes.h"
+#include "tests/support/wait.h"
 
 #include <QElapsedTimer>
 #include <QHash>

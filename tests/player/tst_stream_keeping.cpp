@@ -5,13 +5,13 @@
 // test's own on loopback, which sends every listener the same MP3 bytes, like a mount; pauses
 // of seconds and minutes on a hand-driven clock.
 
-#include "hand_clock.h"
-#include "http_fetch.h"
-#include "http_stream.h"
-#include "raw_http.h"
-#include "reconnect_schedule.h"
-#include "stream_bytes.h"
-#include "wait.h"
+#include "player/net/http_fetch.h"
+#include "player/net/http_stream.h"
+#include "player/net/reconnect_schedule.h"
+#include "tests/support/hand_clock.h"
+#include "tests/support/raw_http.h"
+#include "tests/support/stream_bytes.h"
+#include "tests/support/wait.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

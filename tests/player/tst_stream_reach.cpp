@@ -3,18 +3,18 @@
 // compressed, and titles in the code page they were written in. Loopback servers, a loopback
 // proxy and certificates made at run time; the station simulator behind the proxy.
 
-#include "content_decoder.h"
-#include "stream_bytes.h"
-#include "cover_tag.h"
-#include "http_stream.h"
-#include "loopback_proxy.h"
-#include "loopback_server.h"
-#include "network_text.h"
-#include "proxy_route.h"
-#include "scoped_environment.h"
-#include "sim_fixture.h"
-#include "stream_resolver.h"
-#include "test_tls.h"
+#include "player/net/content_decoder.h"
+#include "player/net/http_stream.h"
+#include "player/net/network_text.h"
+#include "player/net/proxy_route.h"
+#include "player/net/stream_resolver.h"
+#include "tests/support/loopback_proxy.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/stream_bytes.h"
+#include "tests/support/test_tls.h"
+#include "tools/station-sim/cover_tag.h"
 
 #include <QSignalSpy>
 #include <QStringDecoder>

@@ -2,8 +2,8 @@
 // a new listener is not heard twice, Ogg headers are not repeated, audio lost in the outage
 // leaves no torn frame, and hostile bytes cost bounded work and memory.
 
-#include "stream_bytes.h"
-#include "stream_splice.h"
+#include "player/net/stream_splice.h"
+#include "tests/support/stream_bytes.h"
 
 #include <QTest>
 

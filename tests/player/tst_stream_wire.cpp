@@ -2,13 +2,13 @@
 // size (chunked, sized, ICY-framed), hostile sizes, titles from the network, MMSH framing
 // and the ASF preroll taken out of it, and the buffer between the connection and libVLC's thread.
 
-#include "audio_meter.h"
-#include "stream_bytes.h"
-#include "http_response.h"
-#include "loopback_server.h"
-#include "mmsh_framing.h"
-#include "network_text.h"
-#include "stream_buffer.h"
+#include "player/net/audio_meter.h"
+#include "player/net/http_response.h"
+#include "player/net/mmsh_framing.h"
+#include "player/net/network_text.h"
+#include "player/net/stream_buffer.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_bytes.h"
 
 #include <QElapsedTimer>
 #include <QStringEncoder>

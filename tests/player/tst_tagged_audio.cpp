@@ -2,8 +2,8 @@
 // of 300 KiB (a cover picture, then the title). Real libVLC plays the simulator's stations
 // through the player; the tone is checked, and a file's title must be the tag's.
 
-#include "sim_fixture.h"
-#include "tapped_player.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/tapped_player.h"
 
 #include <QTest>
 

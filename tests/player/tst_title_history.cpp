@@ -3,11 +3,11 @@
 // newest first, each title in its own direction, copied one or all, exported as text.
 
 #include "contrast.h"
-#include "recording_backend.h"
-#include "wait.h"
+#include "tests/support/recording_backend.h"
+#include "tests/support/wait.h"
 
-#include "player_texts.h"
-#include "title_history_dialog.h"
+#include "player/widget/player_texts.h"
+#include "player/widget/title_history_dialog.h"
 
 #include <QApplication>
 #include <QClipboard>

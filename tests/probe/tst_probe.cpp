@@ -2,10 +2,10 @@
 // program on ports free at run time, healthy, with stations faulted and with stations that
 // have no address; the table, the JSON, the summary, the exit status and the options.
 
-#include "address.h"
-#include "station.h"
-#include "station_simulator.h"
-#include "wire_url.h"
+#include "catalogue/address.h"
+#include "catalogue/station.h"
+#include "player/net/wire_url.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -2,9 +2,9 @@
 // the station name servers send, in the encodings they send it, and nothing for an address it
 // hands over without fetching.
 
-#include "loopback_server.h"
-#include "stream_bytes.h"
-#include "stream_resolver.h"
+#include "player/net/stream_resolver.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_bytes.h"
 
 #include <QSignalSpy>
 #include <QStringEncoder>

@@ -3,23 +3,23 @@
 // What the robustness tests watch beyond the toolkit: the audio of every page's player, the
 // event loop's worst stall, and the threads and memory of the process.
 
-#include "audio_capture.h"
-#include "config_home.h"
-#include "page_set_driver.h"
-#include "simulator_thread.h"
-#include "stall_meter.h"
-#include "wait.h"
+#include "tests/support/audio_capture.h"
+#include "tests/support/config_home.h"
+#include "tests/support/page_set_driver.h"
+#include "tests/support/simulator_thread.h"
+#include "tests/support/stall_meter.h"
+#include "tests/support/wait.h"
 
-#include "address.h"
-#include "page_directory.h"
-#include "page_instance.h"
-#include "page_set.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "player_settings.h"
-#include "station_button.h"
-#include "station_page.h"
-#include "vlc_backend.h"
+#include "app/page_instance.h"
+#include "app/page_set.h"
+#include "app/station_page.h"
+#include "catalogue/address.h"
+#include "catalogue/page_directory.h"
+#include "player/common/player_settings.h"
+#include "player/engine/vlc_backend.h"
+#include "player/widget/player_control.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QApplication>

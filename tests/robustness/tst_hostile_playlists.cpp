@@ -2,8 +2,8 @@
 // of thousands of embedded players, unclosed tags, endless entry lists. The player reads each
 // (its limit is 1 MiB) without holding up the event loop, and says "cannot open".
 
-#include "loopback_server.h"
 #include "robustness.h"
+#include "tests/support/loopback_server.h"
 
 using namespace lumora;
 using namespace lumora::test;

@@ -7,13 +7,13 @@
 
 #include "robustness.h"
 
+#include "player/net/stream_resolver.h"
 #include <QLabel>
 #include <QSignalSpy>
-#include "stream_resolver.h"
-#include <atomic>
-#include <thread>
 #include <QUdpSocket>
+#include <atomic>
 #include <sys/inotify.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace lumora;

@@ -3,10 +3,10 @@
 // event loop never stalls meanwhile, and a stop, another click or the player's end while the
 // body is being read drops it for good.
 
-#include "large_playlist.h"
-#include "loopback_server.h"
+#include "player/net/stream_resolver.h"
 #include "robustness.h"
-#include "stream_resolver.h"
+#include "tests/support/large_playlist.h"
+#include "tests/support/loopback_server.h"
 
 #include <QSignalSpy>
 #include <QThreadPool>

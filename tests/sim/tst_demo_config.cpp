@@ -1,7 +1,7 @@
 // The demo configuration and scripts/demo.
 
-#include "address.h"
-#include "station_simulator.h"
+#include "catalogue/address.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QFile>
 #include <QProcess>

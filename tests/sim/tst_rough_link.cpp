@@ -2,11 +2,11 @@
 // real time from its first byte (4000 bytes a second, no burst) read through the link beside
 // the same stream read directly, and what arrives when.
 
-#include "raw_http.h"
-#include "rough_link.h"
-#include "simulator_thread.h"
-#include "station.h"
-#include "wait.h"
+#include "catalogue/station.h"
+#include "tests/support/raw_http.h"
+#include "tests/support/simulator_thread.h"
+#include "tests/support/wait.h"
+#include "tools/station-sim/rough_link.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,9 +1,9 @@
 // Each fault mode, per station and per port, from the API and from the command line.
 
-#include "link_condition.h"
-#include "raw_http.h"
-#include "sim_fixture.h"
-#include "wait.h"
+#include "tests/support/raw_http.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/wait.h"
+#include "tools/station-sim/link_condition.h"
 
 #include <QProcess>
 #include <QRegularExpression>

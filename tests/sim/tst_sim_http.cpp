@@ -1,9 +1,9 @@
 // The simulator over the wire: every address answers as its kind, matching is exact, ICY and
 // MMSH framing, file lengths, pacing, tones and the request log.
 
-#include "playlist_writer.h"
-#include "raw_http.h"
-#include "sim_fixture.h"
+#include "tests/support/raw_http.h"
+#include "tests/support/sim_fixture.h"
+#include "tools/station-sim/playlist_writer.h"
 
 #include <QBuffer>
 #include <QNetworkAccessManager>

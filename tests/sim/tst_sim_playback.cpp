@@ -1,8 +1,8 @@
 // libVLC plays stations of every kind from the simulator and hears each station's own tone.
 
-#include "sim_fixture.h"
-#include "vlc_capture.h"
-#include "wait.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/vlc_capture.h"
+#include "tests/support/wait.h"
 
 #include <QSignalSpy>
 

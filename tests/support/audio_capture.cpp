@@ -1,6 +1,6 @@
 #include "audio_capture.h"
 
-#include "vlc_backend.h"
+#include "player/engine/vlc_backend.h"
 
 #include <QtMath>
 #include <chrono>

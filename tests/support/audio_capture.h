@@ -5,7 +5,7 @@
 // audio through VlcBackend::divertAudio; a libVLC player of a test's own (the simulator's
 // checks) through libVLC's audio callbacks, here and nowhere else.
 
-#include "audio_sink.h"
+#include "player/engine/audio_sink.h"
 
 #include <QMutex>
 #include <QObject>

@@ -3,7 +3,7 @@
 // A clock that moves only when a test moves it, for the playback policy and the stream
 // connections: waits of seconds and minutes are checked in no time.
 
-#include "net_clock.h"
+#include "player/net/net_clock.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,13 +1,13 @@
 #include "page_set_driver.h"
 
-#include "main_page.h"
-#include "page_directory.h"
-#include "page_instance.h"
-#include "page_menus.h"
-#include "page_window.h"
-#include "player_control.h"
-#include "station_button.h"
-#include "station_page.h"
+#include "app/main_page.h"
+#include "app/page_instance.h"
+#include "app/page_menus.h"
+#include "app/station_page.h"
+#include "catalogue/page_directory.h"
+#include "player/widget/player_control.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QAction>
 #include <QMenu>

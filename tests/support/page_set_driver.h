@@ -4,9 +4,9 @@
 // instead of carried out, driven the way a user drives it: main-page buttons, the "to" and
 // "back" menu items, station buttons (by number or caption), the frame's close.
 
-#include "memory_files.h"
-#include "page_set.h"
-#include "station.h"
+#include "app/memory_files.h"
+#include "app/page_set.h"
+#include "catalogue/station.h"
 
 #include <QList>
 #include <QString>

@@ -2,8 +2,8 @@
 
 // A stand-in for libVLC that records what the player asks of it, and a player on it.
 
-#include "media_backend.h"
-#include "player_control.h"
+#include "player/common/media_backend.h"
+#include "player/widget/player_control.h"
 
 #include <QPointer>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station_simulator.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QTest>
 #include <memory>

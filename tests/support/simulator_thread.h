@@ -4,7 +4,7 @@
 // and answering on a thread of its own, so that its work never counts against the event loop
 // of the program under test and never waits for it. Everything asked of it goes through call().
 
-#include "station_simulator.h"
+#include "tools/station-sim/station_simulator.h"
 
 #include <QSemaphore>
 #include <QThread>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "audio_capture.h"
-#include "player_control.h"
-#include "player_settings.h"
-#include "vlc_backend.h"
+#include "player/common/player_settings.h"
+#include "player/engine/vlc_backend.h"
+#include "player/widget/player_control.h"
 
 #include <QList>
 #include <memory>

@@ -5,7 +5,7 @@
 #include "config_home.h"
 #include "wait.h"
 
-#include "endpoint_table.h"
+#include "catalogue/endpoint_table.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The window icon and the banner pictures: the committed files, the copies built into the
 // program, and what the drawing tool makes.
 
-#include "banner_image.h"
-#include "page_directory.h"
+#include "catalogue/page_directory.h"
+#include "ui/banner_image.h"
 
 #include <QCryptographicHash>
 #include <QFile>

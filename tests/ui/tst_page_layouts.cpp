@@ -1,12 +1,12 @@
 // Every page window against the layout rules: client size, every control's rectangle,
 // captions, focus order, fonts, reading direction and icon, on all 18 pages.
 
-#include "banner_image.h"
-#include "layout.h"
-#include "page_directory.h"
-#include "page_window.h"
-#include "station.h"
-#include "station_button.h"
+#include "catalogue/page_directory.h"
+#include "catalogue/station.h"
+#include "ui/banner_image.h"
+#include "ui/layout.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QApplication>
 #include <QMenuBar>

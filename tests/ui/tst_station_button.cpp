@@ -1,10 +1,10 @@
 // StationButton: captions centred, wrapped at spaces, right to left, never cut.
 
-#include "layout.h"
-#include "page_window.h"
-#include "station.h"
-#include "station_button.h"
 #include "../player/contrast.h"
+#include "catalogue/station.h"
+#include "ui/layout.h"
+#include "ui/page_window.h"
+#include "ui/station_button.h"
 
 #include <QApplication>
 #include <QFontMetricsF>

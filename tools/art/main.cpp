@@ -7,9 +7,9 @@
 // at every size of kThemeSizes and ICON_DIR/hicolor/scalable/apps/org.lumora.Lumora.svg.
 
 #include "banner_art.h"
+#include "catalogue/page_directory.h"
 #include "ico_file.h"
 #include "icon_art.h"
-#include "page_directory.h"
 
 #include <QBuffer>
 #include <QDir>

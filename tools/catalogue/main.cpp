@@ -2,12 +2,12 @@
 // template, checks a configuration and checks which stations answer. For the person who fills
 // in the endpoints; Lumora itself takes no command line.
 
-#include "address.h"
-#include "endpoint_table.h"
+#include "catalogue/address.h"
+#include "catalogue/endpoint_table.h"
+#include "catalogue/page_directory.h"
+#include "catalogue/station.h"
 #include "lumora_version.h"
-#include "page_directory.h"
 #include "probe_report.h"
-#include "station.h"
 #include "station_probe.h"
 
 #include <QCoreApplication>

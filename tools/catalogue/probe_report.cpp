@@ -1,6 +1,6 @@
 #include "probe_report.h"
 
-#include "page.h"
+#include "catalogue/page.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,8 +1,8 @@
 #include "station_probe.h"
 
-#include "address.h"
-#include "stream_resolver.h"
-#include "wire_url.h"
+#include "catalogue/address.h"
+#include "player/net/stream_resolver.h"
+#include "player/net/wire_url.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

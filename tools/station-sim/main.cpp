@@ -1,7 +1,7 @@
 // lumora-station-sim: the catalogue's radio stations on loopback, for the demo and for tests.
 
+#include "catalogue/page.h"
 #include "lumora_version.h"
-#include "page.h"
 #include "rough_link.h"
 #include "station_simulator.h"
 

@@ -1,8 +1,8 @@
 #include "served_station.h"
 
-#include "address.h"
-#include "authority.h"
-#include "page.h"
+#include "catalogue/address.h"
+#include "catalogue/authority.h"
+#include "catalogue/page.h"
 
 #include <QHash>
 

@@ -1,6 +1,6 @@
 #include "station_simulator.h"
 
-#include "address.h"
+#include "catalogue/address.h"
 #include "playlist_writer.h"
 #include "station_connection.h"
 #include "tone_encoder.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "endpoint_table.h"
+#include "catalogue/endpoint_table.h"
 #include "fault.h"
 #include "hls_channel.h"
 #include "request_log.h"

@@ -1,6 +1,6 @@
 #include "pipe_feed.h"
 
-#include "stream_buffer.h"
+#include "player/net/stream_buffer.h"
 
 #include <QLoggingCategory>
 

@@ -1,8 +1,8 @@
 #include "vlc_engine.h"
 
+#include "player/net/stream_buffer.h"
 #include "vlc_instance.h"
 #include "vlc_media_player.h"
-#include "stream_buffer.h"
 
 #include <QLoggingCategory>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cushion_keeper.h"
-#include "decode_engine.h"
+#include "player/engine/cushion_keeper.h"
+#include "player/engine/decode_engine.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #include "vlc_instance.h"
 
 #include "lumora_version.h"
-#include "player_failure.h"
+#include "player/common/player_failure.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

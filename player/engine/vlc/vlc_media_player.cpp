@@ -2,10 +2,10 @@
 
 #include "vlc_audio_filters.h"
 
-#include "audio_sink.h"
 #include "pipe_feed.h"
-#include "player_failure.h"
-#include "stream_buffer.h"
+#include "player/common/player_failure.h"
+#include "player/engine/audio_sink.h"
+#include "player/net/stream_buffer.h"
 #include "vlc_instance.h"
 #include "vlc_worker.h"
 

@@ -1,7 +1,7 @@
 // ASX, Windows Media's metafile (also as .wax and .wvx): <asx> with <entry><ref href=...>.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 namespace lumora::playlists::asx {
 

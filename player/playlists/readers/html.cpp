@@ -1,7 +1,7 @@
 // A web page that may embed a player. Any markup no other format claims is taken as one.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 #include <QSet>
 

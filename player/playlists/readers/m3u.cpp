@@ -1,8 +1,8 @@
 // M3U: one address a line, '#' lines are comments, "#EXTM3U" first when extended. A text of
 // nothing but absolute addresses is an M3U without its header.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 // PLS, SHOUTcast's playlist: "[playlist]", then File1=..., File2=... in any order.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 namespace lumora::playlists::pls {
 

@@ -1,7 +1,7 @@
 // Windows Media's reference file: "[Reference]", then Ref1=..., Ref2=... in any order.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 namespace lumora::playlists::reference {
 

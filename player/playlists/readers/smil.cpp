@@ -1,8 +1,8 @@
 // SMIL and Windows Media's WPL (SMIL with a "<?wpl" prolog): <media src=...>, <audio>, <video>
 // and <ref>.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 namespace lumora::playlists::smil {
 

@@ -1,7 +1,7 @@
 // XSPF: <playlist> with <track><location>address</location></track>.
 
+#include "player/playlists/playlist_text.h"
 #include "playlist_readers.h"
-#include "playlist_text.h"
 
 namespace lumora::playlists::xspf {
 
