@@ -6,10 +6,10 @@
 // Needs an X display (scripts/bench runs it under xvfb-run), pulseaudio, parec, cvlc and mpv.
 
 #include "bench_support.h"
+#include "player/net/wire_url.h"
 #include "players.h"
-#include "rough_link.h"
 #include "sink_monitor.h"
-#include "wire_url.h"
+#include "tools/station-sim/rough_link.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -404,7 +404,8 @@ QList<Row> tableRows(const Results &r, const Usage &u)
         Row row{QStringLiteral("start-up to the main page's first paint"), QStringLiteral("ms"),
                 m(QStringLiteral("lumora_start")), QStringLiteral("bare Qt window"), m(QStringLiteral("bare_start")),
                 QStringLiteral("<= 1.5 x baseline")};
-        row.met = row.value <= 1.5 * row.baselineValue;
+        if (row.value >= 0)
+            row.met = row.value <= 1.5 * row.baselineValue;
         rows << row;
     }
     rows << Row{QStringLiteral("station page, first opening (window, player, libVLC)"), QStringLiteral("ms"),
@@ -466,7 +467,8 @@ QList<Row> tableRows(const Results &r, const Usage &u)
                                                                                  : QStringLiteral(" (paced stream)")),
                     QStringLiteral("ms"), m(k + QStringLiteral("_ours")), QStringLiteral("libVLC list player, 1 s caching"),
                     m(k + QStringLiteral("_list")), QStringLiteral("<= baseline + 50")};
-            row.met = row.value >= 0 && row.value <= row.baselineValue + 50;
+            if (row.value >= 0)
+                row.met = row.value <= row.baselineValue + 50;
             rows << row;
         }
     }
