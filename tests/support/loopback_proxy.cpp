@@ -17,9 +17,11 @@ void answerAndClose(QTcpSocket *client, const QByteArray &statusLine, const QByt
 }
 
 // Bytes both ways until either side closes; the other is closed once its writes are out.
+// The guards are of the base class: a socket still emits "disconnected" from its base's
+// destructor, when it is no longer a QTcpSocket (as when the proxy goes with its sockets).
 void pipe(QTcpSocket *a, QTcpSocket *b)
 {
-    QPointer<QTcpSocket> pa(a), pb(b);
+    QPointer<QAbstractSocket> pa(a), pb(b);
     QObject::connect(a, &QTcpSocket::readyRead, b, [pa, pb] {
         if (pa && pb)
             pb->write(pa->readAll());

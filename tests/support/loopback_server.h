@@ -80,7 +80,7 @@ public:
     // Closes the kept connections waiting for a request.
     void closeIdle()
     {
-        for (const QPointer<QTcpSocket> &s : m_sockets)
+        for (const QPointer<QAbstractSocket> &s : m_sockets)
             if (s && s->state() == QAbstractSocket::ConnectedState && s->property("idle").toBool())
                 s->disconnectFromHost();
     }
@@ -98,7 +98,7 @@ public:
     int openConnections() const
     {
         int n = 0;
-        for (const QPointer<QTcpSocket> &s : m_sockets)
+        for (const QPointer<QAbstractSocket> &s : m_sockets)
             if (s && s->state() == QAbstractSocket::ConnectedState)
                 ++n;
         return n;
@@ -255,7 +255,7 @@ private:
     std::function<Route(const QByteArray &)> m_fallback;
     QList<QByteArray> m_requests;
     QList<QByteArray> m_headers;
-    QList<QPointer<QTcpSocket>> m_sockets;
+    QList<QPointer<QAbstractSocket>> m_sockets;
     int m_accepted = 0;
     int m_answersPerConnection = 0;
 };

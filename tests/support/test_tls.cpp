@@ -119,8 +119,8 @@ TlsFront::TlsFront(const TestIdentity &identity, quint16 backendPort) : m_backen
             connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
             ++m_handshakes;
             auto *backend = new QTcpSocket(client);
-            QPointer<QSslSocket> c(client);
-            QPointer<QTcpSocket> b(backend);
+            QPointer<QAbstractSocket> c(client); // base class: see pipe() in loopback_proxy.cpp
+            QPointer<QAbstractSocket> b(backend);
             connect(client, &QSslSocket::readyRead, backend, [c, b] {
                 if (b && b->state() == QAbstractSocket::ConnectedState)
                     b->write(c->readAll());
