@@ -45,6 +45,14 @@ bool isDigits(QStringView s)
     return true;
 }
 
+const KeyRow *rowOf(std::span<const KeyRow> rows, QStringView key)
+{
+    for (const KeyRow &row : rows)
+        if (key == QLatin1StringView(row.key))
+            return &row;
+    return nullptr;
+}
+
 } // namespace
 
 QString endpointKey(int number)
@@ -59,10 +67,7 @@ std::span<const KeyRow> pieces()
 
 const KeyRow *piece(QStringView key)
 {
-    for (const KeyRow &row : kPieces)
-        if (key == QLatin1StringView(row.key))
-            return &row;
-    return nullptr;
+    return rowOf(kPieces, key);
 }
 
 std::span<const KeyRow> settings()
@@ -72,10 +77,7 @@ std::span<const KeyRow> settings()
 
 const KeyRow *setting(QStringView key)
 {
-    for (const KeyRow &row : kSettings)
-        if (key == QLatin1StringView(row.key))
-            return &row;
-    return nullptr;
+    return rowOf(kSettings, key);
 }
 
 QString overrideKey(const Station &station)

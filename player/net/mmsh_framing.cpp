@@ -104,13 +104,14 @@ MmshUnframer::State MmshUnframer::feed(QByteArrayView bytes)
                 fail(QStringLiteral("packet larger than the header says"));
                 break;
             }
-            QByteArray packet = payload.toByteArray();
-            packet.append(QByteArray(qsizetype(m_info.packetSize) - payload.size(), '\0'));
-            if (!m_cut.packet(packet.data(), packet.size()) && !m_toldUnparsed) {
+            // The packet padded to its size, its times moved back where it lies.
+            const qsizetype start = m_output.size();
+            m_output.append(payload);
+            m_output.append(qsizetype(m_info.packetSize) - payload.size(), '\0');
+            if (!m_cut.packet(m_output.data() + start, m_output.size() - start) && !m_toldUnparsed) {
                 m_toldUnparsed = true;
                 qCDebug(lcHttp) << "an ASF packet that does not parse is passed on with its preroll";
             }
-            m_output.append(packet);
         }
     }
     m_pending.remove(0, pos);

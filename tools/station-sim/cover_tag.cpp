@@ -4,31 +4,27 @@ namespace lumora::sim {
 
 namespace {
 
-QByteArray bigEndian(quint32 v)
+// v in four bytes of bitsPerByte bits each, the highest first.
+QByteArray fourBytes(quint32 v, int bitsPerByte)
 {
     QByteArray out(4, '\0');
     for (int i = 3; i >= 0; --i) {
-        out[i] = char(v & 0xFF);
-        v >>= 8;
+        out[i] = char(v & ((1u << bitsPerByte) - 1));
+        v >>= bitsPerByte;
     }
     return out;
 }
 
 QByteArray frame(const char *id, const QByteArray &content)
 {
-    return QByteArray(id) + bigEndian(quint32(content.size())) + QByteArray(2, '\0') + content;
+    return QByteArray(id) + fourBytes(quint32(content.size()), 8) + QByteArray(2, '\0') + content;
 }
 
 } // namespace
 
 QByteArray id3SyncSafe(quint32 v)
 {
-    QByteArray out(4, '\0');
-    for (int i = 3; i >= 0; --i) {
-        out[i] = char(v & 0x7F);
-        v >>= 7;
-    }
-    return out;
+    return fourBytes(v, 7);
 }
 
 QByteArray coverTag(const QString &title, qsizetype pictureBytes)
