@@ -64,6 +64,8 @@ EndpointTable completeTable()
         case EndpointTable::KeyType::Id: t.set(key, QStringLiteral("0123456789abcdef0123456789abcdef")); break;
         case EndpointTable::KeyType::Stream: t.set(key, QStringLiteral("{12345678-1234-1234-1234-123456789abc}")); break;
         case EndpointTable::KeyType::Name: t.set(key, QStringLiteral("example")); break;
+        case EndpointTable::KeyType::Override: // optional keys: left unset
+        case EndpointTable::KeyType::BitRate: break;
         }
     }
     return t;
