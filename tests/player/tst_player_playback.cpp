@@ -50,6 +50,7 @@ private slots:
     void playlistsAndLiveStreamWithTitle();
     void twoPlayersPlayAtOnce();
     void liveStreamRidesOutStallsOnItsCushion();
+    void streamWithoutBurstRidesOutJitterFromItsStart();
     void clickWhileOpeningAbandonsTheEarlierAddress();
     void fallsBackWhenLibvlcCannotPlayAnEntry();
     void mp3NamedToLibvlcWhateverItsLabel();
@@ -83,6 +84,8 @@ void TestPlayerPlayback::initTestCase()
     live.icyMetaInt = 8192;
     live.icyTitle = QString::fromUtf8("نشرة الأخبار").toUtf8();
     m_server.route("/", live);
+    live.burstBytes = 0; // paced from its first byte, as a mount without a connect burst
+    m_server.route("/no-burst", live);
     Route slow = LoopbackServer::ok("audio/mpeg", m_a);
     slow.delayMs = 1500;
     m_server.route("/slow.mp3", slow);
@@ -177,6 +180,28 @@ void TestPlayerPlayback::liveStreamRidesOutStallsOnItsCushion()
     QVERIFY(!p.player->statusText().contains(QString::fromUtf8("قيد التشغيل")));
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Playing, 20000);
     QVERIFY(!p.states.contains(PlaybackState::Lost));
+}
+
+void TestPlayerPlayback::streamWithoutBurstRidesOutJitterFromItsStart()
+{
+    // Without a burst the stream comes as fast as it plays: what the player gathers before
+    // the first sound is all it has when the link holds data back for up to 0.7 s.
+    const auto jitter =
+        sim::RoughLink::Condition::parse(QStringLiteral("jitter:jitter-every-ms=1500,jitter-max-ms=700,seed=5"));
+    QVERIFY(jitter);
+    sim::RoughLink link(m_server.port(), *jitter);
+    const quint16 port = link.begin();
+    QVERIFY(port);
+    TappedPlayer p;
+    p.player->setURL(QStringLiteral("http://127.0.0.1:%1/no-burst").arg(port));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Playing, 10000);
+    const double before = p.tap->seconds();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(holdsFor([&] { return p.player->status().state == PlaybackState::Playing; }, 10000));
+    const double heard = p.tap->seconds() - before, passed = clock.elapsed() / 1000.0;
+    QVERIFY2(heard > passed - 0.5, qPrintable(QStringLiteral("%1 s of audio in %2 s").arg(heard).arg(passed)));
+    QVERIFY2(isTone(p.tap->samples(), kToneC), qPrintable(describe(p.tap->samples())));
 }
 
 void TestPlayerPlayback::twoPlayersPlayAtOnce()

@@ -13,6 +13,7 @@ namespace lumora {
 namespace {
 
 constexpr int kSoundCheckMs = 50;
+constexpr int kStartCheckMs = 20;
 
 } // namespace
 
@@ -26,6 +27,12 @@ VlcEngine::VlcEngine(QObject *parent)
     m_cushionTimer.setInterval(kCushionTickMs);
     connect(&m_cushionTimer, &QTimer::timeout, this, &VlcEngine::keepCushion);
     m_pageWait.setInterval(kSoundCheckMs);
+    m_startWait.setInterval(kStartCheckMs);
+    connect(&m_startWait, &QTimer::timeout, this, [this] {
+        // A listener's pause before the first sound keeps the stream waiting too.
+        if (m_live && !m_userPaused && hasStartAudio())
+            launchLive();
+    });
 
     VlcMediaPlayer *p = m_player.get();
     connect(p, &VlcMediaPlayer::playing, this, [this] {
@@ -121,22 +128,55 @@ bool VlcEngine::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QString &
 
 bool VlcEngine::startLive(const QStringList &options, const QString &container)
 {
+    m_liveOptions = options;
+    m_liveContainer = container;
+    started();
+    m_startWaitFor.start();
+    if (hasStartAudio())
+        launchLive();
+    else
+        m_startWait.start();
+    return true;
+}
+
+bool VlcEngine::hasStartAudio() const
+{
+    // MPEG audio and ADTS are counted as they come. Ogg's pages, and a format the meter has
+    // not made out in the first kilobytes, are left to libVLC's margin, as is a stream that
+    // has ended already.
     const AudioMeter &meter = m_live->meter();
-    QStringList all = options;
+    if (m_live->isFinished() || m_startWaitFor.elapsed() >= kStartWaitMaxMs)
+        return true;
+    switch (meter.format()) {
+    case AudioMeter::Format::Mpeg:
+    case AudioMeter::Format::Adts: return meter.audioMs() >= kStartAudioMs;
+    case AudioMeter::Format::Ogg: return true;
+    case AudioMeter::Format::Unknown: return m_live->received() >= kStartProbeBytes;
+    }
+    return true;
+}
+
+void VlcEngine::launchLive()
+{
+    m_startWait.stop();
+    const AudioMeter &meter = m_live->meter();
     // Naming the container spares libVLC's probing, which may wait for tens of kilobytes
     // or take one format for another.
-    const QString demuxer = container.isEmpty() ? meter.demuxer() : container;
+    const QString demuxer = m_liveContainer.isEmpty() ? meter.demuxer() : m_liveContainer;
     if (!demuxer.isEmpty())
-        all << QStringLiteral(":demux=") + demuxer;
-    qCInfo(lcEngine) << "live stream" << (demuxer.isEmpty() ? QStringLiteral("of unknown format") : demuxer);
-    if (!m_player->playBuffer(m_live, all, kStartMarginMs))
-        return false;
-    started();
+        m_liveOptions << QStringLiteral(":demux=") + demuxer;
+    qCInfo(lcEngine) << "live stream" << (demuxer.isEmpty() ? QStringLiteral("of unknown format") : demuxer) << "with"
+                     << meter.audioMs() << "ms of audio after" << m_startWaitFor.elapsed() << "ms";
+    if (!m_player->playBuffer(m_live, m_liveOptions, kStartMarginMs)) {
+        m_soundCheck.stop();
+        emit failed();
+        return;
+    }
     // A live Ogg stream whose pages come seconds apart is stamped by each page's end: libVLC
     // hears it only with its audio held back by a page and more. How far apart the pages come
     // shows once two have come; the audio is held back then, before anything of it is heard,
     // and never changed while it plays.
-    if (container == u"ogg") {
+    if (demuxer == u"ogg") {
         const quint64 generation = m_generation;
         m_pageWait.disconnect();
         connect(&m_pageWait, &QTimer::timeout, this, [this, generation] {
@@ -153,7 +193,6 @@ bool VlcEngine::startLive(const QStringList &options, const QString &container)
         });
         m_pageWait.start();
     }
-    return true;
 }
 
 bool VlcEngine::playAddress(const QString &mmstAddress)
@@ -243,6 +282,7 @@ void VlcEngine::stop()
     m_soundCheck.stop();
     m_cushionTimer.stop();
     m_pageWait.stop();
+    m_startWait.stop();
     m_player->stop();
     m_live.reset();
 }
@@ -319,7 +359,8 @@ void VlcEngine::keepCushion()
         foldHeard();
         m_holding = true;
         m_player->setPause(true);
-        qCInfo(lcEngine) << "the cushion ran out: waiting for" << m_keeper.resumeMs() << "ms of audio";
+        qCInfo(lcEngine) << "the cushion ran out at" << m_keeper.cushionMs() << "ms (low mark" << m_keeper.lowMs()
+                         << "ms): waiting for" << m_keeper.resumeMs() << "ms of audio";
     } else if (d.release) {
         foldHeard(); // still held: nothing was heard meanwhile
         m_holding = false;

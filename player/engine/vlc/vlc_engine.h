@@ -46,6 +46,15 @@ public:
     // kStartMarginMs of audio, then keep a cushion (see CushionKeeper).
     static constexpr int kNetworkCachingMs = 1000;
     static constexpr int kStartMarginMs = 300;
+    // A live MP3 or AAC stream is handed to libVLC once this much of its audio has come. A
+    // server's connect burst gives it at once. A stream without one comes as fast as it plays,
+    // so what is in hand at the start is the whole margin against a link that holds data back
+    // for a moment, and libVLC's demuxer waits for whole read blocks on top of it.
+    static constexpr int kStartAudioMs = 800;
+    // ... or once this long has passed, whatever has come; a stream whose format the meter
+    // has not made out in this many bytes is not waited for.
+    static constexpr int kStartWaitMaxMs = 3000;
+    static constexpr int kStartProbeBytes = 16 * 1024;
     // A live Ogg stream whose pages come seconds apart is stamped by each page's end: its
     // audio is held back by a page and this much more.
     static constexpr int kPageMarginMs = 500;
@@ -65,6 +74,8 @@ private:
     void checkSound();
     void finish(bool failed);
     bool startLive(const QStringList &options, const QString &container);
+    bool hasStartAudio() const;
+    void launchLive();
     void keepCushion();
     qint64 heardMs() const;
     void foldHeard();
@@ -93,6 +104,10 @@ private:
     CushionKeeper m_keeper;
     QTimer m_cushionTimer;
     QTimer m_pageWait;           // a live Ogg stream's page spacing, watched until the first sound
+    QTimer m_startWait;          // a live stream's first audio, gathered before libVLC starts
+    QElapsedTimer m_startWaitFor;
+    QStringList m_liveOptions; // the live stream's media options, for when it starts
+    QString m_liveContainer;
     QElapsedTimer m_sinceSound;
     QElapsedTimer m_sinceTime;   // since libVLC's time last moved (or was folded in)
     qint64 m_heardMs = 0;        // heard up to m_sinceTime
