@@ -13,7 +13,7 @@ namespace lumora {
 namespace {
 
 constexpr int kSoundCheckMs = 50;
-constexpr int kStartCheckMs = 20;
+constexpr int kStartCheckMs = 5;
 
 } // namespace
 
@@ -141,9 +141,9 @@ bool VlcEngine::startLive(const QStringList &options, const QString &container)
 
 bool VlcEngine::hasStartAudio() const
 {
-    // MPEG audio and ADTS are counted as they come. Ogg's pages, and a format the meter has
-    // not made out in the first kilobytes, are left to libVLC's margin, as is a stream that
-    // has ended already.
+    // MPEG audio and ADTS are counted as they come. Ogg's pages, other containers and a format
+    // the meter has not made out in the first kilobytes are left to libVLC's margin, as is a
+    // stream that has ended already.
     const AudioMeter &meter = m_live->meter();
     if (m_live->isFinished() || m_startWaitFor.elapsed() >= kStartWaitMaxMs)
         return true;
@@ -151,7 +151,10 @@ bool VlcEngine::hasStartAudio() const
     case AudioMeter::Format::Mpeg:
     case AudioMeter::Format::Adts: return meter.audioMs() >= kStartAudioMs;
     case AudioMeter::Format::Ogg: return true;
-    case AudioMeter::Format::Unknown: return m_live->received() >= kStartProbeBytes;
+    case AudioMeter::Format::Unknown:
+        // A container the source named (ASF, MPEG-TS) is none the meter counts; an unnamed
+        // stream is MP3 or AAC once its first few frames are in.
+        return !m_liveContainer.isEmpty() || m_live->received() >= kStartProbeBytes;
     }
     return true;
 }

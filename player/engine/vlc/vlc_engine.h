@@ -54,7 +54,7 @@ public:
     // ... or once this long has passed, whatever has come; a stream whose format the meter
     // has not made out in this many bytes is not waited for.
     static constexpr int kStartWaitMaxMs = 3000;
-    static constexpr int kStartProbeBytes = 16 * 1024;
+    static constexpr int kStartProbeBytes = 4 * 1024;
     // A live Ogg stream whose pages come seconds apart is stamped by each page's end: its
     // audio is held back by a page and this much more.
     static constexpr int kPageMarginMs = 500;
