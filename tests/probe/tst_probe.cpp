@@ -39,7 +39,8 @@ Run runProbe(const QStringList &args)
 class SimProcess {
 public:
     explicit SimProcess(const QTemporaryDir &dir, const QStringList &faults = {})
-        : m_config(dir.filePath(QStringLiteral("endpoints.conf"))), m_faults(faults)
+        : m_config(dir.filePath(QStringLiteral("endpoints.conf"))),
+          m_requests(dir.filePath(QStringLiteral("requests.log"))), m_faults(faults)
     {
     }
     ~SimProcess() { end(); }
@@ -56,7 +57,7 @@ public:
                 qFatal("cannot write the configuration");
             f.close();
             // Short files: the simulator encodes them at start, and a request for one waits.
-            QStringList args{"--config", m_config, "--mp3-seconds", "5", "--real-seconds", "5"};
+            QStringList args{"--config", m_config, "--mp3-seconds", "5", "--real-seconds", "5", "--log", m_requests};
             for (const QString &fault : m_faults)
                 args << QStringLiteral("--fault") << fault;
             m_err.clear();
@@ -80,6 +81,12 @@ public:
 
     const QString &config() const { return m_config; }
     const EndpointTable &table() const { return m_table; }
+    // One line per request the simulator answered so far.
+    QString requests() const
+    {
+        QFile f(m_requests);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
 
 private:
     void end()
@@ -93,6 +100,7 @@ private:
     }
 
     QString m_config;
+    QString m_requests;
     QStringList m_faults;
     QList<quint16> m_ports;
     EndpointTable m_table;
@@ -138,6 +146,7 @@ private slots:
     void everyStationWorksAgainstTheSimulator();
     void faultedStationsFailAndSayWhy();
     void stationsWithoutAddressAreReported();
+    void hlsIsCheckedOnTheVersionWithinTheLimit();
     void badOptionsAreRefused_data();
     void badOptionsAreRefused();
 };
@@ -367,6 +376,27 @@ void TestProbe::stationsWithoutAddressAreReported()
     QCOMPARE(entries[0].toObject()[u"missing"].toArray().size(), 0);
     QCOMPARE(byLabel(entries).value("Form11.Command1")[u"missing"].toArray(),
              QJsonArray{"Form11.Command1.stream"});
+}
+
+void TestProbe::hlsIsCheckedOnTheVersionWithinTheLimit()
+{
+    // A master playlist of two versions; the listener allows less than the higher one.
+    const Station &hls = station(Page::Form2, 7);
+    QTemporaryDir dir;
+    SimProcess sim(dir, {label(hls) + QStringLiteral("=hls")});
+    QVERIFY(sim.start());
+    QFile served(sim.config()), f(dir.filePath("limited.conf"));
+    QVERIFY(served.open(QIODevice::ReadOnly) && f.open(QIODevice::WriteOnly));
+    f.write(served.readAll()
+            + "\nHls.MaxBandwidth = " + QByteArray::number(sim::StationSimulator::kHlsHighBandwidth - 1) + "\n");
+    f.close();
+
+    const Run run = runProbe({"--config", f.fileName(), "--json", "--timeout", "4"});
+    const QJsonObject e = byLabel(parseJson(run)).value(label(hls));
+    QVERIFY2(e[u"result"].toString() == u"working", qPrintable(e[u"reason"].toString()));
+    const QString requests = sim.requests();
+    QVERIFY2(requests.contains(u"/lo/index.m3u8"), qPrintable(requests.right(2000)));
+    QVERIFY2(!requests.contains(u"/hi/index.m3u8"), qPrintable(requests.right(2000)));
 }
 
 void TestProbe::badOptionsAreRefused_data()

@@ -21,10 +21,12 @@ namespace {
 // all within the time allowed.
 class StationCheck {
 public:
-    StationCheck(ProbeResult &result, const ProbeOptions &options)
+    StationCheck(ProbeResult &result, const ProbeOptions &options, qint64 hlsMaxBandwidth)
         : m_result(result), m_timeoutMs(options.timeoutMs)
     {
         StreamResolver::Limits limits;
+        // HLS: the version the player would choose, within the listener's limit.
+        limits.hlsMaxBandwidth = hlsMaxBandwidth;
         limits.totalTimeoutMs = m_timeoutMs;
         limits.fetchTimeoutMs = qMin(limits.fetchTimeoutMs, m_timeoutMs);
         // A station works when its server sends stream data, not only headers that promise it.
@@ -187,7 +189,8 @@ QList<ProbeResult> probeStations(std::span<const Station> stations, const Endpoi
     int running = 0;
     std::function<void()> launch = [&] {
         while (running < qMax(1, options.jobs) && started < toCheck.size()) {
-            checks.push_back(std::make_unique<StationCheck>(results[toCheck[started++]], options));
+            checks.push_back(
+                std::make_unique<StationCheck>(results[toCheck[started++]], options, table.hlsMaxBandwidth()));
             ++running;
             checks.back()->start([&] {
                 --running;

@@ -35,7 +35,8 @@ struct ProbeOptions {
 // Opens the address of every station as the player does, with the player's own opener
 // (StreamResolver: playlists followed, redirects and all, mms as MMS over HTTP), and checks
 // that the stream it opens sends data; nothing is played. When an opened stream ends
-// without data the next entry is tried, as the player does.
+// without data the next entry is tried, as the player does. An HLS station is checked on the
+// version the player would play: the table's Hls.MaxBandwidth holds here too.
 //
 // Runs the event loop until every station has a verdict; results are in the stations' order.
 QList<ProbeResult> probeStations(std::span<const Station> stations, const EndpointTable &table,
