@@ -421,6 +421,13 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
     const bool hasMap = !segment.mapUri.isEmpty();
     if (!m_opened)
         m_container = containerOf(bytes, hasMap);
+    // MPEG-TS carries its titles as timed ID3 on a stream of its own.
+    QString title = tag.title;
+    if (m_container == u"ts") {
+        const QStringList timed = m_timedId3.feed(bytes);
+        if (!timed.isEmpty())
+            title = timed.last();
+    }
     if (hasMap && m_mapFetched != m_mapWritten) {
         // Written once, and again only when the playlist names another one.
         write(m_map);
@@ -438,9 +445,9 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
             return;
     }
     // After opened(): the player listens from then on.
-    if (!tag.title.isEmpty() && tag.title != m_lastTitle) {
-        m_lastTitle = tag.title;
-        emit titleChanged(tag.title);
+    if (!title.isEmpty() && title != m_lastTitle) {
+        m_lastTitle = title;
+        emit titleChanged(title);
         if (m_closed)
             return;
     }

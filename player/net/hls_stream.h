@@ -4,6 +4,7 @@
 #include "http_connection_pool.h"
 #include "http_get.h"
 #include "stream_source.h"
+#include "ts_timed_id3.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -126,6 +127,7 @@ private:
     bool m_closed = false;
     bool m_ended = false;
     QString m_lastTitle;
+    TsTimedId3 m_timedId3; // titles in MPEG-TS segments
 };
 
 } // namespace lumora

@@ -1,9 +1,11 @@
 // Feeds arbitrary bytes to what Lumora reads of HTTP Live Streaming: the playlist reader (the
-// "playlist" target) or the ID3 tag reader of packed audio (the "id3" target, chosen when the
-// target is built: LUMORA_FUZZ_ID3), and checks what they hand back.
+// "playlist" target) or the ID3 tag readers, of packed audio and of MPEG-TS's timed ID3 (the
+// "id3" target, chosen when the target is built: LUMORA_FUZZ_ID3), and checks what they hand
+// back.
 
 #include "player/net/hls_playlist.h"
 #include "player/net/id3_tag.h"
+#include "player/net/ts_timed_id3.h"
 #include "player/net/wire_url.h"
 
 #include <QByteArray>
@@ -78,8 +80,31 @@ void checkPlaylist(QByteArrayView input)
     }
 }
 
+void checkTitle(const QString &title)
+{
+    if (title.size() > 200)
+        broken("a title longer than plain network text allows");
+    for (QChar c : title)
+        if (c.category() == QChar::Other_Control)
+            broken("a control character in a title");
+}
+
+void checkTimedId3(QByteArrayView input)
+{
+    // Whole, and again in two feeds split at a packet's end, as segments come.
+    TsTimedId3 whole, split;
+    const qsizetype half = input.size() / 2 / 188 * 188;
+    QStringList titles = whole.feed(input);
+    for (const QString &t : titles)
+        checkTitle(t);
+    titles = split.feed(input.first(half)) + split.feed(input.sliced(half));
+    for (const QString &t : titles)
+        checkTitle(t);
+}
+
 void checkId3(QByteArrayView input)
 {
+    checkTimedId3(input);
     const Id3Tag tag = Id3Tag::read(input);
     if (tag.size < 0 || tag.size > Id3Tag::kMaxSize)
         broken("a tag size out of range");
@@ -87,11 +112,7 @@ void checkId3(QByteArrayView input)
         broken("no tag, yet a title or a whole one");
     if (tag.complete != (tag.size > 0 && tag.size <= input.size()))
         broken("complete does not match the size");
-    if (tag.title.size() > 200)
-        broken("a title longer than plain network text allows");
-    for (QChar c : tag.title)
-        if (c.category() == QChar::Other_Control)
-            broken("a control character in a title");
+    checkTitle(tag.title);
 }
 
 } // namespace

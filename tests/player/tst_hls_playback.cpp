@@ -93,6 +93,8 @@ void TestHlsPlayback::liveTsPlaysTheVariantWithinTheLimit()
     QVERIFY(requestsEndingWith(*m_sim, "/ts/hi/index.m3u8") >= 4);
     QCOMPARE(requestsEndingWith(*m_sim, "/ts/lo/index.m3u8"), 0);
     QVERIFY(longestSilenceMs(p.tap->samples()) < 200);
+    // The segments' timed ID3 names what is on.
+    QCOMPARE(p.player->status().title, m_station->caption);
 
     // Within a limit below the high variant's bandwidth: the low one.
     TappedPlayer limited;

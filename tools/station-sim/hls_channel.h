@@ -13,7 +13,7 @@ namespace lumora::sim {
 
 // How a live HLS stream of the simulator is made and what goes wrong with it.
 enum class HlsMode {
-    Ts,            // MPEG-TS segments of AAC
+    Ts,            // MPEG-TS segments of AAC, the title as timed ID3
     Packed,        // packed audio: ADTS frames after an ID3 tag with the station's title
     Fmp4,          // fragmented MP4: an initialisation section (EXT-X-MAP), then fragments
     Discontinuity, // MPEG-TS whose encoder starts again every fourth segment, marked
@@ -41,7 +41,7 @@ public:
         int bitRate = 48000;
         int segmentMs = 2000;
         int window = 6;       // segments listed
-        QByteArray title;     // Packed: the TIT2 of each segment (UTF-8)
+        QByteArray title;     // the TIT2 of each segment (UTF-8): packed audio's tag, TS's timed ID3
         QByteArray key;       // Aes: 16 bytes
     };
 

@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace lumora::sim {
@@ -53,6 +54,7 @@ struct ToneEncoder::Av {
     AVFormatContext *format = nullptr;
     AVCodecContext *codec = nullptr;
     AVStream *stream = nullptr;
+    AVStream *metadata = nullptr; // MPEG-TS: timed ID3
     AVFrame *frame = nullptr;
     AVPacket *packet = nullptr;
     AVIOContext *io = nullptr;
@@ -135,6 +137,13 @@ bool ToneEncoder::open()
     av.stream = avformat_new_stream(av.format, nullptr);
     avcodec_parameters_from_context(av.stream->codecpar, av.codec);
     av.stream->time_base = av.codec->time_base;
+    if (m_format == Format::TsAac) {
+        // A metadata stream for timed ID3, as HLS packagers carry "now playing" in TS.
+        av.metadata = avformat_new_stream(av.format, nullptr);
+        av.metadata->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+        av.metadata->codecpar->codec_id = AV_CODEC_ID_TIMED_ID3;
+        av.metadata->time_base = AVRational{1, 90000};
+    }
 
     constexpr int kIoBufferSize = 4096;
     auto *ioBuffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
@@ -225,7 +234,7 @@ void ToneEncoder::drainPackets()
     }
 }
 
-QByteArray ToneEncoder::encode(qint64 ms)
+QByteArray ToneEncoder::encode(qint64 ms, const QByteArray &timedId3)
 {
     if (!m_av || !m_av->headerWritten)
         return {};
@@ -233,6 +242,8 @@ QByteArray ToneEncoder::encode(qint64 ms)
     const int64_t target = av.samples + ms * av.codec->sample_rate / 1000;
     if (m_format == Format::TsAac) // each segment starts with the tables a client needs
         av_opt_set(av.format->priv_data, "mpegts_flags", "+resend_headers", 0);
+    if (av.metadata && !timedId3.isEmpty())
+        writeTimedId3(timedId3);
     while (av.samples < target) {
         if (!pushFrame()) {
             m_error = QStringLiteral("encoding failed");
@@ -245,6 +256,21 @@ QByteArray ToneEncoder::encode(qint64 ms)
     QByteArray out;
     out.swap(m_out);
     return out;
+}
+
+void ToneEncoder::writeTimedId3(const QByteArray &tag)
+{
+    Av &av = *m_av;
+    AVPacket *packet = av_packet_alloc();
+    if (!packet || av_new_packet(packet, int(tag.size())) < 0) {
+        av_packet_free(&packet);
+        return;
+    }
+    std::memcpy(packet->data, tag.constData(), size_t(tag.size()));
+    packet->pts = packet->dts = av_rescale_q(av.samples, av.codec->time_base, av.metadata->time_base);
+    packet->stream_index = av.metadata->index;
+    av_write_frame(av.format, packet);
+    av_packet_free(&packet);
 }
 
 QByteArray ToneEncoder::finish()

@@ -35,7 +35,8 @@ public:
     // For Ogg, everything encoded so far goes out as one page (more only past 255 segments);
     // for MPEG-TS and fragmented MP4, as one segment that a client can start with (PAT and PMT
     // first; one fragment).
-    QByteArray encode(qint64 ms);
+    // timedId3: MPEG-TS only, an ID3v2 tag sent as timed metadata at the start of these ms.
+    QByteArray encode(qint64 ms, const QByteArray &timedId3 = {});
     // Ends the stream: flushes the encoder's delayed frames and writes the container's
     // trailer. For files; encode() gives nothing after it.
     QByteArray finish();
@@ -46,6 +47,7 @@ private:
     struct Av;
     bool open();
     bool pushFrame();
+    void writeTimedId3(const QByteArray &tag);
     void drainPackets();
 
     Format m_format;

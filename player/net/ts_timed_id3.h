@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace lumora {
+
+// The titles that an MPEG-TS stream carries as timed ID3: ID3v2 tags in PES packets on the
+// stream that the program map lists as metadata (stream type 0x15), as HLS packagers write
+// "now playing" into TS segments. Fed the stream's bytes in order, whole 188-byte packets
+// (an HLS segment is a whole number of them); the tables and a PES split across feeds are
+// kept from one feed to the next. Bytes that are not TS, tables that do not parse and tags
+// without TIT2 give nothing.
+class TsTimedId3 {
+public:
+    // The TIT2 titles of the tags completed by these bytes, in order.
+    QStringList feed(QByteArrayView bytes);
+
+    // A metadata PES larger than this is dropped: a title fits in far less.
+    static constexpr qsizetype kMaxPesBytes = 256 * 1024;
+
+private:
+    void table(int pid, QByteArrayView section);
+    void payload(bool unitStart, QByteArrayView bytes, QStringList &titles);
+    void endPes(QStringList &titles);
+
+    int m_pmtPid = -1;
+    int m_metadataPid = -1;
+    QByteArray m_pes;
+    bool m_inPes = false;
+};
+
+} // namespace lumora
