@@ -82,7 +82,8 @@ void checkPlaylist(QByteArrayView input)
 
 void checkTitle(const QString &title)
 {
-    if (title.size() > 200)
+    // 200 characters kept, then an ellipsis; the last one kept may take two UTF-16 units.
+    if (title.size() > 202)
         broken("a title longer than plain network text allows");
     for (QChar c : title)
         if (c.category() == QChar::Other_Control)
