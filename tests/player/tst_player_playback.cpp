@@ -52,6 +52,18 @@ void playsOnFor(TappedPlayer &p, int ms, double slackS)
     QVERIFY2(isTone(p.tap->samples(), kToneC), qPrintable(describe(p.tap->samples())));
 }
 
+// A link of this condition before port, listening on listeningPort; nullptr when the
+// condition does not parse or the link cannot listen.
+std::unique_ptr<sim::RoughLink> roughLink(quint16 port, const QString &condition, quint16 &listeningPort)
+{
+    const auto c = sim::RoughLink::Condition::parse(condition);
+    if (!c)
+        return nullptr;
+    auto link = std::make_unique<sim::RoughLink>(port, *c);
+    listeningPort = link->begin();
+    return listeningPort ? std::move(link) : nullptr;
+}
+
 } // namespace
 
 class TestPlayerPlayback : public QObject {
@@ -156,11 +168,9 @@ void TestPlayerPlayback::liveStreamRidesOutStallsOnItsCushion()
 {
     // The server's connect burst gives about 4 s in hand; the link holds the stream for 2.5 s
     // every 6 s, the socket kept open, then delivers what it held.
-    const auto stalls = sim::RoughLink::Condition::parse(QStringLiteral("stalls:stall-every-ms=6000,stall-ms=2500"));
-    QVERIFY(stalls);
-    sim::RoughLink link(m_server.port(), *stalls);
-    const quint16 port = link.begin();
-    QVERIFY(port);
+    quint16 port = 0;
+    const auto link = roughLink(m_server.port(), QStringLiteral("stalls:stall-every-ms=6000,stall-ms=2500"), port);
+    QVERIFY(link);
     TappedPlayer p;
     p.player->setURL(QStringLiteral("http://127.0.0.1:%1/").arg(port));
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Playing, 10000);
@@ -173,10 +183,10 @@ void TestPlayerPlayback::liveStreamRidesOutStallsOnItsCushion()
 
     // A stall longer than the cushion: the status says the station is waited for, with the
     // seconds, and goes back to "playing" by itself when the data comes again.
-    const auto outage = sim::RoughLink::Condition::parse(QStringLiteral("outage:outage-at-ms=1500,outage-ms=9000"));
-    sim::RoughLink longStall(m_server.port(), *outage);
-    const quint16 longPort = longStall.begin();
-    QVERIFY(longPort);
+    quint16 longPort = 0;
+    const auto longStall =
+        roughLink(m_server.port(), QStringLiteral("outage:outage-at-ms=1500,outage-ms=9000"), longPort);
+    QVERIFY(longStall);
     p.states.clear();
     p.player->setURL(QStringLiteral("http://127.0.0.1:%1/").arg(longPort));
     // Silent: waiting for the late data, or (the link also refuses new connections) saying
@@ -195,12 +205,10 @@ void TestPlayerPlayback::streamWithoutBurstRidesOutJitterFromItsStart()
 {
     // Without a burst the stream comes as fast as it plays: what the player gathers before
     // the first sound is all it has when the link holds data back for up to 0.7 s.
-    const auto jitter =
-        sim::RoughLink::Condition::parse(QStringLiteral("jitter:jitter-every-ms=1500,jitter-max-ms=700,seed=5"));
-    QVERIFY(jitter);
-    sim::RoughLink link(m_server.port(), *jitter);
-    const quint16 port = link.begin();
-    QVERIFY(port);
+    quint16 port = 0;
+    const auto link =
+        roughLink(m_server.port(), QStringLiteral("jitter:jitter-every-ms=1500,jitter-max-ms=700,seed=5"), port);
+    QVERIFY(link);
     TappedPlayer p;
     p.player->setURL(QStringLiteral("http://127.0.0.1:%1/no-burst").arg(port));
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Playing, 10000);

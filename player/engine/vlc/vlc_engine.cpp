@@ -30,8 +30,10 @@ VlcEngine::VlcEngine(QObject *parent)
     m_startWait.setInterval(kStartCheckMs);
     connect(&m_startWait, &QTimer::timeout, this, [this] {
         // A listener's pause before the first sound keeps the stream waiting too.
-        if (m_live && !m_userPaused && hasStartAudio())
-            launchLive();
+        if (m_live && !m_userPaused && hasStartAudio() && !launchLive()) {
+            m_soundCheck.stop();
+            emit failed();
+        }
     });
 
     VlcMediaPlayer *p = m_player.get();
@@ -133,9 +135,8 @@ bool VlcEngine::startLive(const QStringList &options, const QString &container)
     started();
     m_startWaitFor.start();
     if (hasStartAudio())
-        launchLive();
-    else
-        m_startWait.start();
+        return launchLive(); // a failure is the caller's to tell, as it always was
+    m_startWait.start();
     return true;
 }
 
@@ -159,7 +160,7 @@ bool VlcEngine::hasStartAudio() const
     return true;
 }
 
-void VlcEngine::launchLive()
+bool VlcEngine::launchLive()
 {
     m_startWait.stop();
     const AudioMeter &meter = m_live->meter();
@@ -170,11 +171,8 @@ void VlcEngine::launchLive()
         m_liveOptions << QStringLiteral(":demux=") + demuxer;
     qCInfo(lcEngine) << "live stream" << (demuxer.isEmpty() ? QStringLiteral("of unknown format") : demuxer) << "with"
                      << meter.audioMs() << "ms of audio after" << m_startWaitFor.elapsed() << "ms";
-    if (!m_player->playBuffer(m_live, m_liveOptions, kStartMarginMs)) {
-        m_soundCheck.stop();
-        emit failed();
-        return;
-    }
+    if (!m_player->playBuffer(m_live, m_liveOptions, kStartMarginMs))
+        return false;
     // A live Ogg stream whose pages come seconds apart is stamped by each page's end: libVLC
     // hears it only with its audio held back by a page and more. How far apart the pages come
     // shows once two have come; the audio is held back then, before anything of it is heard,
@@ -196,6 +194,7 @@ void VlcEngine::launchLive()
         });
         m_pageWait.start();
     }
+    return true;
 }
 
 bool VlcEngine::playAddress(const QString &mmstAddress)

@@ -75,7 +75,7 @@ private:
     void finish(bool failed);
     bool startLive(const QStringList &options, const QString &container);
     bool hasStartAudio() const;
-    void launchLive();
+    bool launchLive();
     void keepCushion();
     qint64 heardMs() const;
     void foldHeard();
