@@ -36,6 +36,9 @@ public:
     virtual bool isFile() const = 0;
     // How far into what it was given it has played, in milliseconds; -1: not known.
     virtual qint64 playedMs() const { return -1; }
+    // Of a live stream whose audio the buffer's meter counts: how much of that audio has been
+    // heard, on the meter's count (StreamSource::titleAudioMs places titles on it); -1: not known.
+    virtual qint64 heardAudioMs() const { return -1; }
     // See MediaBackend::setEvenLoudness.
     virtual void setEvenLoudness(bool on) { Q_UNUSED(on); }
 

@@ -20,6 +20,8 @@ PlaybackPolicy::PlaybackPolicy(std::unique_ptr<DecodeEngine> engine, std::unique
     m_rejoinTimer->timeout = [this] { rejoin(); };
     m_titleTimer = m_clock->createTimer();
     m_titleTimer->timeout = [this] { applyTitle(); };
+    m_heardTitleTimer = m_clock->createTimer();
+    m_heardTitleTimer->timeout = [this] { showHeardTitles(); };
     m_progressTimer = m_clock->createTimer();
     m_progressTimer->timeout = [this] { showProgress(); };
     m_waitTimer = m_clock->createTimer();
@@ -322,6 +324,42 @@ void PlaybackPolicy::showWaiting()
 
 void PlaybackPolicy::onTitle(const QString &title)
 {
+    const qint64 at = m_source ? m_source->titleAudioMs() : -1;
+    const qint64 heard = m_engine->heardAudioMs();
+    const bool first = !std::exchange(m_entryTitled, true);
+    if (first || at < 0 || heard < 0 || (at <= heard && m_waitingTitles.isEmpty())) {
+        m_waitingTitles.clear();
+        m_heardTitleTimer->stop();
+        showTitle(title);
+        return;
+    }
+    if (!m_waitingTitles.isEmpty() && at - m_waitingTitles.last().audioMs < kTitleIntervalMs)
+        m_waitingTitles.last().title = title; // one replaces the other before either is seen
+    else
+        m_waitingTitles.append({at, title});
+    if (m_waitingTitles.size() > kMaxWaitingTitles)
+        m_waitingTitles.removeFirst();
+    if (!m_heardTitleTimer->isActive())
+        m_heardTitleTimer->start(kHeardTitleCheckMs);
+}
+
+void PlaybackPolicy::showHeardTitles()
+{
+    const qint64 heard = m_engine->heardAudioMs();
+    QString due;
+    bool any = false;
+    while (!m_waitingTitles.isEmpty() && (heard < 0 || m_waitingTitles.first().audioMs <= heard)) {
+        due = m_waitingTitles.takeFirst().title;
+        any = true;
+    }
+    if (any)
+        showTitle(due);
+    if (!m_waitingTitles.isEmpty())
+        m_heardTitleTimer->start(kHeardTitleCheckMs);
+}
+
+void PlaybackPolicy::showTitle(const QString &title)
+{
     m_pendingTitle = title;
     if (m_titleTimer->isActive())
         return;
@@ -378,6 +416,10 @@ void PlaybackPolicy::dropEntry()
     m_redial = {};
     m_sourceRetries = false;
     m_status.cushionMs = -1;
+    // Titles of audio that will not be heard now.
+    m_waitingTitles.clear();
+    m_heardTitleTimer->stop();
+    m_entryTitled = false;
 }
 
 bool PlaybackPolicy::isLive() const

@@ -32,7 +32,10 @@ namespace lumora {
 //   duration whose source starts it again elsewhere (a finished HLS playlist): a seek
 //   restarts the source there and the engine on its new buffer, and the position is the
 //   source's start there and what the engine has played since.
-// - Stream titles are passed on at most every kTitleIntervalMs.
+// - Stream titles are passed on at most every kTitleIntervalMs. A live stream's title comes
+//   with the audio that follows it, which is heard a cushion later (seconds): where the
+//   source places it in that audio and the engine says how much has been heard, it is shown
+//   when its audio is, not ahead of its song. A stream's first title names what already plays.
 //
 // Nothing of this is an error of open(): it returns at once, and a station that cannot be
 // played only shows in the status.
@@ -44,6 +47,10 @@ public:
     static constexpr int kOpenBudgetMs = 12000;
     static constexpr int kEntryTimeoutMs = 8000;
     static constexpr int kTitleIntervalMs = 300;
+    // How often titles waiting for their audio look whether it is heard, and how many wait
+    // at most (titles closer together than kTitleIntervalMs of audio wait as one).
+    static constexpr int kHeardTitleCheckMs = 100;
+    static constexpr qsizetype kMaxWaitingTitles = 64;
     static constexpr int kProgressIntervalMs = 200;
     static constexpr int kPositionIntervalMs = 250;
     // Buffering counts towards this many bytes: about a second of a 128 kbit/s stream.
@@ -79,6 +86,8 @@ private:
     void onEngineFailed();
     void onSourceEnded(OpenFailure failure, const QString &reason);
     void onTitle(const QString &title);
+    void showTitle(const QString &title); // now, or within kTitleIntervalMs of the last one
+    void showHeardTitles();
     void onSpacing(int ms);
     void onStarved();
     void onFed();
@@ -107,6 +116,7 @@ private:
     std::unique_ptr<PolicyTimer> m_openBudget;    // sound from all entries, or one rejoin
     std::unique_ptr<PolicyTimer> m_rejoinTimer;
     std::unique_ptr<PolicyTimer> m_titleTimer;
+    std::unique_ptr<PolicyTimer> m_heardTitleTimer; // titles waiting for their audio
     std::unique_ptr<PolicyTimer> m_progressTimer;
     std::unique_ptr<PolicyTimer> m_waitTimer;     // the seconds of a wait for late data
     std::unique_ptr<PolicyTimer> m_positionTimer; // a source of known duration: where it plays
@@ -135,6 +145,12 @@ private:
     int m_spacingMs = 0;      // how far apart the current stream's pieces of audio come
     OpenFailure m_breakFailure = OpenFailure::None;
     QString m_pendingTitle;
+    struct WaitingTitle {
+        qint64 audioMs; // where its audio begins (StreamSource::titleAudioMs)
+        QString title;
+    };
+    QList<WaitingTitle> m_waitingTitles; // oldest first
+    bool m_entryTitled = false;          // the current entry has sent a title
     qint64 m_titleShownAt = -1;
     PlayerStatus m_status;
 };

@@ -428,6 +428,7 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
         if (!timed.isEmpty())
             title = timed.last();
     }
+    const qint64 segmentAudioMs = m_buffer->meter().audioMs(); // where this segment's audio begins
     if (hasMap && m_mapFetched != m_mapWritten) {
         // Written once, and again only when the playlist names another one.
         write(m_map);
@@ -447,6 +448,7 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
     // After opened(): the player listens from then on.
     if (!title.isEmpty() && title != m_lastTitle) {
         m_lastTitle = title;
+        m_titleAudioMs = segmentAudioMs;
         emit titleChanged(title);
         if (m_closed)
             return;

@@ -380,7 +380,7 @@ void HttpResponseParser::unframeIcy(QByteArrayView bytes)
             m_metaLeft -= n;
             pos += n;
             if (m_metaLeft == 0) {
-                m_metadata.append(m_meta);
+                m_metadata.append({m_meta, m_body.size()});
                 if (m_metadata.size() > 16)
                     m_metadata.removeFirst(); // only the latest matter
                 m_meta.clear();
@@ -398,9 +398,9 @@ QByteArray HttpResponseParser::takeBody()
     return out;
 }
 
-QList<QByteArray> HttpResponseParser::takeMetadata()
+QList<HttpResponseParser::Metadata> HttpResponseParser::takeMetadata()
 {
-    QList<QByteArray> out;
+    QList<Metadata> out;
     out.swap(m_metadata);
     return out;
 }

@@ -76,8 +76,15 @@ public:
     // Body bytes decoded so far and not yet taken.
     QByteArray takeBody();
     qsizetype pendingBody() const { return m_body.size(); }
-    // Metadata blocks received so far and not yet taken ("StreamTitle='...';"), in order.
-    QList<QByteArray> takeMetadata();
+    // An ICY metadata block ("StreamTitle='...';") and where it sat: after this many of the
+    // body bytes not yet taken when it came.
+    struct Metadata {
+        QByteArray block;
+        qsizetype after = 0;
+    };
+    // Metadata blocks received so far and not yet taken, in order. Take the body first:
+    // their places count in the body taken with them.
+    QList<Metadata> takeMetadata();
     // The body ended where its framing said: the stated length reached, or the last chunk and
     // its trailer read. False for a body that ends with the connection (cut short or unframed).
     bool endedByFraming() const { return m_framedEnd; }
@@ -105,7 +112,7 @@ private:
     HttpHead m_head;
     QByteArray m_pending; // head bytes, or a partial chunk-size or trailer line
     QByteArray m_body;
-    QList<QByteArray> m_metadata;
+    QList<Metadata> m_metadata;
     qint64 m_bodyBytes = 0;
     qint64 m_contentLeft = -1; // sized body: bytes still to come
     qint64 m_surplus = 0;

@@ -178,24 +178,40 @@ void HttpStream::pump(quint64 epoch)
         return;
     HttpResponseParser &response = m_request->response();
     const QByteArray body = response.takeBody();
-    if (!body.isEmpty()) {
-        if (m_keeps && m_candidate) {
-            // The old connection is back before the new one brought anything new: it goes on.
-            qCDebug(lcHttp) << m_address << "the stalled connection goes on; the new one is closed";
-            dropCandidate();
-        }
-        m_buffer->write(epoch, body);
-        watchTag(body, epoch);
-        nameContainer(body, epoch);
-        watchPacing(body);
-        if (m_keeps) {
-            m_splice->written(body);
-            flowing();
-        }
+    const QList<HttpResponseParser::Metadata> blocks = response.takeMetadata();
+    if (!body.isEmpty() && m_keeps && m_candidate) {
+        // The old connection is back before the new one brought anything new: it goes on.
+        qCDebug(lcHttp) << m_address << "the stalled connection goes on; the new one is closed";
+        dropCandidate();
     }
-    takeTitles(m_request.get(), true);
+    // The body goes into the buffer up to each title, so that a title is placed in the
+    // stream's audio where it came (the player shows it when that audio is heard).
+    qsizetype done = 0;
+    for (const HttpResponseParser::Metadata &m : blocks) {
+        const qsizetype upTo = qBound(done, m.after, body.size());
+        take(body.sliced(done, upTo - done), epoch);
+        done = upTo;
+        takeTitle(m.block);
+        if (m_closed || !m_request)
+            return;
+    }
+    take(body.sliced(done), epoch);
     if (m_request && m_buffer->freeSpace() <= 0)
         holdBack();
+}
+
+void HttpStream::take(const QByteArray &bytes, quint64 epoch)
+{
+    if (bytes.isEmpty())
+        return;
+    m_buffer->write(epoch, bytes);
+    watchTag(bytes, epoch);
+    nameContainer(bytes, epoch);
+    watchPacing(bytes);
+    if (m_keeps) {
+        m_splice->written(bytes);
+        flowing();
+    }
 }
 
 void HttpStream::holdBack()
@@ -205,19 +221,27 @@ void HttpStream::holdBack()
         m_stallTimer->stop(); // silence while the reader catches up is no stall
 }
 
-void HttpStream::takeTitles(HttpRequest *request, bool announce)
+void HttpStream::takeTitle(const QByteArray &block)
 {
-    const QList<QByteArray> blocks = request->response().takeMetadata();
-    for (const QByteArray &block : blocks) {
-        if (!block.contains("StreamTitle="))
-            continue;
-        const QString title = icyStreamTitle(block);
-        if (!announce) {
-            m_candidateTitle = title;
-        } else if (title != m_lastTitle) {
-            m_lastTitle = title;
-            emit titleChanged(title);
-        }
+    if (!block.contains("StreamTitle="))
+        return;
+    announceTitle(icyStreamTitle(block));
+}
+
+void HttpStream::announceTitle(const QString &title)
+{
+    if (title == m_lastTitle)
+        return;
+    m_lastTitle = title;
+    m_titleAudioMs = m_buffer->meter().audioMs();
+    emit titleChanged(title);
+}
+
+void HttpStream::noteCandidateTitles()
+{
+    for (const HttpResponseParser::Metadata &m : m_candidate->response().takeMetadata()) {
+        if (m.block.contains("StreamTitle="))
+            m_candidateTitle = icyStreamTitle(m.block);
     }
 }
 
@@ -258,6 +282,7 @@ void HttpStream::watchTag(const QByteArray &bytes, quint64 epoch)
         if (m_closed || !m_lastTitle.isNull())
             return;
         m_lastTitle = title;
+        m_titleAudioMs = -1; // the file's or stream's own name, from its start
         emit titleChanged(title);
     }, Qt::QueuedConnection);
 }
@@ -425,7 +450,7 @@ void HttpStream::feedCandidate(const QByteArray &firstBytes)
     if (m_closed || !m_candidate)
         return;
     const QByteArray out = m_splice->join(firstBytes + m_candidate->response().takeBody());
-    takeTitles(m_candidate.get(), false);
+    noteCandidateTitles();
     if (m_splice->state() == StreamSplice::State::Failed) {
         onTryFailed(OpenFailure::NotAStream, QStringLiteral("the new connection does not continue the stream"), false);
         return;
@@ -453,13 +478,13 @@ void HttpStream::feedCandidate(const QByteArray &firstBytes)
     m_request = std::move(m_candidate);
     m_request->disconnect(this);
     attach(m_request.get(), m_buffer->epoch());
+    if (!m_candidateTitle.isNull())
+        announceTitle(m_candidateTitle); // it names what the new connection brings
+    if (m_closed)
+        return;
     m_buffer->write(m_buffer->epoch(), out);
     watchPacing(out);
     m_splice->written(out);
-    if (!m_candidateTitle.isNull() && m_candidateTitle != m_lastTitle) {
-        m_lastTitle = m_candidateTitle;
-        emit titleChanged(m_lastTitle);
-    }
     flowing();
     if (m_request->isFinished()) { // ended with the very bytes that won
         QMetaObject::invokeMethod(this, [this] {

@@ -74,7 +74,10 @@ private:
     void settleContainer();
     void pump(quint64 epoch);
     void holdBack();
-    void takeTitles(HttpRequest *request, bool announce);
+    void take(const QByteArray &bytes, quint64 epoch); // body bytes, into the buffer
+    void takeTitle(const QByteArray &block);
+    void announceTitle(const QString &title);
+    void noteCandidateTitles();
     void watchPacing(const QByteArray &bytes);
     // The ID3 tag the stream starts with: its title, when the stream has none of its own.
     void watchTag(const QByteArray &bytes, quint64 epoch);

@@ -43,6 +43,10 @@ public:
         return false;
     }
 
+    // Where the latest title begins in the stream's audio, on the count of the buffer's meter
+    // (AudioMeter::audioMs): the audio written before it. -1: not known.
+    qint64 titleAudioMs() const { return m_titleAudioMs; }
+
 signals:
     // The stream's "now playing" text changed (plain text, possibly empty).
     void titleChanged(const QString &title);
@@ -66,6 +70,7 @@ protected:
     QString m_contentType;
     QString m_stationName;
     QString m_container;
+    qint64 m_titleAudioMs = -1;
 };
 
 } // namespace lumora

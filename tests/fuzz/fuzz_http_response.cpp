@@ -30,8 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         body += bytes.size();
         mmsh.feed(bytes);
         mmsh.takeOutput();
-        for (const QByteArray &block : parser.takeMetadata())
-            (void)lumora::icyStreamTitle(block);
+        for (const auto &m : parser.takeMetadata()) {
+            (void)lumora::icyStreamTitle(m.block);
+            // A block's place lies within the body taken with it.
+            if (m.after < 0 || m.after > bytes.size())
+                __builtin_trap();
+        }
     }
     parser.close();
     body += parser.takeBody().size();

@@ -39,6 +39,11 @@ public:
     qint64 start = 0;
     QList<qint64> restarts;
     void title(const QString &t) { emit titleChanged(t); }
+    void titleAt(qint64 audioMs, const QString &t)
+    {
+        m_titleAudioMs = audioMs;
+        emit titleChanged(t);
+    }
     void end(OpenFailure f = OpenFailure::None) { emit ended(f, QStringLiteral("gone")); }
     void spacing(int ms) { emit spacingChanged(ms); }
     void redial(int attempt, int nextInMs, bool down = false) { emit reconnecting(attempt, nextInMs, down, OpenFailure::NoAnswer); }
@@ -111,6 +116,8 @@ public:
     void setVideoWindow(WId) override {}
     bool isFile() const override { return file; }
     qint64 playedMs() const override { return played; }
+    qint64 heard = -1;
+    qint64 heardAudioMs() const override { return heard; }
     void seekable(bool can) { emit seekableChanged(can); }
     void sound() { emit soundStarted(); }
     void starve() { emit starved(); }
@@ -158,6 +165,7 @@ private slots:
     void aFileThatEndsIsOver();
     void aSourceOfKnownDurationSeeksItself();
     void titlesAreCoalesced();
+    void titlesWaitForTheirAudio();
     void sparsePagesGetTheirTime();
     void lateDataIsWaitedForWithTheSeconds();
     void cushionGrowsSlowlyAndRebuffersOnce();
@@ -380,6 +388,61 @@ void TestPlaybackPolicy::titlesAreCoalesced()
     const qsizetype updates = r.statuses.size() - before;
     QVERIFY2(updates >= 3 && updates <= 1000 / PlaybackPolicy::kTitleIntervalMs + 2, qPrintable(QString::number(updates)));
     QCOMPARE(r.last().title, QString("title 99")); // the latest wins
+}
+
+void TestPlaybackPolicy::titlesWaitForTheirAudio()
+{
+    Rig r;
+    r.opener->entries = {"http://a/live"};
+    r.policy->open("http://a/live");
+    r.opener->answer();
+    FakeSource *s = r.opener->lastSource;
+    r.engine->heard = 0;
+    s->titleAt(500, "first"); // names what already plays
+    r.engine->sound();
+    QCOMPARE(r.last().title, QString("first"));
+
+    // Titles that came in the cushion, seconds ahead of their audio.
+    r.engine->heard = 1000;
+    s->titleAt(4000, "next");
+    s->titleAt(4100, "next, corrected"); // within the same moment of audio: one title
+    s->titleAt(7000, "later");
+    r.clock->advance(2000);
+    QCOMPARE(r.last().title, QString("first"));
+    r.engine->heard = 4050;
+    r.clock->advance(PlaybackPolicy::kHeardTitleCheckMs);
+    QCOMPARE(r.last().title, QString("next, corrected"));
+    r.clock->advance(2000); // a wait for late data: nothing more is heard
+    QCOMPARE(r.last().title, QString("next, corrected"));
+    r.engine->heard = 7000;
+    r.clock->advance(PlaybackPolicy::kTitleIntervalMs);
+    QCOMPARE(r.last().title, QString("later"));
+
+    // A server that sends a title with every few bytes: a bounded wait, the latest wins.
+    for (int i = 1; i <= 20000; ++i)
+        s->titleAt(7000 + i * PlaybackPolicy::kTitleIntervalMs, QStringLiteral("flood %1").arg(i));
+    const qsizetype before = r.statuses.size();
+    r.engine->heard = 1LL << 40;
+    r.clock->advance(PlaybackPolicy::kTitleIntervalMs);
+    QCOMPARE(r.last().title, QString("flood 20000"));
+    QVERIFY(r.statuses.size() - before <= 2);
+
+    // Where a title's audio is not known, it shows as it comes.
+    s->titleAt(1LL << 41, "ahead");
+    s->titleAt(-1, "unplaced");
+    r.clock->advance(PlaybackPolicy::kTitleIntervalMs);
+    QCOMPARE(r.last().title, QString("unplaced"));
+    r.clock->advance(1000);
+    QCOMPARE(r.last().title, QString("unplaced")); // the one before it is dropped
+
+    // Titles waiting for a stream that is left are not shown for the next one.
+    s->titleAt(r.engine->heard + 5000, "never heard");
+    r.policy->open("http://b/live");
+    r.opener->answer();
+    r.engine->sound();
+    r.engine->heard = 1LL << 42;
+    r.clock->advance(1000);
+    QVERIFY(r.last().title != QString("never heard"));
 }
 
 void TestPlaybackPolicy::sparsePagesGetTheirTime()

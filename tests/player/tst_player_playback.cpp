@@ -83,6 +83,7 @@ private slots:
     void playsTheToneOfItsAddress();
     void playlistsAndLiveStreamWithTitle();
     void twoPlayersPlayAtOnce();
+    void titleShowsWithItsAudio();
     void liveStreamRidesOutStallsOnItsCushion();
     void streamWithoutBurstRidesOutJitterFromItsStart();
     void clickWhileOpeningAbandonsTheEarlierAddress();
@@ -118,6 +119,10 @@ void TestPlayerPlayback::initTestCase()
     live.icyMetaInt = 8192;
     live.icyTitle = QString::fromUtf8("نشرة الأخبار").toUtf8();
     m_server.route("/", live);
+    Route songs = live;
+    songs.icyTitles = {"first song", "second song"};
+    songs.icyBlocksPerTitle = 4;
+    m_server.route("/songs", songs);
     live.burstBytes = 0; // paced from its first byte, as a mount without a connect burst
     m_server.route("/no-burst", live);
     Route slow = LoopbackServer::ok("audio/mpeg", m_a);
@@ -224,6 +229,18 @@ void TestPlayerPlayback::streamWithoutBurstRidesOutJitterFromItsStart()
     p.player->setURL(QStringLiteral("http://127.0.0.1:%1/no-burst").arg(port));
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Playing, 10000);
     playsOnFor(p, 10000, 0.5);
+}
+
+void TestPlayerPlayback::titleShowsWithItsAudio()
+{
+    // The connect burst (4 s) brings the second title with the audio after five blocks of
+    // 8192 bytes, 2.6 s in: it shows when that audio is heard, not when it came.
+    TappedPlayer p;
+    p.player->setURL(m_server.url("/songs"));
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().title, QStringLiteral("first song"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.player->status().title, QStringLiteral("second song"), 10000);
+    const double heard = p.tap->seconds();
+    QVERIFY2(heard > 2.0 && heard < 3.6, qPrintable(QStringLiteral("shown after %1 s of audio").arg(heard)));
 }
 
 void TestPlayerPlayback::twoPlayersPlayAtOnce()

@@ -455,6 +455,13 @@ qint64 VlcEngine::playedMs() const
     return m_player->timeMs();
 }
 
+qint64 VlcEngine::heardAudioMs() const
+{
+    if (!m_live || m_live->meter().audioMs() < 0)
+        return -1;
+    return heardMs();
+}
+
 bool VlcEngine::isFile() const
 {
     // A file has a length and a server that serves ranges; a broadcast has neither.

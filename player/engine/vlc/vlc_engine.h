@@ -35,6 +35,7 @@ public:
     void setVideoWindow(WId window) override;
     bool isFile() const override;
     qint64 playedMs() const override;
+    qint64 heardAudioMs() const override;
     void setEvenLoudness(bool on) override;
 
     // See VlcBackend::divertAudio.
