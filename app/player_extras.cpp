@@ -70,7 +70,6 @@ PlayerExtras::PlayerExtras(PlayerControl *player, ProgramExtras &program)
 {
     connect(player, &PlayerControl::statusChanged, m_notifier, &TitleNotifier::setStatus);
     connect(player, &PlayerControl::stationCaptionChanged, m_notifier, &TitleNotifier::setCaption);
-    connect(player, &PlayerControl::statusChanged, m_recorder, &StreamRecorder::setStatus);
     connect(player, &PlayerControl::stationCaptionChanged, m_recorder, &StreamRecorder::setCaption);
     m_notifier->setCaption(player->stationCaption());
     m_recorder->setCaption(player->stationCaption());

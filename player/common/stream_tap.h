@@ -15,6 +15,9 @@ public:
     // bytes showed where that is certain ("ogg", "asf"), else empty.
     virtual void streamBegan(const QString &contentType, const QString &container) = 0;
     virtual void streamBytes(const QByteArray &bytes) = 0;
+    // The stream's title changed here, between the bytes before and those after. A player
+    // shows it later, when its audio is heard.
+    virtual void streamTitle(const QString &title) { (void)title; }
     // The stream is over: stopped, ended, or given up.
     virtual void streamEnded() = 0;
 };

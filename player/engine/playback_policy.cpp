@@ -324,6 +324,9 @@ void PlaybackPolicy::showWaiting()
 
 void PlaybackPolicy::onTitle(const QString &title)
 {
+    // A recording splits where the title sits in the bytes; the listener sees it when heard.
+    if (m_tap && m_tapped)
+        m_tap->streamTitle(title);
     const qint64 at = m_source ? m_source->titleAudioMs() : -1;
     const qint64 heard = m_engine->heardAudioMs();
     const bool first = !std::exchange(m_entryTitled, true);

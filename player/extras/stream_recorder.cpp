@@ -148,6 +148,7 @@ void StreamRecorder::streamBegan(const QString &contentType, const QString &cont
     m_streaming = true;
     m_contentType = contentType;
     m_container = container;
+    m_title.clear(); // until the stream names what it plays
     m_head.clear();
     m_headKnown = false;
     m_seen = 0;
@@ -210,11 +211,11 @@ void StreamRecorder::streamEnded()
     stop();
 }
 
-void StreamRecorder::setStatus(const PlayerStatus &status)
+void StreamRecorder::streamTitle(const QString &title)
 {
-    if (status.title == m_title)
+    if (title == m_title)
         return;
-    m_title = status.title;
+    m_title = title;
     // The next bytes start the next title's file.
     if (m_recording && m_perTitle && !m_title.isEmpty() && m_file)
         closeFile();

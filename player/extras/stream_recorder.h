@@ -1,6 +1,5 @@
 #pragma once
 
-#include "player/common/player_status.h"
 #include "player/common/stream_tap.h"
 
 #include <QElapsedTimer>
@@ -56,11 +55,11 @@ public:
     void streamBegan(const QString &contentType, const QString &container) override;
     void streamBytes(const QByteArray &bytes) override;
     void streamEnded() override;
+    // The title, for the file's name and, recording one file per title, where to split.
+    void streamTitle(const QString &title) override;
 
 public slots:
     void setCaption(const QString &caption) { m_caption = caption; }
-    // The title, for the file's name and, recording one file per title, where to split.
-    void setStatus(const lumora::PlayerStatus &status);
 
 signals:
     void recordingChanged(bool recording);
