@@ -39,6 +39,9 @@ MprisPresence::MprisPresence(StationPlayer *player, const QString &pageName,
         publishChanges();
     });
     connect(player, &StationPlayer::volumeChanged, this, &MprisPresence::publishChanges);
+    m_appearTimer.setSingleShot(true);
+    m_appearTimer.setInterval(kAppearAfterMs);
+    connect(&m_appearTimer, &QTimer::timeout, this, &MprisPresence::appear);
     onStatus(player->status());
 }
 
@@ -55,16 +58,20 @@ MprisPresence::~MprisPresence()
 
 void MprisPresence::onStatus(const PlayerStatus &status)
 {
-    if (!m_triedBus && stateInfo(status.state).underWay) {
+    if (!m_triedBus && status.state == PlaybackState::Playing) {
         m_triedBus = true;
-        // After the click that started playback has returned.
+        m_appearTimer.stop();
+        // After whatever brought the sound has returned.
         QMetaObject::invokeMethod(this, &MprisPresence::appear, Qt::QueuedConnection);
+    } else if (!m_triedBus && stateInfo(status.state).underWay && !m_appearTimer.isActive()) {
+        m_appearTimer.start();
     }
     publishChanges();
 }
 
 void MprisPresence::appear()
 {
+    m_triedBus = true;
     const QString page = m_pageName;
     m_connectionName = QStringLiteral("lumora-mpris-%1-%2").arg(page).arg(quintptr(this), 0, 16);
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);

@@ -49,11 +49,14 @@ void playTwoPages()
     Recorded sudan("Form3");
     playStation(*egypt.player, *findStation(Page::Form2, 1), table());
     playStation(*sudan.player, *findStation(Page::Form3, 1), table());
-    // The players try the bus after the click, and go on opening all the while.
+    // One tries the bus at its first sound; the other, still opening, a second after its
+    // click, and it goes on opening all the while.
     QVERIFY(holdsFor([&] { return egypt.player->status().state == PlaybackState::Opening; }, 200));
     egypt.backend->publish(PlaybackState::Playing);
     egypt.player->togglePlay();
     egypt.player->setVolume(20);
+    QVERIFY(holdsFor([&] { return sudan.player->status().state == PlaybackState::Opening; },
+                     MprisPresence::kAppearAfterMs + 300));
     sudan.player->ownStop();
     QTRY_COMPARE(egypt.backend->calls.mid(egypt.backend->calls.size() - 2), (QStringList{"pause", "volume:20"}));
     QCOMPARE(sudan.backend->calls.last(), QString("stop"));
