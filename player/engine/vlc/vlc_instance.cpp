@@ -1,4 +1,5 @@
 #include "vlc_instance.h"
+#include "vlc_plugin_preload.h"
 
 #include "lumora_version.h"
 #include "player/common/player_failure.h"
@@ -102,6 +103,7 @@ std::shared_ptr<VlcInstance> VlcInstance::create(const QStringList &arguments)
         qCWarning(lcVlc) << "libVLC's plugin cache" << LUMORA_VLC_PLUGIN_CACHE
                          << "is missing; players start slowly. Install libvlc-bin.";
 #endif
+    owner->m_preload = std::make_unique<VlcPluginPreload>(VlcPluginPreload::defaultFolder());
     libvlc_set_user_agent(instance, "Lumora", kUserAgent);
     qCDebug(lcVlc) << "libVLC" << libvlc_get_version() << "started in" << clock.elapsed() << "ms";
     return owner;
@@ -120,6 +122,8 @@ std::shared_ptr<VlcInstance> VlcInstance::shared()
     }
     return instance;
 }
+
+VlcInstance::VlcInstance(libvlc_instance_t *instance) : m_instance(instance) {}
 
 VlcInstance::~VlcInstance()
 {

@@ -7,6 +7,8 @@ struct libvlc_instance_t;
 
 namespace lumora {
 
+class VlcPluginPreload;
+
 // The one libVLC instance of the program, shared by every player. It is made when the first
 // player is made (not at start-up) and released with the last one.
 class VlcInstance {
@@ -26,8 +28,9 @@ public:
     libvlc_instance_t *native() const { return m_instance; }
 
 private:
-    explicit VlcInstance(libvlc_instance_t *instance) : m_instance(instance) {}
+    explicit VlcInstance(libvlc_instance_t *instance);
     libvlc_instance_t *m_instance;
+    std::unique_ptr<VlcPluginPreload> m_preload; // let go after the instance
 };
 
 } // namespace lumora
