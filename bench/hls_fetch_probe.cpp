@@ -8,10 +8,9 @@
 //
 //     lumora-bench-hls-fetch [--seconds N]   (default 60 for each of the five runs)
 
-#include "bench_support.h"
+#include "bench_fetch.h"
 #include "player/net/hls_playlist.h"
 #include "player/net/hls_stream.h"
-#include "player/net/http_get.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/test_tls.h"
 
@@ -50,19 +49,6 @@ void takeLog(QtMsgType type, const QMessageLogContext &context, const QString &m
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// The body at address; empty when it cannot be fetched.
-QByteArray fetch(const QString &address)
-{
-    HttpGet get;
-    QByteArray body;
-    bool failed = false;
-    QObject::connect(&get, &HttpGet::done, [&](const QByteArray &b) { body = b; });
-    QObject::connect(&get, &HttpGet::failed, [&] { failed = true; });
-    get.start(address, {});
-    bench::waitFor([&] { return !body.isEmpty() || failed; }, 15000);
-    return failed ? QByteArray() : body;
-}
-
 // Plays the HLS station at address (its playlist is body) for seconds, read as libVLC reads.
 void play(const QString &address, const QByteArray &body, bool keep, int seconds)
 {
@@ -83,7 +69,7 @@ void play(const QString &address, const QByteArray &body, bool keep, int seconds
 
 bool run(sim::StationSimulator &simulator, const QString &media, bool keep, int seconds, const QByteArray &name)
 {
-    const QByteArray body = fetch(media);
+    const QByteArray body = bench::fetch(media);
     if (body.isEmpty())
         return false;
     simulator.clearRequestLog();
@@ -115,7 +101,7 @@ bool run(sim::StationSimulator &simulator, const QString &media, bool keep, int 
 bool runMaster(const QString &master, int seconds)
 {
     constexpr qint64 kWarmUpMs = 10000;
-    const QByteArray body = fetch(master);
+    const QByteArray body = bench::fetch(master);
     if (body.isEmpty())
         return false;
     g_fetches.clear();
@@ -135,10 +121,10 @@ bool runMaster(const QString &master, int seconds)
         if (variant.isEmpty() || it.value() > playlists.value(variant))
             variant = it.key();
     // The variant's own rate: its segments' sizes over their durations, fetched apart.
-    const HlsPlaylist media = HlsPlaylist::read(fetch(variant), variant);
+    const HlsPlaylist media = HlsPlaylist::read(bench::fetch(variant), variant);
     qint64 segmentBytes = 0, segmentMs = 0;
     for (const HlsSegment &segment : media.segments) {
-        segmentBytes += fetch(segment.uri).size();
+        segmentBytes += bench::fetch(segment.uri).size();
         segmentMs += segment.durationMs;
     }
     if (segmentMs <= 0 || to <= from)

@@ -5,7 +5,7 @@
 // --mms-only: only the first sound of the mms station, for the program, vlc and mpv.)
 // Needs an X display (scripts/bench runs it under xvfb-run), pulseaudio, parec, cvlc and mpv.
 
-#include "bench_support.h"
+#include "bench_fetch.h"
 #include "player/net/wire_url.h"
 #include "players.h"
 #include "sink_monitor.h"
@@ -325,6 +325,11 @@ void measureFirstSound(Results &r, const Options &options, SoundServer &sound, S
             if (s)
                 QTextStream(stderr) << "bench: " << s->label() << ", " << answerName(s->answer) << ", " << s->toneHz()
                                 << " Hz" << Qt::endl;
+        // The HLS station's renditions are made before anyone is timed, as a live server has
+        // its window ready: the first request would otherwise wait for its encoding.
+        if (hls)
+            for (const QString &resource : {QStringLiteral("hi/index.m3u8"), QStringLiteral("lo/index.m3u8")})
+                fetch(sim::StationSimulator::hlsAddress(*hls, sim::HlsMode::Ts, resource));
         const QString ours = bin("lumora-bench-sound");
         for (int run = 0; run < options.runs; ++run) {
             if (options.mmsOnly) {

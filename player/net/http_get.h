@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http_connection_pool.h"
 #include "http_request.h"
 #include "player/common/player_status.h"
 

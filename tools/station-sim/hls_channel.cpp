@@ -164,6 +164,11 @@ std::optional<QByteArray> HlsChannel::segment(qint64 sequence)
     return m_segments.value(sequence);
 }
 
+void HlsChannel::keepUp()
+{
+    makeUpTo(availableCount());
+}
+
 void HlsChannel::makeUpTo(qint64 count)
 {
     while (m_made < count) {

@@ -54,6 +54,9 @@ public:
     // The segment of that sequence number, made if need be; nothing when it is not (or no
     // longer) available or is one that the mode leaves missing.
     std::optional<QByteArray> segment(qint64 sequence);
+    // Encodes the segments that have become available since: a live encoder's work, done as
+    // time goes rather than when a request comes (a request would otherwise wait for it).
+    void keepUp();
     // Fmp4: the initialisation section.
     QByteArray initSection() const { return m_init; }
     QByteArray segmentSuffix() const;

@@ -25,6 +25,11 @@ using keys::kEndpointCount;
 StationSimulator::StationSimulator(const EndpointTable &table, QObject *parent)
     : QObject(parent), m_served(servedStations(table, &m_unserved))
 {
+    connect(&m_hlsEncoder, &QTimer::timeout, this, [this] {
+        for (const std::shared_ptr<HlsChannel> &c : std::as_const(m_hls))
+            if (c && c->ok())
+                c->keepUp();
+    });
     for (qsizetype i = 0; i < m_served.size(); ++i) {
         const ServedStation &s = m_served[i];
         if (s.port == 0) {
@@ -149,6 +154,8 @@ HlsChannel *StationSimulator::hlsChannel(const ServedStation &s, HlsMode mode, b
         setup.title = s.caption.toUtf8();
         setup.key = hlsKey(s);
         channel = std::make_shared<HlsChannel>(setup);
+        if (!m_hlsEncoder.isActive())
+            m_hlsEncoder.start(kHlsEncodeEveryMs);
     }
     return channel->ok() ? channel.get() : nullptr;
 }

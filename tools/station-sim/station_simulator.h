@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 
 #include <future>
 #include <memory>
@@ -109,11 +110,14 @@ public:
     static int hlsLowToneHz(const ServedStation &s) { return s.toneHz() * 3 / 2; }
     static constexpr int kHlsHighBandwidth = 96000; // announced in the master playlist
     static constexpr int kHlsLowBandwidth = 48000;
+    // How often the live HLS renditions made so far are encoded up to the clock.
+    static constexpr int kHlsEncodeEveryMs = 250;
     // The AES-128 key of a station's aes mode.
     static QByteArray hlsKey(const ServedStation &s);
     // Segment length of the live HLS streams (default 2000 ms). Set before the first request.
     void setHlsSegmentMs(int ms) { m_hlsSegmentMs = ms; }
     // The rendition of a station, made when first asked for; nothing if it cannot be encoded.
+    // Once made, it is encoded as time goes, as a live encoder does.
     HlsChannel *hlsChannel(const ServedStation &s, HlsMode mode, bool low);
 
     QList<RequestRecord> requestLog() const { return m_log; }
@@ -162,6 +166,7 @@ private:
     QList<RequestRecord> m_log;
     QIODevice *m_logDevice = nullptr;
     QHash<QString, std::shared_ptr<HlsChannel>> m_hls; // "index/mode/variant"
+    QTimer m_hlsEncoder;                               // keeps them up with the clock
     int m_hlsSegmentMs = 2000;
     int m_mp3FileSeconds = 30;
     int m_realFileSeconds = 300;
