@@ -3,6 +3,7 @@
 #include "player/engine/vlc_backend.h"
 
 #include <QtMath>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <vector>
@@ -99,24 +100,35 @@ double AudioCapture::frequency(const QVector<qint16> &s, int rate)
     for (qint16 v : s)
         peak = qMax(peak, qAbs(int(v)));
     const int threshold = qMax(100, peak / 3);
-    qsizetype first = -1, last = -1;
-    int crossings = 0;
+    // The periods between rising crossings. A gap in the sound (a busy machine's output
+    // running late) is one long period, not a lower tone: periods half as long again as the
+    // median are left out, and the rest are averaged for a tone finer than a whole sample.
+    QList<qsizetype> periods;
+    qsizetype last = -1;
     bool low = false;
     for (qsizetype i = 0; i < s.size(); ++i) {
         if (s[i] < -threshold) {
             low = true;
         } else if (low && s[i] > threshold) {
             low = false;
-            if (first < 0)
-                first = i;
-            else
-                ++crossings;
+            if (last >= 0)
+                periods << i - last;
             last = i;
         }
     }
-    if (crossings < 2)
+    if (periods.size() < 2)
         return 0;
-    return crossings * double(rate) / double(last - first);
+    QList<qsizetype> sorted = periods;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = double(sorted[sorted.size() / 2]);
+    double sum = 0;
+    int count = 0;
+    for (qsizetype p : std::as_const(periods))
+        if (p < median * 1.5) {
+            sum += double(p);
+            ++count;
+        }
+    return count < 2 ? 0 : count * double(rate) / sum;
 }
 
 double AudioCapture::strength(const QVector<qint16> &s, double hz, int rate)

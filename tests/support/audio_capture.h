@@ -54,7 +54,8 @@ public:
     QString describe() const;
 
     // Frequency from rising crossings, with hysteresis (a third of the peak) so that
-    // near-silence, such as the encoder's padding at either end of a file, does not count.
+    // near-silence, such as the encoder's padding at either end of a file, does not count,
+    // and from the periods near the median, so that a gap in the sound does not count either.
     // Samples at rate per second, by default the captures' own.
     static double frequency(const QVector<qint16> &s, int rate = kRate);
     // Relative strength of one frequency (Goertzel), 0 for silence, about 0.5 for a full tone.
