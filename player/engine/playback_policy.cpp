@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 
+#include <optional>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcPlayer, "lumora.player", QtWarningMsg)
@@ -349,14 +350,11 @@ void PlaybackPolicy::onTitle(const QString &title)
 void PlaybackPolicy::showHeardTitles()
 {
     const qint64 heard = m_engine->heardAudioMs();
-    QString due;
-    bool any = false;
-    while (!m_waitingTitles.isEmpty() && (heard < 0 || m_waitingTitles.first().audioMs <= heard)) {
+    std::optional<QString> due; // the latest whose audio is heard
+    while (!m_waitingTitles.isEmpty() && (heard < 0 || m_waitingTitles.first().audioMs <= heard))
         due = m_waitingTitles.takeFirst().title;
-        any = true;
-    }
-    if (any)
-        showTitle(due);
+    if (due)
+        showTitle(*due);
     if (!m_waitingTitles.isEmpty())
         m_heardTitleTimer->start(kHeardTitleCheckMs);
 }

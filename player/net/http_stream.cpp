@@ -8,12 +8,21 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcHttp)
 
 namespace lumora {
 
 namespace {
+
+// The title an ICY metadata block names, if it names one (a block may carry other fields only).
+std::optional<QString> titleIn(const QByteArray &block)
+{
+    if (!block.contains("StreamTitle="))
+        return std::nullopt;
+    return icyStreamTitle(block);
+}
 
 const char *howName(StreamSplice::How how)
 {
@@ -191,7 +200,8 @@ void HttpStream::pump(quint64 epoch)
         const qsizetype upTo = qBound(done, m.after, body.size());
         take(body.sliced(done, upTo - done), epoch);
         done = upTo;
-        takeTitle(m.block);
+        if (const std::optional<QString> title = titleIn(m.block))
+            announceTitle(*title);
         if (m_closed || !m_request)
             return;
     }
@@ -221,13 +231,6 @@ void HttpStream::holdBack()
         m_stallTimer->stop(); // silence while the reader catches up is no stall
 }
 
-void HttpStream::takeTitle(const QByteArray &block)
-{
-    if (!block.contains("StreamTitle="))
-        return;
-    announceTitle(icyStreamTitle(block));
-}
-
 void HttpStream::announceTitle(const QString &title)
 {
     if (title == m_lastTitle)
@@ -239,10 +242,9 @@ void HttpStream::announceTitle(const QString &title)
 
 void HttpStream::noteCandidateTitles()
 {
-    for (const HttpResponseParser::Metadata &m : m_candidate->response().takeMetadata()) {
-        if (m.block.contains("StreamTitle="))
-            m_candidateTitle = icyStreamTitle(m.block);
-    }
+    for (const HttpResponseParser::Metadata &m : m_candidate->response().takeMetadata())
+        if (const std::optional<QString> title = titleIn(m.block))
+            m_candidateTitle = *title;
 }
 
 void HttpStream::nameContainer(const QByteArray &bytes, quint64 epoch)

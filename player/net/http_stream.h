@@ -75,7 +75,6 @@ private:
     void pump(quint64 epoch);
     void holdBack();
     void take(const QByteArray &bytes, quint64 epoch); // body bytes, into the buffer
-    void takeTitle(const QByteArray &block);
     void announceTitle(const QString &title);
     void noteCandidateTitles();
     void watchPacing(const QByteArray &bytes);
