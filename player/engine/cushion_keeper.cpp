@@ -16,8 +16,12 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
 {
     m_cushionMs = qMax<qint64>(0, receivedMs - heardMs);
     // Trickling: data still comes, but slower than it plays. libVLC then waits for whole
-    // blocks; when nothing comes at all (a stall) that wait makes no difference.
-    const bool trickling = m_trendCount == kTrendUpdates && !m_holding
+    // blocks; when nothing comes at all (a stall) that wait makes no difference. A stall's
+    // first moments look like a trickle over the trend's span (the cushion falls, and data
+    // came before it): only audio that came since the last update tells one from the other,
+    // else a cushion that would ride out a short stall is held at the trickle's higher mark.
+    const bool arriving = m_trendCount > 0 && receivedMs > m_trend[size_t(m_trendCount - 1)].receivedMs;
+    const bool trickling = m_trendCount == kTrendUpdates && !m_holding && arriving
         && m_cushionMs < m_trend.front().cushionMs - kFallingMs
         && receivedMs >= m_trend.front().receivedMs + kFallingMs;
     if (m_holding) {

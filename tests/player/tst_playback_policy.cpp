@@ -632,6 +632,20 @@ void TestPlaybackPolicy::thinStreamHoldsBeforeLibvlcStarves()
         held |= stalled.update(received, heard += 100).hold;
     QVERIFY2(!held, qPrintable(QString::number(stalled.cushionMs())));
 
+    // A short stall of the thin stream with under a second in hand, after a hold of the
+    // link that took some of it: the cushion falls while data came over the trend's span,
+    // but nothing comes now, so the plain mark holds and the stall is ridden out.
+    CushionKeeper jittery;
+    jittery.setBytesPerSecond(4000);
+    received = 1300, heard = 0;
+    for (int ms = 0; ms < 3000; ms += CushionKeeper::kUpdateMs)
+        QVERIFY(!jittery.update(received += (ms < 2000 ? 100 : 80), heard += 100).hold);
+    held = false;
+    for (int ms = 0; ms < 500; ms += CushionKeeper::kUpdateMs)
+        held |= jittery.update(received, heard += 100).hold;
+    QVERIFY2(!held, qPrintable(QString::number(jittery.cushionMs())));
+    QVERIFY(jittery.cushionMs() < jittery.lowMs());
+
     // A stream of ordinary rate keeps the plain mark; a nonsense rate changes nothing.
     CushionKeeper fast;
     fast.setBytesPerSecond(16000);
