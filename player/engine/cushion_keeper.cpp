@@ -20,8 +20,7 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
     // first moments look like a trickle over the trend's span (the cushion falls, and data
     // came before it): only audio that came since the last update tells one from the other,
     // else a cushion that would ride out a short stall is held at the trickle's higher mark.
-    const bool arriving = m_trendCount > 0 && receivedMs > m_trend[size_t(m_trendCount - 1)].receivedMs;
-    const bool trickling = m_trendCount == kTrendUpdates && !m_holding && arriving
+    const bool trickling = m_trendCount == kTrendUpdates && !m_holding && receivedMs > m_trend.back().receivedMs
         && m_cushionMs < m_trend.front().cushionMs - kFallingMs
         && receivedMs >= m_trend.front().receivedMs + kFallingMs;
     if (m_holding) {
