@@ -5,6 +5,7 @@
 
 #include "bench_support.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <chrono>
@@ -43,6 +44,12 @@ public:
         env.insert(QStringLiteral("PULSE_SERVER"), pulseServer);
         m_parec.setProcessEnvironment(env);
         m_parec.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // LUMORA_BENCH_RECORD=folder keeps what the sink heard there, as sink.s16 (mono,
+        // 16-bit little-endian at kRate), to be listened to or drawn.
+        if (const QString folder = qEnvironmentVariable("LUMORA_BENCH_RECORD"); !folder.isEmpty()) {
+            m_record.setFileName(folder + u'/' + sink + QStringLiteral(".s16"));
+            m_record.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        }
         QObject::connect(&m_parec, &QProcess::readyReadStandardOutput, &m_parec, [this] { read(); });
         m_parec.start(QStringLiteral("parec"), {"--raw", "--format=s16le", "--channels=1",
                                                 QStringLiteral("--rate=%1").arg(kRate), "--latency-msec=5",
@@ -125,7 +132,10 @@ private:
     void read()
     {
         const qint64 arrived = steadyNs();
-        m_pending += m_parec.readAllStandardOutput();
+        const QByteArray bytes = m_parec.readAllStandardOutput();
+        if (m_record.isOpen())
+            m_record.write(bytes);
+        m_pending += bytes;
         const qsizetype n = m_pending.size() / 2;
         const size_t old = m_samples.size();
         m_samples.resize(old + size_t(n));
@@ -189,6 +199,7 @@ private:
     }
 
     int m_keepSeconds;
+    QFile m_record;
     QProcess m_parec;
     QByteArray m_pending;
     std::vector<qint16> m_samples;
