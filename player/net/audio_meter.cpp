@@ -5,6 +5,7 @@
 #include <QtEndian>
 
 #include <array>
+#include <utility>
 
 namespace lumora {
 
@@ -34,6 +35,8 @@ quint8 byteAt(QByteArrayView v, qsizetype i) { return quint8(v[i]); }
 
 QString AudioMeter::demuxer() const
 {
+    if (m_transport)
+        return QStringLiteral("ts");
     switch (m_format) {
     case Format::Mpeg: return QStringLiteral("mpga");
     case Format::Adts: return QStringLiteral("aac"); // "es" alone takes MPEG audio only
@@ -103,13 +106,66 @@ void AudioMeter::feed(QByteArrayView bytes)
 {
     if (m_gaveUp || bytes.isEmpty())
         return;
+    if (m_transport) {
+        feedTransport(bytes);
+        return;
+    }
     m_pending.append(bytes);
-    if (m_format == Format::Unknown && m_pending.size() >= 4 && m_pending.startsWith("OggS"))
-        m_format = Format::Ogg;
+    if (!m_startChecked) {
+        // The stream's first bytes name a container: Ogg's capture pattern, or a transport
+        // stream's sync byte ('G', which no frame or tag starts with) three times, 188 bytes
+        // apart. Only there: the same bytes further on may be anything.
+        if (m_pending.size() < 4 || (m_pending.front() == char(0x47) && m_pending.size() <= 2 * TsPackets::kPacket))
+            return;
+        m_startChecked = true;
+        if (m_pending.startsWith("OggS")) {
+            m_format = Format::Ogg;
+        } else if (TsPackets::startsPackets(m_pending)) {
+            m_transport = true;
+            feedTransport(std::exchange(m_pending, {}));
+            return;
+        }
+    }
     if (m_format == Format::Ogg)
         feedOgg();
     else
         feedFrames();
+}
+
+void AudioMeter::feedTransport(QByteArrayView bytes)
+{
+    m_transportBytes += bytes.size();
+    m_packets.feed(bytes, [this](const TsPackets::Payload &p) {
+        const bool audio = p.streamType == TsPackets::kAdtsAudio || p.streamType == TsPackets::kMpeg1Audio
+            || p.streamType == TsPackets::kMpeg2Audio;
+        if (m_audioPid < 0 && audio)
+            m_audioPid = p.pid;
+        if (p.pid != m_audioPid)
+            return;
+        QByteArrayView data = p.data;
+        if (p.unitStart) {
+            // Start code, stream id, length, flags, then the header's own length before the audio.
+            m_inPes =
+                data.size() >= 9 && data.startsWith(QByteArrayView("\0\0\1", 3)) && 9 + byteAt(data, 8) <= data.size();
+            if (m_inPes)
+                data = data.sliced(9 + byteAt(data, 8));
+        }
+        if (m_inPes) // else joined inside a PES, or its header did not read
+            m_pending.append(data);
+    });
+    // Bytes with no audio stream in them, or out of step throughout, are no stream this counts.
+    if (m_format == Format::Unknown
+        && (m_packets.skipped() > kGiveUpAfter || (m_audioPid < 0 && m_transportBytes > kGiveUpAfter))) {
+        giveUp();
+        return;
+    }
+    feedFrames();
+}
+
+void AudioMeter::giveUp()
+{
+    m_gaveUp = true;
+    m_pending.clear();
 }
 
 void AudioMeter::feedFrames()
@@ -169,8 +225,7 @@ void AudioMeter::feedFrames()
         m_signature = 0;
         ++pos;
         if (++m_searched > kGiveUpAfter && m_format == Format::Unknown) {
-            m_gaveUp = true;
-            m_pending.clear();
+            giveUp();
             return;
         }
     }
@@ -187,8 +242,7 @@ void AudioMeter::feedOgg()
             const qsizetype next = QByteArrayView(m_pending).sliced(pos + 1).indexOf("OggS");
             m_searched += next < 0 ? at.size() : next + 1;
             if (m_searched > kGiveUpAfter) {
-                m_gaveUp = true;
-                m_pending.clear();
+                giveUp();
                 return;
             }
             if (next < 0) {

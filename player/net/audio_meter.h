@@ -4,10 +4,13 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "ts_packets.h"
+
 namespace lumora {
 
 // Counts how much audio the bytes of a live stream carry, as they arrive: MPEG audio frames
-// (MP3, MP2), AAC in ADTS frames, and Ogg pages (Vorbis, Opus). The player compares it with
+// (MP3, MP2), AAC in ADTS frames, both also inside MPEG-TS (the first audio stream of its
+// program, as HLS segments carry it), and Ogg pages (Vorbis, Opus). The player compares it with
 // what has been heard to know its cushion, and names the container to libVLC so that no time
 // goes into probing.
 //
@@ -27,7 +30,7 @@ public:
     // Audio carried by the bytes fed so far, in milliseconds; -1 until the format is known.
     qint64 audioMs() const { return m_format == Format::Unknown ? -1 : m_audioUs / 1000; }
     Format format() const { return m_format; }
-    // The name of libVLC's demuxer for it: "mpga", "adts", "ogg"; empty while unknown.
+    // The name of libVLC's demuxer for it: "mpga", "aac", "ogg", "ts"; empty while unknown.
     QString demuxer() const;
     // The longest stretch of audio one Ogg page carried (ms); 0 for other formats.
     int longestPageMs() const { return m_longestPageMs; }
@@ -37,6 +40,8 @@ public:
     int firstPageHintMs() const { return m_firstPageHintMs; }
     // Ogg pages with audio seen so far.
     int audioPages() const { return m_audioPages; }
+    // The bytes are MPEG-TS; format() is then the audio inside.
+    bool transport() const { return m_transport; }
     // The stream is no audio this meter knows: it stopped counting.
     bool gaveUp() const { return m_gaveUp; }
 
@@ -54,6 +59,8 @@ private:
     };
     static Frame frameAt(QByteArrayView at);
     void feedFrames();
+    void feedTransport(QByteArrayView bytes);
+    void giveUp();
     void feedOgg();
     void oggPage(QByteArrayView body, qint64 granule, quint32 serial, bool begins);
 
@@ -63,8 +70,16 @@ private:
     qint64 m_audioUs = 0;
     qint64 m_searched = 0; // bytes skipped while not locked on
     bool m_gaveUp = false;
+    bool m_startChecked = false; // the first bytes were looked at for a container
     bool m_id3Checked = false;
     qint64 m_skip = 0; // bytes of an ID3 tag still to skip
+
+    // MPEG-TS: its audio stream's PES payloads go on to the frames above
+    bool m_transport = false;
+    TsPackets m_packets;
+    int m_audioPid = -1;
+    bool m_inPes = false;
+    qint64 m_transportBytes = 0;
 
     // Ogg
     qint64 m_oggRate = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ts_packets.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -8,10 +10,9 @@ namespace lumora {
 
 // The titles that an MPEG-TS stream carries as timed ID3: ID3v2 tags in PES packets on the
 // stream that the program map lists as metadata (stream type 0x15), as HLS packagers write
-// "now playing" into TS segments. Fed the stream's bytes in order, whole 188-byte packets
-// (an HLS segment is a whole number of them); the tables and a PES split across feeds are
-// kept from one feed to the next. Bytes that are not TS, tables that do not parse and tags
-// without TIT2 give nothing.
+// "now playing" into TS segments. Fed the stream's bytes in order, in any pieces; the tables
+// and a PES split across feeds are kept from one feed to the next. Bytes that are not TS,
+// tables that do not parse and tags without TIT2 give nothing.
 class TsTimedId3 {
 public:
     // The TIT2 titles of the tags completed by these bytes, in order.
@@ -21,11 +22,10 @@ public:
     static constexpr qsizetype kMaxPesBytes = 256 * 1024;
 
 private:
-    void table(int pid, QByteArrayView section);
     void payload(bool unitStart, QByteArrayView bytes, QStringList &titles);
     void endPes(QStringList &titles);
 
-    int m_pmtPid = -1;
+    TsPackets m_packets;
     int m_metadataPid = -1;
     QByteArray m_pes;
     bool m_inPes = false;

@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to what Lumora reads of HTTP Live Streaming: the playlist reader (the
-// "playlist" target) or the ID3 tag readers, of packed audio and of MPEG-TS's timed ID3 (the
-// "id3" target, chosen when the target is built: LUMORA_FUZZ_ID3), and checks what they hand
-// back.
+// "playlist" target) or the ID3 tag readers, of packed audio and of MPEG-TS's timed ID3, with
+// the audio meter that counts MPEG-TS's audio (the "id3" target, chosen when the target is
+// built: LUMORA_FUZZ_ID3), and checks what they hand back.
 
+#include "player/net/audio_meter.h"
 #include "player/net/hls_playlist.h"
 #include "player/net/id3_tag.h"
 #include "player/net/ts_timed_id3.h"
@@ -101,6 +102,14 @@ void checkTimedId3(QByteArrayView input)
     titles = split.feed(input.first(half)) + split.feed(input.sliced(half));
     for (const QString &t : titles)
         checkTitle(t);
+    // The audio meter reads the same bytes (MPEG-TS or frames) alike however they are cut.
+    AudioMeter meterWhole, meterSplit;
+    meterWhole.feed(input);
+    const qsizetype cut = input.size() / 3;
+    meterSplit.feed(input.first(cut));
+    meterSplit.feed(input.sliced(cut));
+    if (meterWhole.audioMs() != meterSplit.audioMs() || meterWhole.transport() != meterSplit.transport())
+        broken("the audio meter counts differently when the bytes come in two pieces");
 }
 
 void checkId3(QByteArrayView input)

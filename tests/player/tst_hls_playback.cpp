@@ -95,6 +95,8 @@ void TestHlsPlayback::liveTsPlaysTheVariantWithinTheLimit()
     QVERIFY(longestSilenceMs(p.tap->samples()) < 200);
     // The segments' timed ID3 names what is on.
     QCOMPARE(p.player->status().title, m_station->caption);
+    // The audio in hand is counted from the segments' frames, and shown.
+    QTRY_VERIFY2(p.player->status().cushionMs >= 500, qPrintable(QString::number(p.player->status().cushionMs)));
 
     // Within a limit below the high variant's bandwidth: the low one.
     TappedPlayer limited;

@@ -9,6 +9,7 @@
 #include "player/net/stream_buffer.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_bytes.h"
+#include "tools/station-sim/hls_channel.h"
 
 #include <QElapsedTimer>
 #include <QStringEncoder>
@@ -378,6 +379,24 @@ void TestStreamWire::audioMeterCountsWhatTheBytesCarry()
         QCOMPARE(m.longestPageMs(), 1000);
         QCOMPARE(m.audioMs(), 5000);
         QCOMPARE(m.firstPageHintMs(), int(1000 * (joinedAt + 1))); // a hint only, capped by its users
+    }
+    // MPEG-TS segments as HLS carries them (AAC, timed ID3 beside it), in pieces that split
+    // packets: the audio stream's frames are counted, the container named.
+    {
+        sim::HlsChannel channel({sim::HlsMode::Vod, 440, 64000, 2000, 6, "title", {}});
+        QVERIFY(channel.ok());
+        channel.playlist({});
+        AudioMeter m;
+        for (qint64 sequence = 0; sequence < 3; ++sequence) {
+            const QByteArray ts = channel.segment(sequence).value_or(QByteArray());
+            QVERIFY(ts.size() > 10 * 188);
+            for (qsizetype at = 0; at < ts.size(); at += 1000)
+                m.feed(QByteArrayView(ts).sliced(at, qMin<qsizetype>(1000, ts.size() - at)));
+        }
+        QVERIFY(m.transport());
+        QCOMPARE(m.format(), AudioMeter::Format::Adts);
+        QCOMPARE(m.demuxer(), QString("ts"));
+        QVERIFY2(qAbs(m.audioMs() - 6000) <= 100, qPrintable(QString::number(m.audioMs())));
     }
     // Bytes that never lock on: counting stops, with bounded work.
     AudioMeter junk;

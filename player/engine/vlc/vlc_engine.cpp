@@ -142,7 +142,7 @@ bool VlcEngine::startLive(const QStringList &options, const QString &container)
 
 bool VlcEngine::hasStartAudio() const
 {
-    // MPEG audio and ADTS are counted as they come. Ogg's pages, other containers and a format
+    // MPEG audio and ADTS, also in MPEG-TS, are counted as they come. Ogg's pages, other containers and a format
     // the meter has not made out in the first kilobytes are left to libVLC's margin, as is a
     // stream that has ended already.
     const AudioMeter &meter = m_live->meter();
@@ -153,7 +153,7 @@ bool VlcEngine::hasStartAudio() const
     case AudioMeter::Format::Adts: return meter.audioMs() >= kStartAudioMs;
     case AudioMeter::Format::Ogg: return true;
     case AudioMeter::Format::Unknown:
-        // A container the source named (ASF, MPEG-TS) is none the meter counts; an unnamed
+        // A container the source named (ASF) is none the meter counts; an unnamed
         // stream is MP3 or AAC once its first few frames are in.
         return !m_liveContainer.isEmpty() || m_live->received() >= kStartProbeBytes;
     }
@@ -372,7 +372,10 @@ void VlcEngine::keepCushion()
     }
     // A change of speed while the audio output is still starting upsets libVLC's timing of
     // it (it drops audio, then plays silence): the speed changes only once it has settled.
-    if (d.rate != m_rate && m_sinceSound.elapsed() >= kSettleMs) {
+    // MPEG-TS keeps its speed: at a discontinuity (time stamps starting again, as HLS marks
+    // them) played at another speed, libVLC's clock takes the new stamps for late data and
+    // falls silent for good. Its cushion is the segments a live start keeps in hand.
+    if (d.rate != m_rate && m_sinceSound.elapsed() >= kSettleMs && !m_live->meter().transport()) {
         foldHeard();
         m_rate = d.rate;
         m_player->setRate(m_rate);
