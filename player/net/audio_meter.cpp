@@ -291,17 +291,15 @@ void AudioMeter::oggPage(QByteArrayView body, qint64 granule, quint32 serial, bo
     }
     if (m_oggRate == 0 || serial != m_oggSerial || granule <= 0)
         return; // another logical stream, a header page, or a page on which no packet ends
+    // Granules come from the server: compared in granules first, so that any value is safe
+    // to turn into time.
+    const qint64 maxPageGranules = m_oggRate * (kMaxOggPageUs / 1000000);
     qint64 us = -1;
-    if (m_lastGranule >= 0 && granule > m_lastGranule) {
+    if (m_lastGranule >= 0 && granule > m_lastGranule && granule - m_lastGranule <= maxPageGranules)
         us = (granule - m_lastGranule) * 1000000 / m_oggRate;
-        if (us > kMaxOggPageUs)
-            us = -1; // a jump (the encoder restarted or the server skipped): no page's audio
-    }
-    if (us < 0 && m_lastGranule < 0 && m_firstPageHintMs == 0) {
-        const qint64 fromZeroUs = granule * 1000000 / m_oggRate;
-        if (fromZeroUs <= kMaxOggPageUs)
-            m_firstPageHintMs = int(fromZeroUs / 1000);
-    }
+    // else a jump (the encoder restarted or the server skipped): no page's audio
+    if (us < 0 && m_lastGranule < 0 && m_firstPageHintMs == 0 && granule <= maxPageGranules)
+        m_firstPageHintMs = int(granule * 1000 / m_oggRate);
     if (us < 0) {
         // The first audio page after the headers, or after a jump: what it carries is not
         // known from its granule alone. It counts as the last page did; a stream's very first

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QStringEncoder>
 #include <QTest>
+#include <limits>
 #include <thread>
 
 using namespace lumora;
@@ -379,6 +380,13 @@ void TestStreamWire::audioMeterCountsWhatTheBytesCarry()
         QCOMPARE(m.longestPageMs(), 1000);
         QCOMPARE(m.audioMs(), 5000);
         QCOMPARE(m.firstPageHintMs(), int(1000 * (joinedAt + 1))); // a hint only, capped by its users
+    }
+    // A granule that leaps towards the largest value is a jump, counted as the page before;
+    // its time is never computed (it would overflow).
+    {
+        AudioMeter m;
+        m.feed(ogg(0) + oggPage(7, 8, std::numeric_limits<qint64>::max() / 2, "x"));
+        QCOMPARE(m.audioMs(), 6000);
     }
     // MPEG-TS segments as HLS carries them (AAC, timed ID3 beside it), in pieces that split
     // packets: the audio stream's frames are counted, the container named.
