@@ -108,8 +108,11 @@ public:
     // the low one hlsLowToneHz, so a listener can tell which is heard.
     static QString hlsAddress(const ServedStation &s, HlsMode mode, const QString &resource = QStringLiteral("master.m3u8"));
     static int hlsLowToneHz(const ServedStation &s) { return s.toneHz() * 3 / 2; }
-    static constexpr int kHlsHighBandwidth = 96000; // announced in the master playlist
-    static constexpr int kHlsLowBandwidth = 48000;
+    // Announced in the master playlist: a variant's peak, as HLS has it, so at least what its
+    // MPEG-TS segments carry. The AAC of 64 and 32 kbit/s, a frame to a PES in whole packets,
+    // comes to about 114 and 88 kbit/s; packed audio and fMP4 carry less.
+    static constexpr int kHlsHighBandwidth = 128000;
+    static constexpr int kHlsLowBandwidth = 96000;
     // How often the live HLS renditions made so far are encoded up to the clock.
     static constexpr int kHlsEncodeEveryMs = 250;
     // The AES-128 key of a station's aes mode.
