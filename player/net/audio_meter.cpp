@@ -136,9 +136,7 @@ void AudioMeter::feedTransport(QByteArrayView bytes)
 {
     m_transportBytes += bytes.size();
     m_packets.feed(bytes, [this](const TsPackets::Payload &p) {
-        const bool audio = p.streamType == TsPackets::kAdtsAudio || p.streamType == TsPackets::kMpeg1Audio
-            || p.streamType == TsPackets::kMpeg2Audio;
-        if (m_audioPid < 0 && audio)
+        if (m_audioPid < 0 && TsPackets::isAudio(p.streamType))
             m_audioPid = p.pid;
         if (p.pid != m_audioPid)
             return;

@@ -97,6 +97,7 @@ bool HlsStream::restartAt(qint64 ms)
     m_retried = -1;
     m_skippedInRow = 0;
     m_mapWritten.clear(); // a new reader needs the initialisation section again
+    m_timeline = {};      // and takes the time stamps as they come
     m_nextSequence = at->sequence;
     m_startMs = segmentStart;
     m_ended = false;
@@ -427,6 +428,7 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
         const QStringList timed = m_timedId3.feed(bytes);
         if (!timed.isEmpty())
             title = timed.last();
+        m_timeline.carry(bytes, segment.discontinuity);
     }
     const qint64 segmentAudioMs = m_buffer->meter().audioMs(); // where this segment's audio begins
     if (hasMap && m_mapFetched != m_mapWritten) {

@@ -5,6 +5,7 @@
 #include "http_get.h"
 #include "stream_source.h"
 #include "ts_timed_id3.h"
+#include "ts_timeline.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -128,6 +129,7 @@ private:
     bool m_ended = false;
     QString m_lastTitle;
     TsTimedId3 m_timedId3; // titles in MPEG-TS segments
+    TsTimeline m_timeline; // MPEG-TS time stamps carried on across discontinuities
 };
 
 } // namespace lumora

@@ -92,6 +92,14 @@ void TsPackets::packet(QByteArrayView packet, const std::function<void(const Pay
     }
 }
 
+quint8 TsPackets::typeOf(int pid) const
+{
+    for (const auto &[streamPid, type] : m_streams)
+        if (streamPid == pid)
+            return type;
+    return 0;
+}
+
 void TsPackets::table(int pid, QByteArrayView section)
 {
     if (section.size() < 3)

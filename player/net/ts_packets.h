@@ -36,6 +36,12 @@ public:
     void feed(QByteArrayView bytes, const std::function<void(const Payload &)> &each);
     // Whether the bytes begin with three packets' sync bytes where they belong.
     static bool startsPackets(QByteArrayView bytes);
+    // The type the program map gives a PID; 0 where it lists none such.
+    quint8 typeOf(int pid) const;
+    static bool isAudio(quint8 streamType)
+    {
+        return streamType == kAdtsAudio || streamType == kMpeg1Audio || streamType == kMpeg2Audio;
+    }
     // Bytes passed over where no packet started.
     qint64 skipped() const { return m_skipped; }
 

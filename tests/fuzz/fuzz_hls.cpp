@@ -7,6 +7,7 @@
 #include "player/net/hls_playlist.h"
 #include "player/net/id3_tag.h"
 #include "player/net/ts_timed_id3.h"
+#include "player/net/ts_timeline.h"
 #include "player/net/wire_url.h"
 
 #include <QByteArray>
@@ -102,6 +103,14 @@ void checkTimedId3(QByteArrayView input)
     titles = split.feed(input.first(half)) + split.feed(input.sliced(half));
     for (const QString &t : titles)
         checkTitle(t);
+    // Time stamps carried across a discontinuity: the packets stay where they are.
+    TsTimeline timeline;
+    QByteArray first = input.first(half).toByteArray(), second = input.sliced(half).toByteArray();
+    const qsizetype sizes = first.size() + second.size();
+    timeline.carry(first, false);
+    timeline.carry(second, true);
+    if (first.size() + second.size() != sizes || (half > 0 && first.front() != input.front()))
+        broken("the timeline moved the packets");
     // The audio meter reads the same bytes (MPEG-TS or frames) alike however they are cut.
     AudioMeter meterWhole, meterSplit;
     meterWhole.feed(input);

@@ -138,8 +138,8 @@ void TestHlsPlayback::fragmentedMp4()
 
 void TestHlsPlayback::discontinuityAndMissingSegment()
 {
-    // The encoder starts again every fourth segment (time stamps from zero, marked): heard as
-    // one tone, without a gap.
+    // The encoder starts again every fourth segment (time stamps from zero, marked), with the
+    // title as timed ID3 beside the audio: heard as one tone, without a gap, titled.
     TappedPlayer p;
     p.player->setURL(sim::StationSimulator::hlsAddress(*m_station, sim::HlsMode::Discontinuity));
     QTRY_VERIFY2_WITH_TIMEOUT(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()), kHearMs);
@@ -147,6 +147,7 @@ void TestHlsPlayback::discontinuityAndMissingSegment()
     QVERIFY2(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()));
     QVERIFY2(longestSilenceMs(p.tap->samples()) < 200, qPrintable(QString::number(longestSilenceMs(p.tap->samples()))));
     QVERIFY(!p.states.contains(PlaybackState::Reconnecting));
+    QCOMPARE(p.player->status().title, m_station->caption);
 
     // Every fifth segment answers 404: asked for twice, then skipped; the stream goes on.
     TappedPlayer gaps;

@@ -187,11 +187,8 @@ QByteArray HlsChannel::encodeSegment(qint64 sequence)
         m_encoder = std::make_unique<ToneEncoder>(formatOf(m_setup.mode), m_setup.toneHz, m_setup.bitRate);
     if (m_encoder->encodedMs() == 0 && m_setup.mode != HlsMode::Fmp4)
         bytes += m_encoder->header(); // an MPEG-TS muxer's first tables, if it wrote them early
-    // Packed audio carries its title in a tag before each segment, MPEG-TS as timed ID3. Not
-    // where the encoder starts again: segments from this muxer with a data stream in them
-    // stop libVLC at the new start (time stamps from zero), even with that stream taken out
-    // of the program map, and the case is there to test the discontinuity alone.
-    const bool ts = m_encoder->format() == ToneEncoder::Format::TsAac && m_setup.mode != HlsMode::Discontinuity;
+    // Packed audio carries its title in a tag before each segment, MPEG-TS as timed ID3.
+    const bool ts = m_encoder->format() == ToneEncoder::Format::TsAac;
     bytes += m_encoder->encode(m_setup.segmentMs, ts ? id3Title(m_setup.title) : QByteArray());
     if (m_setup.mode == HlsMode::Packed)
         bytes.prepend(id3Title(m_setup.title));

@@ -372,9 +372,10 @@ void VlcEngine::keepCushion()
     }
     // A change of speed while the audio output is still starting upsets libVLC's timing of
     // it (it drops audio, then plays silence): the speed changes only once it has settled.
-    // MPEG-TS keeps its speed: at a discontinuity (time stamps starting again, as HLS marks
-    // them) played at another speed, libVLC's clock takes the new stamps for late data and
-    // falls silent for good. Its cushion is the segments a live start keeps in hand.
+    // MPEG-TS keeps its speed: where its time stamps start again (an encoder's restart that
+    // no HLS discontinuity marks, so that they are not carried on) at another speed, libVLC's
+    // clock takes the new stamps for late data and falls silent for good. An HLS stream's
+    // cushion is the segments its live start keeps in hand.
     if (d.rate != m_rate && m_sinceSound.elapsed() >= kSettleMs && !m_live->meter().transport()) {
         foldHeard();
         m_rate = d.rate;

@@ -1,0 +1,166 @@
+#include "ts_timeline.h"
+
+#include <QSet>
+
+namespace lumora {
+
+namespace {
+
+constexpr qsizetype kPacket = TsPackets::kPacket;
+constexpr char kSync = 0x47;
+constexpr qsizetype kPesHeader = 9; // start code, stream id, length, two flag bytes, header length
+constexpr qsizetype kStampBytes = 5;
+constexpr qsizetype kPcrBytes = 6;
+
+quint8 at(const char *b, qsizetype i)
+{
+    return quint8(b[i]);
+}
+int pidOf(const char *packet)
+{
+    return ((at(packet, 1) & 0x1f) << 8) | at(packet, 2);
+}
+
+// A PES time stamp: 33 bits in five bytes, with marker bits between.
+qint64 readStamp(const char *b)
+{
+    return (qint64((at(b, 0) >> 1) & 0x07) << 30) | (qint64(at(b, 1)) << 22) | (qint64(at(b, 2) >> 1) << 15)
+        | (qint64(at(b, 3)) << 7) | qint64(at(b, 4) >> 1);
+}
+void writeStamp(char *b, qint64 stamp)
+{
+    b[0] = char((at(b, 0) & 0xf1) | (((stamp >> 30) & 0x07) << 1) | 0x01);
+    b[1] = char((stamp >> 22) & 0xff);
+    b[2] = char((((stamp >> 15) & 0x7f) << 1) | 0x01);
+    b[3] = char((stamp >> 7) & 0xff);
+    b[4] = char(((stamp & 0x7f) << 1) | 0x01);
+}
+
+// Where a packet's payload starts, or 0 when it has none.
+qsizetype payloadStart(const char *packet)
+{
+    const int adaptation = (at(packet, 3) >> 4) & 0x3;
+    qsizetype start = 4;
+    if (adaptation & 0x2)
+        start += 1 + at(packet, 4);
+    return (adaptation & 0x1) && start < kPacket ? start : 0;
+}
+
+// The PES header that starts in this packet: where its PTS and DTS are (0: none).
+struct Stamps {
+    qsizetype pts = 0;
+    qsizetype dts = 0;
+};
+Stamps pesStamps(const char *packet)
+{
+    Stamps s;
+    const qsizetype start = payloadStart(packet);
+    if (start == 0 || !(at(packet, 1) & 0x40) || kPacket - start < kPesHeader)
+        return s;
+    const char *pes = packet + start;
+    if (at(pes, 0) != 0 || at(pes, 1) != 0 || at(pes, 2) != 1)
+        return s;
+    const int flags = at(pes, 7) >> 6; // 2: PTS, 3: PTS and DTS
+    if ((flags & 0x2) && start + kPesHeader + kStampBytes <= kPacket)
+        s.pts = start + kPesHeader;
+    if (flags == 0x3 && start + kPesHeader + 2 * kStampBytes <= kPacket)
+        s.dts = start + kPesHeader + kStampBytes;
+    return s;
+}
+
+} // namespace
+
+qint64 TsTimeline::firstAudioPts(const QByteArray &segment) const
+{
+    for (qsizetype p = 0; p + kPacket <= segment.size(); p += kPacket) {
+        const char *packet = segment.constData() + p;
+        if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
+            continue;
+        if (const Stamps s = pesStamps(packet); s.pts)
+            return readStamp(packet + s.pts);
+    }
+    return -1;
+}
+
+void TsTimeline::carry(QByteArray &segment, bool discontinuity)
+{
+    m_tables.feed(segment, [](const TsPackets::Payload &) {});
+    if (segment.isEmpty() || segment.size() % kPacket != 0)
+        return;
+    if (discontinuity && m_lastPts >= 0) {
+        // The first audio after the break follows the last before it, a step later.
+        if (const qint64 first = firstAudioPts(segment); first >= 0)
+            m_offset = ((m_lastPts + m_step - first) % kWrap + kWrap) % kWrap;
+    }
+    if (discontinuity)
+        m_counterShift.clear();
+    QSet<int> seen; // PIDs met in this segment
+    char *bytes = segment.data();
+    for (qsizetype p = 0; p + kPacket <= segment.size(); p += kPacket) {
+        char *packet = bytes + p;
+        if (packet[0] != kSync)
+            continue;
+        const int pid = pidOf(packet);
+        if (discontinuity && payloadStart(packet) && !seen.contains(pid)) {
+            // Each stream's counter runs on from where it was before the break.
+            seen.insert(pid);
+            if (m_nextCounter.contains(pid))
+                m_counterShift.insert(pid, (m_nextCounter.value(pid) - (at(packet, 3) & 0x0f)) & 0x0f);
+        }
+        continueCounter(packet);
+        retime(packet);
+    }
+}
+
+void TsTimeline::continueCounter(char *packet)
+{
+    if (!payloadStart(packet))
+        return; // a packet without payload does not count
+    const int pid = pidOf(packet);
+    const int counter = ((at(packet, 3) & 0x0f) + m_counterShift.value(pid, 0)) & 0x0f;
+    packet[3] = char((at(packet, 3) & 0xf0) | counter);
+    m_nextCounter.insert(pid, (counter + 1) & 0x0f);
+}
+
+void TsTimeline::retime(char *packet)
+{
+    if (m_offset != 0 && ((at(packet, 3) >> 4) & 0x2) && at(packet, 4) >= 1) {
+        const qsizetype length = at(packet, 4);
+        char *field = packet + 5;
+        if (5 + length <= kPacket) {
+            field[0] = char(at(field, 0) & 0x7f); // the break is mended: no discontinuity to signal
+            if ((at(field, 0) & 0x10) && length >= 1 + kPcrBytes) {
+                char *pcr = field + 1;
+                qint64 base = (qint64(at(pcr, 0)) << 25) | (qint64(at(pcr, 1)) << 17) | (qint64(at(pcr, 2)) << 9)
+                    | (qint64(at(pcr, 3)) << 1) | (at(pcr, 4) >> 7);
+                base = (base + m_offset) % kWrap;
+                pcr[0] = char(base >> 25);
+                pcr[1] = char(base >> 17);
+                pcr[2] = char(base >> 9);
+                pcr[3] = char(base >> 1);
+                pcr[4] = char((at(pcr, 4) & 0x7f) | ((base & 0x1) << 7));
+            }
+        }
+    }
+    const int pid = pidOf(packet);
+    const quint8 type = m_tables.typeOf(pid);
+    if (type == 0)
+        return; // not a stream of the program (tables, padding)
+    const Stamps s = pesStamps(packet);
+    if (!s.pts)
+        return;
+    if (m_offset != 0) {
+        writeStamp(packet + s.pts, (readStamp(packet + s.pts) + m_offset) % kWrap);
+        if (s.dts)
+            writeStamp(packet + s.dts, (readStamp(packet + s.dts) + m_offset) % kWrap);
+    }
+    if (TsPackets::isAudio(type)) {
+        const qint64 pts = readStamp(packet + s.pts);
+        const qint64 step = m_lastPts < 0 ? 0 : ((pts - m_lastPts) % kWrap + kWrap) % kWrap;
+        if (step > 0 && step <= kMaxStep)
+            m_step = step;
+        m_lastPts = pts;
+    }
+}
+
+} // namespace lumora
