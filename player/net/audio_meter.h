@@ -50,7 +50,8 @@ public:
     // Bytes looked through without finding a run of frames before the meter gives up.
     static constexpr qint64 kGiveUpAfter = 256 * 1024;
 
-private:
+    // The MPEG audio or ADTS frame whose header starts there, as its header tells; format
+    // Unknown where none does. A header alone: whether a frame follows it is the caller's.
     struct Frame {
         Format format = Format::Unknown;
         qsizetype length = 0;
@@ -58,6 +59,8 @@ private:
         quint32 signature = 0; // what stays the same from frame to frame
     };
     static Frame frameAt(QByteArrayView at);
+
+private:
     void feedFrames();
     void feedTransport(QByteArrayView bytes);
     void giveUp();

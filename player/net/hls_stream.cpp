@@ -1,11 +1,13 @@
 #include "hls_stream.h"
 
 #include "aes128_cbc.h"
+#include "audio_meter.h"
 #include "id3_tag.h"
 
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcHls, "lumora.player.hls", QtWarningMsg)
 
@@ -37,6 +39,23 @@ QString containerOf(QByteArrayView bytes, bool hasMap)
         && (static_cast<unsigned char>(bytes[1]) & 0xF6) == 0xF0)
         return QStringLiteral("aac"); // ADTS: sync word, layer 0
     return QStringLiteral("mpga");
+}
+
+// Packed audio: whole frames from the start while they make less than ms, taken out; the
+// audio taken out (ms). Nothing where the frames do not read right through to the moment.
+qint64 dropFramesBefore(QByteArray &bytes, qint64 ms)
+{
+    qsizetype at = 0;
+    qint64 us = 0;
+    while (us < ms * 1000) {
+        const AudioMeter::Frame f = AudioMeter::frameAt(QByteArrayView(bytes).sliced(at));
+        if (f.format == AudioMeter::Format::Unknown || at + f.length >= bytes.size())
+            return 0;
+        at += f.length;
+        us += f.durationUs;
+    }
+    bytes.remove(0, at);
+    return us / 1000;
 }
 
 } // namespace
@@ -100,6 +119,7 @@ bool HlsStream::restartAt(qint64 ms)
     m_timeline = {};      // and takes the time stamps as they come
     m_nextSequence = at->sequence;
     m_startMs = segmentStart;
+    m_skipMs = qMin<qint64>(ms - segmentStart, at->durationMs); // within the segment
     m_ended = false;
     qCInfo(lcHls) << m_mediaAddress << "from" << ms << "ms: segment" << at->sequence << "at" << segmentStart << "ms";
     pump();
@@ -422,6 +442,13 @@ void HlsStream::onSegment(const HlsSegment &segment, QByteArray bytes, qint64 el
     const bool hasMap = !segment.mapUri.isEmpty();
     if (!m_opened)
         m_container = containerOf(bytes, hasMap);
+    // A seek lands inside this segment: the sound starts at the moment asked for.
+    if (const qint64 skipMs = std::exchange(m_skipMs, 0); skipMs > 0) {
+        const qint64 skipped = m_container == u"ts" ? m_timeline.startAt(bytes, skipMs)
+            : m_container == u"mp4"                 ? 0 // fragments are not cut: from the segment's start
+                                                    : dropFramesBefore(bytes, skipMs);
+        m_startMs += skipped;
+    }
     // MPEG-TS carries its titles as timed ID3 on a stream of its own.
     QString title = tag.title;
     if (m_container == u"ts") {

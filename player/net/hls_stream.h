@@ -122,6 +122,7 @@ private:
     QElapsedTimer m_headroomSince; // since segments last came without room for the next variant
     int m_slowInRow = 0;
     qint64 m_startMs = 0;          // a finished playlist: where the buffer begins
+    qint64 m_skipMs = 0;           // after a seek: how far into the next segment it begins
     bool m_waitingForSpace = false;
     bool m_announcedStall = false;
     bool m_opened = false;

@@ -82,6 +82,45 @@ qint64 TsTimeline::firstAudioPts(const QByteArray &segment) const
     return -1;
 }
 
+qint64 TsTimeline::startAt(QByteArray &segment, qint64 ms)
+{
+    m_tables.feed(segment, [](const TsPackets::Payload &) {});
+    const qint64 first = firstAudioPts(segment);
+    if (first < 0 || ms <= 0 || segment.size() % kPacket != 0)
+        return 0;
+    const qint64 cut = ms * 90;
+    // The first audio PES at or after the moment: nothing is taken out if there is none.
+    qint64 kept = -1;
+    for (qsizetype p = 0; p + kPacket <= segment.size() && kept < 0; p += kPacket) {
+        const char *packet = segment.constData() + p;
+        if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
+            continue;
+        if (const Stamps s = pesStamps(packet); s.pts) {
+            const qint64 after = ((readStamp(packet + s.pts) - first) % kWrap + kWrap) % kWrap;
+            if (after >= cut && after < kWrap / 2)
+                kept = after;
+        }
+    }
+    if (kept < 0)
+        return 0;
+    char *bytes = segment.data();
+    bool dropping = false; // the audio PES under way is before the moment
+    for (qsizetype p = 0; p + kPacket <= segment.size(); p += kPacket) {
+        char *packet = bytes + p;
+        if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
+            continue;
+        if (at(packet, 1) & 0x40) {
+            const Stamps s = pesStamps(packet);
+            dropping = s.pts && ((readStamp(packet + s.pts) - first) % kWrap + kWrap) % kWrap < kept;
+        }
+        if (dropping) {
+            packet[1] = char(0x1f); // PID 0x1fff: a null packet, which readers pass over
+            packet[2] = char(0xff);
+        }
+    }
+    return kept / 90;
+}
+
 void TsTimeline::carry(QByteArray &segment, bool discontinuity)
 {
     m_tables.feed(segment, [](const TsPackets::Payload &) {});

@@ -22,6 +22,11 @@ public:
     // The segment's bytes, changed in place where the offset is not zero.
     void carry(QByteArray &segment, bool discontinuity);
 
+    // The stream starts ms into this segment (a seek): its audio PES packets stamped less
+    // than that after the segment's first become null packets, in place. Returns the audio
+    // taken out (ms): 0 where no audio follows that moment. Before carry().
+    qint64 startAt(QByteArray &segment, qint64 ms);
+
     // The offset in 90 kHz ticks (modulo 2^33) now applied.
     qint64 offset() const { return m_offset; }
 

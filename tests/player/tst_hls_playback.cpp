@@ -207,9 +207,16 @@ void TestHlsPlayback::finishedPlaylistSeeks()
         QCOMPARE(p.player->status().state, PlaybackState::Playing);
     }
 
-    // Near the end: the rest plays, then the player has ended, as a file does.
-    p.player->model().backend().seek(0.97);
+    // Half a second before the end, inside the last segment: that half second plays, not the
+    // whole segment, then the player has ended, as a file does. What is heard is counted from
+    // the segment's fetch: the engine left behind gives up its audio as the seek stops it.
+    const qsizetype before = m_sim->requestLog().size();
+    p.player->model().backend().seek(1.0 - 0.5 * segment);
+    QTRY_VERIFY_WITH_TIMEOUT(firstVodSegmentFrom(*m_sim, before) >= 0, 10000);
+    const double heardBefore = p.tap->totalSeconds();
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Ended, 20000);
+    const double heard = p.tap->totalSeconds() - heardBefore;
+    QVERIFY2(heard > 0.3 && heard < 0.75, qPrintable(QString::number(heard)));
     QVERIFY(!p.states.contains(PlaybackState::Reconnecting));
     QVERIFY(!p.states.contains(PlaybackState::Lost));
     QVERIFY(!bar->isEnabled());

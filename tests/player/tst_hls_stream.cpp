@@ -4,6 +4,7 @@
 #include "player/net/hls_stream.h"
 #include "player/net/stream_resolver.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/stream_bytes.h"
 #include "tests/support/wait.h"
 
 #include <QSignalSpy>
@@ -54,6 +55,7 @@ class TestHlsStream : public QObject {
 private slots:
     void stepsDownWhenSlowAndBackUpWithHeadroom();
     void byteRangesOfOneResource();
+    void seekStartsInsideAPackedSegment();
     void waitsForItsReaderWhenFull();
     void refusedWithAReason();
 };
@@ -122,6 +124,26 @@ void TestHlsStream::byteRangesOfOneResource()
     QCOMPARE(ended[0][0].value<OpenFailure>(), OpenFailure::None);
     QCOMPARE(readAll(*stream.buffer()), segment("second") + segment("third"));
     QVERIFY(server.requestHeaders().last().contains("Range: bytes=376-563"));
+}
+
+void TestHlsStream::seekStartsInsideAPackedSegment()
+{
+    // Two segments of 100 MP3 frames (26.1 ms each). A seek to 1 s into the second leaves
+    // out its first 39 frames, whole: the sound starts at the moment asked for.
+    LoopbackServer server;
+    server.route("/a0.mp3", LoopbackServer::ok("audio/mpeg", mp3Frames(0, 100)));
+    server.route("/a1.mp3", LoopbackServer::ok("audio/mpeg", mp3Frames(100, 100)));
+    const QByteArray playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:3\n#EXTINF:2.612,\na0.mp3\n"
+                                "#EXTINF:2.612,\na1.mp3\n#EXT-X-ENDLIST\n";
+    HlsStream stream(server.url("/list.m3u8"), playlist, {});
+    QSignalSpy opened(&stream, &HlsStream::opened);
+    stream.start();
+    QVERIFY(opened.wait(10000));
+    QVERIFY(stream.restartAt(2612 + 1000));
+    QSignalSpy ended(&stream, &StreamSource::ended);
+    QVERIFY(ended.wait(10000));
+    QVERIFY(readAll(*stream.buffer()) == mp3Frames(139, 61));
+    QCOMPARE(stream.startMs(), qint64(2612 + 1018));
 }
 
 void TestHlsStream::waitsForItsReaderWhenFull()
