@@ -1,10 +1,10 @@
 #pragma once
 
+#include "ts_packets.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-
-#include "ts_packets.h"
 
 namespace lumora {
 
@@ -30,7 +30,8 @@ public:
     // Audio carried by the bytes fed so far, in milliseconds; -1 until the format is known.
     qint64 audioMs() const { return m_format == Format::Unknown ? -1 : m_audioUs / 1000; }
     Format format() const { return m_format; }
-    // The name of libVLC's demuxer for it: "mpga", "aac", "ogg", "ts"; empty while unknown.
+    // The name of libVLC's demuxer for it: "mpga", "aac", "ogg"; "ts" as soon as the bytes
+    // are MPEG-TS; empty while unknown.
     QString demuxer() const;
     // The longest stretch of audio one Ogg page carried (ms); 0 for other formats.
     int longestPageMs() const { return m_longestPageMs; }

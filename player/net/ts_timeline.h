@@ -13,7 +13,8 @@ namespace lumora {
 // with a metadata stream in the program, or played at another speed, it falls silent for
 // good. From a segment marked as a discontinuity on, every PCR, PTS and DTS is moved by one
 // offset that makes its first audio packet follow the last one before it, and each stream's
-// continuity counter runs on from where it was.
+// continuity counter runs on from where it was. A seek's first segment is started at its
+// moment (startAt).
 //
 // Segments are whole packets (HLS cuts them so); bytes that are not are left as they are.
 // Every field read is within its packet.
