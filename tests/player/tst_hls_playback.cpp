@@ -209,7 +209,7 @@ void TestHlsPlayback::finishedPlaylistSeeks()
 
     // Half a second before the end, inside the last segment: that half second plays, not the
     // whole segment, then the player has ended, as a file does. What is heard is counted from
-    // the segment's fetch: the engine left behind gives up its audio as the seek stops it.
+    // the segment's fetch, after anything the engine left behind gave while it stopped.
     const qsizetype before = m_sim->requestLog().size();
     p.player->model().backend().seek(1.0 - 0.5 * segment);
     QTRY_VERIFY_WITH_TIMEOUT(firstVodSegmentFrom(*m_sim, before) >= 0, 10000);
