@@ -41,6 +41,7 @@ QString AudioMeter::demuxer() const
     case Format::Mpeg: return QStringLiteral("mpga");
     case Format::Adts: return QStringLiteral("aac"); // "es" alone takes MPEG audio only
     case Format::Ogg: return QStringLiteral("ogg");
+    case Format::Mp4: return QStringLiteral("mp4");
     case Format::Unknown: break;
     }
     return {};
@@ -110,6 +111,10 @@ void AudioMeter::feed(QByteArrayView bytes)
         feedTransport(bytes);
         return;
     }
+    if (m_fragmented) {
+        feedFragments(bytes);
+        return;
+    }
     m_pending.append(bytes);
     if (!m_startChecked) {
         // The stream's first bytes name a container: Ogg's capture pattern, or a transport
@@ -124,6 +129,10 @@ void AudioMeter::feed(QByteArrayView bytes)
             m_transport = true;
             feedTransport(std::exchange(m_pending, {}));
             return;
+        } else if (Mp4Fragments::startsBoxes(m_pending)) {
+            m_fragmented = true;
+            feedFragments(std::exchange(m_pending, {}));
+            return;
         }
     }
     if (m_format == Format::Ogg)
@@ -134,7 +143,7 @@ void AudioMeter::feed(QByteArrayView bytes)
 
 void AudioMeter::feedTransport(QByteArrayView bytes)
 {
-    m_transportBytes += bytes.size();
+    m_containerBytes += bytes.size();
     m_packets.feed(bytes, [this](const TsPackets::Payload &p) {
         if (m_audioPid < 0 && TsPackets::isAudio(p.streamType))
             m_audioPid = p.pid;
@@ -153,11 +162,24 @@ void AudioMeter::feedTransport(QByteArrayView bytes)
     });
     // Bytes with no audio stream in them, or out of step throughout, are no stream this counts.
     if (m_format == Format::Unknown
-        && (m_packets.skipped() > kGiveUpAfter || (m_audioPid < 0 && m_transportBytes > kGiveUpAfter))) {
+        && (m_packets.skipped() > kGiveUpAfter || (m_audioPid < 0 && m_containerBytes > kGiveUpAfter))) {
         giveUp();
         return;
     }
     feedFrames();
+}
+
+void AudioMeter::feedFragments(QByteArrayView bytes)
+{
+    m_containerBytes += bytes.size();
+    const qint64 us = m_fragments.feed(bytes);
+    if (us > 0) {
+        m_format = Format::Mp4;
+        m_audioUs += us;
+    }
+    // An MP4 file (no fragments) or boxes that do not read: no audio this counts.
+    if (m_format == Format::Unknown && (m_fragments.broken() || m_containerBytes > kGiveUpAfter))
+        giveUp();
 }
 
 void AudioMeter::giveUp()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp4_fragments.h"
 #include "ts_packets.h"
 
 #include <QByteArray>
@@ -10,7 +11,8 @@ namespace lumora {
 
 // Counts how much audio the bytes of a live stream carry, as they arrive: MPEG audio frames
 // (MP3, MP2), AAC in ADTS frames, both also inside MPEG-TS (the first audio stream of its
-// program, as HLS segments carry it), and Ogg pages (Vorbis, Opus). The player compares it with
+// program, as HLS segments carry it), Ogg pages (Vorbis, Opus) and fragmented MP4's track runs
+// (Mp4Fragments). The player compares it with
 // what has been heard to know its cushion, and names the container to libVLC so that no time
 // goes into probing.
 //
@@ -23,14 +25,14 @@ namespace lumora {
 // and the work per byte is bounded.
 class AudioMeter {
 public:
-    enum class Format { Unknown, Mpeg, Adts, Ogg };
+    enum class Format { Unknown, Mpeg, Adts, Ogg, Mp4 };
 
     void feed(QByteArrayView bytes);
 
     // Audio carried by the bytes fed so far, in milliseconds; -1 until the format is known.
     qint64 audioMs() const { return m_format == Format::Unknown ? -1 : m_audioUs / 1000; }
     Format format() const { return m_format; }
-    // The name of libVLC's demuxer for it: "mpga", "aac", "ogg"; "ts" as soon as the bytes
+    // The name of libVLC's demuxer for it: "mpga", "aac", "ogg", "mp4"; "ts" as soon as the bytes
     // are MPEG-TS; empty while unknown.
     QString demuxer() const;
     // The longest stretch of audio one Ogg page carried (ms); 0 for other formats.
@@ -64,6 +66,7 @@ public:
 private:
     void feedFrames();
     void feedTransport(QByteArrayView bytes);
+    void feedFragments(QByteArrayView bytes);
     void giveUp();
     void feedOgg();
     void oggPage(QByteArrayView body, qint64 granule, quint32 serial, bool begins);
@@ -75,6 +78,7 @@ private:
     qint64 m_searched = 0; // bytes skipped while not locked on
     bool m_gaveUp = false;
     bool m_startChecked = false; // the first bytes were looked at for a container
+    qint64 m_containerBytes = 0; // fed since a container (MPEG-TS, MP4) was made out
     bool m_id3Checked = false;
     qint64 m_skip = 0; // bytes of an ID3 tag still to skip
 
@@ -83,7 +87,10 @@ private:
     TsPackets m_packets;
     int m_audioPid = -1;
     bool m_inPes = false;
-    qint64 m_transportBytes = 0;
+
+    // Fragmented MP4
+    bool m_fragmented = false;
+    Mp4Fragments m_fragments;
 
     // Ogg
     qint64 m_oggRate = 0;

@@ -133,7 +133,10 @@ void TestHlsPlayback::fragmentedMp4()
     const double start = p.tap->totalSeconds();
     QTRY_VERIFY_WITH_TIMEOUT(p.tap->totalSeconds() > start + 5, 15000);
     QVERIFY2(p.tap->hears(m_station->toneHz()), qPrintable(p.tap->describe()));
+    QVERIFY(longestSilenceMs(p.tap->samples()) < 200);
     QCOMPARE(requestsEndingWith(*m_sim, "/fmp4/hi/init.mp4"), 1);
+    // The audio in hand is counted from the fragments' track runs, and shown.
+    QTRY_VERIFY2(p.player->status().cushionMs >= 500, qPrintable(QString::number(p.player->status().cushionMs)));
 }
 
 void TestHlsPlayback::discontinuityAndMissingSegment()

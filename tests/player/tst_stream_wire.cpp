@@ -406,6 +406,26 @@ void TestStreamWire::audioMeterCountsWhatTheBytesCarry()
         QCOMPARE(m.demuxer(), QString("ts"));
         QVERIFY2(qAbs(m.audioMs() - 6000) <= 100, qPrintable(QString::number(m.audioMs())));
     }
+    // Fragmented MP4 (HLS's fMP4): the initialisation section, then fragments, in pieces.
+    {
+        sim::HlsChannel channel({sim::HlsMode::Fmp4, 440, 64000, 2000, 6, "title", {}});
+        QVERIFY(channel.ok());
+        AudioMeter m;
+        QByteArray bytes = channel.initSection();
+        int segments = 0;
+        for (const QByteArray &line : channel.playlist({}).split('\n')) {
+            if (line.isEmpty() || line.startsWith('#') || segments == 3)
+                continue;
+            bytes += channel.segment(line.left(line.indexOf('.')).toLongLong()).value_or(QByteArray());
+            ++segments;
+        }
+        QCOMPARE(segments, 3);
+        for (qsizetype at = 0; at < bytes.size(); at += 1000)
+            m.feed(QByteArrayView(bytes).sliced(at, qMin<qsizetype>(1000, bytes.size() - at)));
+        QCOMPARE(m.format(), AudioMeter::Format::Mp4);
+        QCOMPARE(m.demuxer(), QString("mp4"));
+        QVERIFY2(qAbs(m.audioMs() - 6000) <= 100, qPrintable(QString::number(m.audioMs())));
+    }
     // Bytes that never lock on: counting stops, with bounded work.
     AudioMeter junk;
     QByteArray noise(AudioMeter::kGiveUpAfter + 4096, '\0');

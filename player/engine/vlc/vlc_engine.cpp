@@ -142,7 +142,7 @@ bool VlcEngine::startLive(const QStringList &options, const QString &container)
 
 bool VlcEngine::hasStartAudio() const
 {
-    // MPEG audio and ADTS, also in MPEG-TS, are counted as they come. Ogg's pages, other containers and a format
+    // MPEG audio and ADTS, also in MPEG-TS, and fragmented MP4 are counted as they come. Ogg's pages, other containers and a format
     // the meter has not made out in the first kilobytes are left to libVLC's margin, as is a
     // stream that has ended already.
     const AudioMeter &meter = m_live->meter();
@@ -150,7 +150,8 @@ bool VlcEngine::hasStartAudio() const
         return true;
     switch (meter.format()) {
     case AudioMeter::Format::Mpeg:
-    case AudioMeter::Format::Adts: return meter.audioMs() >= kStartAudioMs;
+    case AudioMeter::Format::Adts:
+    case AudioMeter::Format::Mp4: return meter.audioMs() >= kStartAudioMs;
     case AudioMeter::Format::Ogg: return true;
     case AudioMeter::Format::Unknown:
         // A container the source named (ASF) is none the meter counts; an unnamed
