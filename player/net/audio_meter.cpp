@@ -35,7 +35,7 @@ quint8 byteAt(QByteArrayView v, qsizetype i) { return quint8(v[i]); }
 
 QString AudioMeter::demuxer() const
 {
-    if (m_transport)
+    if (m_container == Container::Transport)
         return QStringLiteral("ts");
     switch (m_format) {
     case Format::Mpeg: return QStringLiteral("mpga");
@@ -107,30 +107,30 @@ void AudioMeter::feed(QByteArrayView bytes)
 {
     if (m_gaveUp || bytes.isEmpty())
         return;
-    if (m_transport) {
+    if (m_container == Container::Transport) {
         feedTransport(bytes);
         return;
     }
-    if (m_fragmented) {
+    if (m_container == Container::Fragmented) {
         feedFragments(bytes);
         return;
     }
     m_pending.append(bytes);
-    if (!m_startChecked) {
+    if (m_container == Container::Unknown) {
         // The stream's first bytes name a container: Ogg's capture pattern, or a transport
         // stream's sync byte ('G', which no frame or tag starts with) three times, 188 bytes
-        // apart. Only there: the same bytes further on may be anything.
+        // apart, or an MP4 box. Only there: the same bytes further on may be anything.
         if (m_pending.size() < 4 || (m_pending.front() == char(0x47) && m_pending.size() <= 2 * TsPackets::kPacket))
             return;
-        m_startChecked = true;
+        m_container = Container::None;
         if (m_pending.startsWith("OggS")) {
             m_format = Format::Ogg;
         } else if (TsPackets::startsPackets(m_pending)) {
-            m_transport = true;
+            m_container = Container::Transport;
             feedTransport(std::exchange(m_pending, {}));
             return;
         } else if (Mp4Fragments::startsBoxes(m_pending)) {
-            m_fragmented = true;
+            m_container = Container::Fragmented;
             feedFragments(std::exchange(m_pending, {}));
             return;
         }
@@ -151,11 +151,9 @@ void AudioMeter::feedTransport(QByteArrayView bytes)
             return;
         QByteArrayView data = p.data;
         if (p.unitStart) {
-            // Start code, stream id, length, flags, then the header's own length before the audio.
-            m_inPes =
-                data.size() >= 9 && data.startsWith(QByteArrayView("\0\0\1", 3)) && 9 + byteAt(data, 8) <= data.size();
-            if (m_inPes)
-                data = data.sliced(9 + byteAt(data, 8));
+            const qsizetype header = TsPackets::pesHeaderLength(data);
+            m_inPes = header > 0;
+            data = data.sliced(header);
         }
         if (m_inPes) // else joined inside a PES, or its header did not read
             m_pending.append(data);

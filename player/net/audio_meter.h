@@ -44,7 +44,7 @@ public:
     // Ogg pages with audio seen so far.
     int audioPages() const { return m_audioPages; }
     // The bytes are MPEG-TS; format() is then the audio inside.
-    bool transport() const { return m_transport; }
+    bool transport() const { return m_container == Container::Transport; }
     // The stream is no audio this meter knows: it stopped counting.
     bool gaveUp() const { return m_gaveUp; }
 
@@ -77,19 +77,20 @@ private:
     qint64 m_audioUs = 0;
     qint64 m_searched = 0; // bytes skipped while not locked on
     bool m_gaveUp = false;
-    bool m_startChecked = false; // the first bytes were looked at for a container
+    // What carries the frames, judged from the first bytes: Unknown until they are in,
+    // None for bare frames or Ogg.
+    enum class Container { Unknown, None, Transport, Fragmented };
+    Container m_container = Container::Unknown;
     qint64 m_containerBytes = 0; // fed since a container (MPEG-TS, MP4) was made out
     bool m_id3Checked = false;
     qint64 m_skip = 0; // bytes of an ID3 tag still to skip
 
     // MPEG-TS: its audio stream's PES payloads go on to the frames above
-    bool m_transport = false;
     TsPackets m_packets;
     int m_audioPid = -1;
     bool m_inPes = false;
 
     // Fragmented MP4
-    bool m_fragmented = false;
     Mp4Fragments m_fragments;
 
     // Ogg

@@ -45,6 +45,17 @@ bool eachBox(QByteArrayView bytes, const std::function<void(QByteArrayView, QByt
     return at == bytes.size();
 }
 
+// The body of the first child box of that type; null where there is none.
+QByteArrayView childBox(QByteArrayView parent, QByteArrayView type)
+{
+    QByteArrayView found;
+    eachBox(parent, [&](QByteArrayView t, QByteArrayView body) {
+        if (t == type && found.isNull())
+            found = body;
+    });
+    return found;
+}
+
 } // namespace
 
 bool Mp4Fragments::startsBoxes(QByteArrayView bytes)
@@ -116,41 +127,28 @@ qint64 Mp4Fragments::feed(QByteArrayView bytes)
 
 void Mp4Fragments::movie(QByteArrayView moov)
 {
+    // The first track whose handler is sound.
     quint32 track = 0, timescale = 0;
-    eachBox(moov, [&](QByteArrayView type, QByteArrayView body) {
-        if (type == "trak" && track == 0) {
-            quint32 id = 0, scale = 0;
-            bool sound = false;
-            eachBox(body, [&](QByteArrayView t, QByteArrayView b) {
-                if (t == "tkhd")
-                    id = fieldAt(b, 12, 20).value_or(0);
-                if (t != "mdia")
-                    return;
-                eachBox(b, [&](QByteArrayView mt, QByteArrayView mb) {
-                    if (mt == "mdhd")
-                        scale = fieldAt(mb, 12, 20).value_or(0);
-                    if (mt == "hdlr" && mb.size() >= 12 && mb.sliced(8, 4) == "soun")
-                        sound = true;
-                });
-            });
-            if (sound && id != 0 && scale != 0) {
-                track = id;
-                timescale = scale;
-            }
-        }
+    eachBox(moov, [&](QByteArrayView type, QByteArrayView trak) {
+        if (type != "trak" || track != 0)
+            return;
+        const QByteArrayView mdia = childBox(trak, "mdia");
+        const QByteArrayView hdlr = childBox(mdia, "hdlr");
+        if (hdlr.size() < 12 || hdlr.sliced(8, 4) != "soun")
+            return;
+        track = fieldAt(childBox(trak, "tkhd"), 12, 20).value_or(0);
+        timescale = fieldAt(childBox(mdia, "mdhd"), 12, 20).value_or(0);
+        if (timescale == 0)
+            track = 0;
     });
     if (track == 0)
         return;
     m_track = track;
     m_timescale = timescale;
     m_defaultDuration = 0;
-    eachBox(moov, [&](QByteArrayView type, QByteArrayView body) {
-        if (type != "mvex")
-            return;
-        eachBox(body, [&](QByteArrayView t, QByteArrayView b) {
-            if (t == "trex" && b.size() >= kFullBoxHeader + 16 && u32(b, 4) == m_track)
-                m_defaultDuration = u32(b, 12);
-        });
+    eachBox(childBox(moov, "mvex"), [&](QByteArrayView type, QByteArrayView trex) {
+        if (type == "trex" && trex.size() >= kFullBoxHeader + 16 && u32(trex, 4) == m_track)
+            m_defaultDuration = u32(trex, 12);
     });
 }
 

@@ -63,15 +63,35 @@ void TsPackets::feed(QByteArrayView bytes, const std::function<void(const Payloa
     m_pending = in.sliced(p).toByteArray();
 }
 
-void TsPackets::packet(QByteArrayView packet, const std::function<void(const Payload &)> &each)
+int TsPackets::pidOf(QByteArrayView packet)
 {
-    const bool unitStart = at(packet, 1) & 0x40;
-    const int pid = pidAt(packet, 1);
+    return pidAt(packet, 1);
+}
+
+qsizetype TsPackets::payloadStart(QByteArrayView packet)
+{
     const int adaptation = (at(packet, 3) >> 4) & 0x3;
     qsizetype start = 4;
     if (adaptation & 0x2)
         start += 1 + at(packet, 4);
-    if (!(adaptation & 0x1) || start >= kPacket)
+    return (adaptation & 0x1) && start < kPacket ? start : 0;
+}
+
+qsizetype TsPackets::pesHeaderLength(QByteArrayView pes)
+{
+    constexpr qsizetype kFixed = 9; // start code, stream id, length, two flag bytes, header length
+    if (pes.size() < kFixed || at(pes, 0) != 0 || at(pes, 1) != 0 || at(pes, 2) != 1)
+        return 0;
+    const qsizetype length = kFixed + at(pes, 8);
+    return length <= pes.size() ? length : 0;
+}
+
+void TsPackets::packet(QByteArrayView packet, const std::function<void(const Payload &)> &each)
+{
+    const bool unitStart = unitStarts(packet);
+    const int pid = pidOf(packet);
+    const qsizetype start = payloadStart(packet);
+    if (start == 0)
         return; // no payload
     const QByteArrayView data = packet.sliced(start);
     if (pid == kPatPid || pid == m_pmtPid) {

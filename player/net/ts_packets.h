@@ -34,6 +34,15 @@ public:
     };
 
     void feed(QByteArrayView bytes, const std::function<void(const Payload &)> &each);
+
+    // Of one whole packet: its PID; where its payload starts (0: it has none); whether a PES
+    // (or a section) starts in it.
+    static int pidOf(QByteArrayView packet);
+    static qsizetype payloadStart(QByteArrayView packet);
+    static bool unitStarts(QByteArrayView packet) { return quint8(packet[1]) & 0x40; }
+    // The length of the PES header that the bytes start with (start code, stream id, length,
+    // flags, header data); 0 where none starts there or it is not whole.
+    static qsizetype pesHeaderLength(QByteArrayView pes);
     // Whether the bytes begin with three packets' sync bytes where they belong.
     static bool startsPackets(QByteArrayView bytes);
     // The type the program map gives a PID; 0 where it lists none such.

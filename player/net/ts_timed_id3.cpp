@@ -57,12 +57,8 @@ void TsTimedId3::endPes(QStringList &titles)
 {
     const QByteArray pes = std::exchange(m_pes, {});
     m_inPes = false;
-    // Start code, stream id, length, then (for the metadata and private streams) the flags and
-    // the header's own length before the tag.
-    if (pes.size() < 9 || at(pes, 0) != 0 || at(pes, 1) != 0 || at(pes, 2) != 1)
-        return;
-    const qsizetype tagAt = 9 + at(pes, 8);
-    if (tagAt >= pes.size())
+    const qsizetype tagAt = TsPackets::pesHeaderLength(pes);
+    if (tagAt == 0 || tagAt >= pes.size())
         return;
     const Id3Tag tag = Id3Tag::read(QByteArrayView(pes).sliced(tagAt));
     if (tag.complete && !tag.title.isEmpty())

@@ -8,7 +8,7 @@ namespace {
 
 constexpr qsizetype kPacket = TsPackets::kPacket;
 constexpr char kSync = 0x47;
-constexpr qsizetype kPesHeader = 9; // start code, stream id, length, two flag bytes, header length
+constexpr qsizetype kPesFixed = 9; // the PES header before its optional fields
 constexpr qsizetype kStampBytes = 5;
 constexpr qsizetype kPcrBytes = 6;
 
@@ -16,9 +16,13 @@ quint8 at(const char *b, qsizetype i)
 {
     return quint8(b[i]);
 }
+QByteArrayView whole(const char *packet)
+{
+    return {packet, kPacket};
+}
 int pidOf(const char *packet)
 {
-    return ((at(packet, 1) & 0x1f) << 8) | at(packet, 2);
+    return TsPackets::pidOf(whole(packet));
 }
 
 // A PES time stamp: 33 bits in five bytes, with marker bits between.
@@ -36,16 +40,6 @@ void writeStamp(char *b, qint64 stamp)
     b[4] = char(((stamp & 0x7f) << 1) | 0x01);
 }
 
-// Where a packet's payload starts, or 0 when it has none.
-qsizetype payloadStart(const char *packet)
-{
-    const int adaptation = (at(packet, 3) >> 4) & 0x3;
-    qsizetype start = 4;
-    if (adaptation & 0x2)
-        start += 1 + at(packet, 4);
-    return (adaptation & 0x1) && start < kPacket ? start : 0;
-}
-
 // The PES header that starts in this packet: where its PTS and DTS are (0: none).
 struct Stamps {
     qsizetype pts = 0;
@@ -54,17 +48,15 @@ struct Stamps {
 Stamps pesStamps(const char *packet)
 {
     Stamps s;
-    const qsizetype start = payloadStart(packet);
-    if (start == 0 || !(at(packet, 1) & 0x40) || kPacket - start < kPesHeader)
+    const qsizetype start = TsPackets::payloadStart(whole(packet));
+    if (start == 0 || !TsPackets::unitStarts(whole(packet)))
         return s;
-    const char *pes = packet + start;
-    if (at(pes, 0) != 0 || at(pes, 1) != 0 || at(pes, 2) != 1)
-        return s;
-    const int flags = at(pes, 7) >> 6; // 2: PTS, 3: PTS and DTS
-    if ((flags & 0x2) && start + kPesHeader + kStampBytes <= kPacket)
-        s.pts = start + kPesHeader;
-    if (flags == 0x3 && start + kPesHeader + 2 * kStampBytes <= kPacket)
-        s.dts = start + kPesHeader + kStampBytes;
+    const qsizetype header = TsPackets::pesHeaderLength(whole(packet).sliced(start));
+    const int flags = header ? at(packet, start + 7) >> 6 : 0; // 2: PTS, 3: PTS and DTS
+    if ((flags & 0x2) && kPesFixed + kStampBytes <= header)
+        s.pts = start + kPesFixed;
+    if (flags == 0x3 && kPesFixed + 2 * kStampBytes <= header)
+        s.dts = start + kPesFixed + kStampBytes;
     return s;
 }
 
@@ -109,7 +101,7 @@ qint64 TsTimeline::startAt(QByteArray &segment, qint64 ms)
         char *packet = bytes + p;
         if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
             continue;
-        if (at(packet, 1) & 0x40) {
+        if (TsPackets::unitStarts(whole(packet))) {
             const Stamps s = pesStamps(packet);
             dropping = s.pts && ((readStamp(packet + s.pts) - first) % kWrap + kWrap) % kWrap < kept;
         }
@@ -140,7 +132,7 @@ void TsTimeline::carry(QByteArray &segment, bool discontinuity)
         if (packet[0] != kSync)
             continue;
         const int pid = pidOf(packet);
-        if (discontinuity && payloadStart(packet) && !seen.contains(pid)) {
+        if (discontinuity && TsPackets::payloadStart(whole(packet)) && !seen.contains(pid)) {
             // Each stream's counter runs on from where it was before the break.
             seen.insert(pid);
             if (m_nextCounter.contains(pid))
@@ -153,7 +145,7 @@ void TsTimeline::carry(QByteArray &segment, bool discontinuity)
 
 void TsTimeline::continueCounter(char *packet)
 {
-    if (!payloadStart(packet))
+    if (!TsPackets::payloadStart(whole(packet)))
         return; // a packet without payload does not count
     const int pid = pidOf(packet);
     const int counter = ((at(packet, 3) & 0x0f) + m_counterShift.value(pid, 0)) & 0x0f;

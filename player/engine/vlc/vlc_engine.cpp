@@ -142,9 +142,9 @@ bool VlcEngine::startLive(const QStringList &options, const QString &container)
 
 bool VlcEngine::hasStartAudio() const
 {
-    // MPEG audio and ADTS, also in MPEG-TS, and fragmented MP4 are counted as they come. Ogg's pages, other containers and a format
-    // the meter has not made out in the first kilobytes are left to libVLC's margin, as is a
-    // stream that has ended already.
+    // MPEG audio and ADTS, also in MPEG-TS, and fragmented MP4 are counted as they come.
+    // Ogg's pages, other containers and a format the meter has not made out in the first
+    // kilobytes are left to libVLC's margin, as is a stream that has ended already.
     const AudioMeter &meter = m_live->meter();
     if (m_live->isFinished() || m_startWaitFor.elapsed() >= kStartWaitMaxMs)
         return true;
