@@ -5,8 +5,9 @@
 // seconds after each one's first sound. Prints per condition and player the dropouts
 // (silences of 60 ms or more at the sink's monitor after the first sound), the seconds of
 // silence, the first sound and the program's cushion; writes the table as CSV.
-//   lumora-bench-continuity [--seconds N] [--conditions a,b,...] [--busy] [--out FILE]
-// (--busy: the clean link also with two busy loops running.) The program is timed from its
+//   lumora-bench-continuity [--seconds N] [--conditions a,b,...] [--busy] [--kbps N] [--out FILE]
+// (--busy: the clean link also with two busy loops running; --kbps: the stream's bit rate,
+// 32 by default, 128 as most of the region's MP3 stations.) The program is timed from its
 // button's click in a running program, VLC and mpv from the play command given to them
 // running idle. Needs pulseaudio, parec, vlc, mpv and an X display (scripts/bench).
 
@@ -29,8 +30,6 @@ namespace {
 
 constexpr int kMinSilenceMs = 60;
 constexpr int kFirstSoundWithinMs = 20000;
-// The simulator's MP3 streams are 32 kbit/s: the thin links' caps are multiples of that.
-const QString kStreamKbps = QStringLiteral("kbps=32");
 
 struct Figures {
     QString condition, player;
@@ -88,7 +87,7 @@ private:
 
 // One run: the three players on one link condition, started together, heard for seconds.
 QList<Figures> runOnce(const QString &program, const QString &soundProbe, const QString &condition, int burstMs,
-                       int seconds, const QString &label)
+                       int seconds, int kbps, const QString &label)
 {
     QList<Figures> out;
     SoundServer sound;
@@ -96,9 +95,10 @@ QList<Figures> runOnce(const QString &program, const QString &soundProbe, const 
     const QStringList sinks{QStringLiteral("lumora"), QStringLiteral("vlc"), QStringLiteral("mpv")};
     QString link = condition;
     if (condition.startsWith(u"thin"))
-        link += (link.contains(u':') ? u',' : u':') + kStreamKbps;
+        link += (link.contains(u':') ? u',' : u':') + QStringLiteral("kbps=%1").arg(kbps); // the caps' unit
     if (!sound.start(sinks)
-        || !simulator.start(program, {"--burst-ms", QString::number(burstMs), "--link", link})) {
+        || !simulator.start(
+            program, {"--burst-ms", QString::number(burstMs), "--live-kbps", QString::number(kbps), "--link", link})) {
         say(QStringLiteral("%1: no sound server or simulator").arg(label));
         return out;
     }
@@ -213,6 +213,7 @@ int main(int argc, char **argv)
     };
     const int seconds = std::max(5, option("--seconds", QStringLiteral("60")).toInt());
     const QString out = option("--out", QStringLiteral("bench-continuity.csv"));
+    const int kbps = std::clamp(option("--kbps", QStringLiteral("32")).toInt(), 8, 160);
     const QStringList conditions = option("--conditions", sim::LinkCondition::names().join(u',')).split(u',');
     for (const QString &c : conditions) {
         QString error;
@@ -225,15 +226,15 @@ int main(int argc, char **argv)
     QList<Figures> table;
     for (const QString &condition : conditions) {
         for (int burst : {2000, 0}) {
-            say(QStringLiteral("%1, burst %2 ms, %3 s").arg(condition).arg(burst).arg(seconds));
-            table << runOnce(QStringLiteral(LUMORA_STATION_SIM), probe, condition, burst, seconds, condition);
+            say(QStringLiteral("%1, burst %2 ms, %3 s, %4 kbit/s").arg(condition).arg(burst).arg(seconds).arg(kbps));
+            table << runOnce(QStringLiteral(LUMORA_STATION_SIM), probe, condition, burst, seconds, kbps, condition);
         }
     }
     if (args.contains(u"--busy")) {
         for (int burst : {2000, 0}) {
             say(QStringLiteral("clean with two busy loops, burst %1 ms").arg(burst));
             BusyLoops busy(2);
-            table << runOnce(QStringLiteral(LUMORA_STATION_SIM), probe, QStringLiteral("clean"), burst, seconds,
+            table << runOnce(QStringLiteral(LUMORA_STATION_SIM), probe, QStringLiteral("clean"), burst, seconds, kbps,
                              QStringLiteral("clean+busy"));
         }
     }

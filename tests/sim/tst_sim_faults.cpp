@@ -179,6 +179,7 @@ private slots:
     void sparseOggPages();
     void mmstSilentKeepsMmshWorking();
     void burstOfSixtyFourKilobytes();
+    void liveBitRateAsAsked();
     void commandLineFaults();
     void commandLineNewFaultsAndSettings();
     void manPageListsEveryFault();
@@ -723,6 +724,19 @@ void TestSimFaults::commandLineFaults()
     QCOMPARE(lines.count('\n'), 3);
     QVERIFY(lines.contains(" GET /16790 404 Form2.Command1 fault=404 "));
     QVERIFY(lines.contains(" GET /live 500 Form2.Command4 fault=500 "));
+}
+
+void TestSimFaults::liveBitRateAsAsked()
+{
+    // 128 kbit/s, as most of the region's MP3 stations: said in icy-br, and sent so (the
+    // 2 s burst alone is 32 000 bytes; at the usual 32 kbit/s it is 8000).
+    m_sim->setLiveMp3Kbps(128);
+    const auto restore = qScopeGuard([this] { m_sim->setLiveMp3Kbps(32); });
+    const ServedStation *mount = station(Page::Form2, 4);
+    const RawAnswer a = exchange(mount->port, getRequest(mount->target), 500, 32000);
+    QCOMPARE(a.header("icy-br"), QByteArray("128"));
+    QVERIFY2(a.body.size() >= 32000, QByteArray::number(a.body.size()));
+    QVERIFY(mp3FrameRun(a.body) > 30000);
 }
 
 void TestSimFaults::commandLineNewFaultsAndSettings()

@@ -49,11 +49,11 @@ QByteArray IcyFramer::frame(const QByteArray &audio)
     return out;
 }
 
-LiveSource::LiveSource(Framing framing, ToneEncoder::Format format, int toneHz, IcyTitles titles)
+LiveSource::LiveSource(Framing framing, ToneEncoder::Format format, int toneHz, IcyTitles titles, int bitRate)
     : m_framing(framing)
 {
     if (framing != Framing::Junk)
-        m_encoder = std::make_unique<ToneEncoder>(format, toneHz);
+        m_encoder = std::make_unique<ToneEncoder>(format, toneHz, bitRate);
     if (framing == Framing::Mp3Icy)
         m_icy = std::make_unique<IcyFramer>(std::move(titles));
 }

@@ -46,7 +46,8 @@ public:
         Ogg,      // Ogg header pages, then one page per slice
     };
 
-    LiveSource(Framing framing, ToneEncoder::Format format, int toneHz, IcyTitles titles = {});
+    // bitRate: bits per second, 0 for the format's own.
+    LiveSource(Framing framing, ToneEncoder::Format format, int toneHz, IcyTitles titles = {}, int bitRate = 0);
     ~LiveSource();
 
     bool ok() const;

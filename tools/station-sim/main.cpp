@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <unistd.h>
@@ -173,6 +174,9 @@ int main(int argc, char **argv)
     const QCommandLineOption burstOpt(QStringLiteral("burst-ms"),
         QStringLiteral("Audio a live stream sends at once before pacing in real time (default 2000)."),
         QStringLiteral("ms"));
+    const QCommandLineOption liveKbpsOpt(
+        QStringLiteral("live-kbps"), QStringLiteral("Bit rate of the live MP3 streams, 8 to 160 kbit/s (default 32)."),
+        QStringLiteral("kbps"));
     const QCommandLineOption redirectOpt(QStringLiteral("local-redirect"),
         QStringLiteral("Where the redirect-local fault points (default file:///etc/passwd)."), QStringLiteral("address"));
     const QCommandLineOption pageOpt(QStringLiteral("sparse-page-ms"),
@@ -187,8 +191,8 @@ int main(int argc, char **argv)
     const QCommandLineOption writeOpt(QStringLiteral("write-config"),
         QStringLiteral("Print a configuration with E01..E65 on 127.0.0.1, ports from this one up, and exit."),
         QStringLiteral("first-port"));
-    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, burstOpt, redirectOpt, pageOpt, linkOpt, listOpt,
-                       writeOpt});
+    parser.addOptions({configOpt, faultOpt, logOpt, mp3Opt, realOpt, burstOpt, liveKbpsOpt, redirectOpt, pageOpt,
+                       linkOpt, listOpt, writeOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -224,6 +228,8 @@ int main(int argc, char **argv)
         sim.setRealFileSeconds(std::max(1, parser.value(realOpt).toInt()));
     if (parser.isSet(burstOpt))
         sim.setBurstMs(std::max(0, parser.value(burstOpt).toInt()));
+    if (parser.isSet(liveKbpsOpt))
+        sim.setLiveMp3Kbps(std::clamp(parser.value(liveKbpsOpt).toInt(), 8, 160));
     if (parser.isSet(redirectOpt))
         sim.setLocalRedirectTarget(parser.value(redirectOpt));
     if (parser.isSet(pageOpt))

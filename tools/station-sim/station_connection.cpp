@@ -83,8 +83,10 @@ QByteArray gzipped(const QByteArray &body)
 }
 
 // A SHOUTcast v1 answer head: ICY status line, icy-* headers, metaint when given.
-QByteArray icyHead(const ServedStation &s, const QByteArray &name, int metaint)
+QByteArray icyHead(const ServedStation &s, const QByteArray &name, int metaint, const QByteArray &kbps)
 {
+    // One header a line, as on the wire.
+    // clang-format off
     return "ICY 200 OK\r\n"
            "icy-notice1:<BR>This stream requires <a href=\"http://www.winamp.com/\">Winamp</a><BR>\r\n"
            "icy-notice2:SHOUTcast Distributed Network Audio Server/Linux v1.9.8<BR>\r\n"
@@ -94,7 +96,8 @@ QByteArray icyHead(const ServedStation &s, const QByteArray &name, int metaint)
            "content-type:audio/mpeg\r\n"
            "icy-pub:1\r\n"
            + (metaint > 0 ? "icy-metaint:" + QByteArray::number(metaint) + "\r\n" : QByteArray())
-           + "icy-br:32\r\n\r\n";
+           + "icy-br:" + kbps + "\r\n\r\n";
+    // clang-format on
 }
 
 
@@ -411,15 +414,19 @@ StationConnection::Reply StationConnection::httpStream(const ServedStation &s)
     Reply r;
     r.status = 200;
     const bool aac = m_fault == Fault::Id3CoverAac;
+    const QByteArray kbps = QByteArray::number(aac ? 48 : m_sim->liveMp3Kbps());
+    // One header a line, as on the wire.
+    // clang-format off
     r.head = statusLine("HTTP/1.0", 200, "OK") + "Content-Type: " + (aac ? "audio/aac" : "audio/mpeg") + "\r\n"
              "icy-name: " + text.name + "\r\n"
              "icy-genre: Arabic\r\n"
-             "icy-br: 32\r\n"
+             "icy-br: " + kbps + "\r\n"
              + (meta ? "icy-metaint: " + QByteArray::number(text.titles.metaint) + "\r\n" : QByteArray())
              + "Cache-Control: no-cache\r\nServer: Icecast 2.4.4\r\nConnection: close\r\n\r\n";
+    // clang-format on
     r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
                                           aac ? ToneEncoder::Format::Adts : ToneEncoder::Format::Mp3, s.toneHz(),
-                                          std::move(text.titles));
+                                          std::move(text.titles), aac ? 0 : m_sim->liveMp3Kbps() * 1000);
     if (m_fault == Fault::Id3Cover || aac)
         r.live->setPrefix(coverTag(s.caption)); // an encoder's source file, tag and all
     return r;
@@ -432,9 +439,10 @@ StationConnection::Reply StationConnection::icyServer(const ServedStation &s)
     IcyText text = icyTextOf(s, m_fault);
     Reply r;
     r.status = 200;
-    r.head = icyHead(s, text.name, meta ? text.titles.metaint : 0);
+    r.head = icyHead(s, text.name, meta ? text.titles.metaint : 0, QByteArray::number(m_sim->liveMp3Kbps()));
     r.live = std::make_unique<LiveSource>(meta ? LiveSource::Framing::Mp3Icy : LiveSource::Framing::Mp3,
-                                          ToneEncoder::Format::Mp3, s.toneHz(), std::move(text.titles));
+                                          ToneEncoder::Format::Mp3, s.toneHz(), std::move(text.titles),
+                                          m_sim->liveMp3Kbps() * 1000);
     if (m_fault == Fault::Id3Cover)
         r.live->setPrefix(coverTag(s.caption));
     return r;
@@ -445,7 +453,7 @@ StationConnection::Reply StationConnection::tenBytes(const ServedStation &s)
     // A server that breaks off at once: the ICY head, a few bytes of audio, then close.
     Reply r;
     r.status = 200;
-    r.head = icyHead(s, s.caption.toUtf8(), 0);
+    r.head = icyHead(s, s.caption.toUtf8(), 0, QByteArray::number(m_sim->liveMp3Kbps()));
     r.body = ToneEncoder(ToneEncoder::Format::Mp3, s.toneHz()).encode(500).left(kTenBytes);
     return r;
 }

@@ -79,6 +79,9 @@ public:
     // Audio a live stream sends at once before pacing in real time (default 2000 ms).
     void setBurstMs(int ms) { m_burstMs = ms; }
     int burstMs() const { return m_burstMs; }
+    // The bit rate of the live MP3 streams, in kbit/s (default 32).
+    void setLiveMp3Kbps(int kbps) { m_liveMp3Kbps = kbps; }
+    int liveMp3Kbps() const { return m_liveMp3Kbps; }
     // Where the redirect-local fault sends every request (default "file:///etc/passwd").
     void setLocalRedirectTarget(const QString &target) { m_localRedirectTarget = target; }
     QString localRedirectTarget() const { return m_localRedirectTarget; }
@@ -174,6 +177,7 @@ private:
     int m_mp3FileSeconds = 30;
     int m_realFileSeconds = 300;
     int m_burstMs = 2000;
+    int m_liveMp3Kbps = 32;
     int m_chainLength = 3;
     int m_sparsePageMs = 4000;
     QString m_localRedirectTarget = QStringLiteral("file:///etc/passwd");
