@@ -729,14 +729,14 @@ void TestSimFaults::commandLineFaults()
 void TestSimFaults::liveBitRateAsAsked()
 {
     // 128 kbit/s, as most of the region's MP3 stations: said in icy-br, and sent so (the
-    // 2 s burst alone is 32 000 bytes; at the usual 32 kbit/s it is 8000).
+    // 2 s burst alone is about 32 000 bytes; at the usual 32 kbit/s it is 8000).
     m_sim->setLiveMp3Kbps(128);
     const auto restore = qScopeGuard([this] { m_sim->setLiveMp3Kbps(32); });
     const ServedStation *mount = station(Page::Form2, 4);
-    const RawAnswer a = exchange(mount->port, getRequest(mount->target), 500, 32000);
+    const RawAnswer a = exchange(mount->port, getRequest(mount->target), 3000, 30000);
     QCOMPARE(a.header("icy-br"), QByteArray("128"));
-    QVERIFY2(a.body.size() >= 32000, QByteArray::number(a.body.size()));
-    QVERIFY(mp3FrameRun(a.body) > 30000);
+    QVERIFY2(a.body.size() >= 30000, QByteArray::number(a.body.size()));
+    QVERIFY(mp3FrameRun(a.body) > 28000);
 }
 
 void TestSimFaults::commandLineNewFaultsAndSettings()
