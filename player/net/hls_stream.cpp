@@ -3,6 +3,7 @@
 #include "aes128_cbc.h"
 #include "audio_meter.h"
 #include "id3_tag.h"
+#include "mp4_fragments.h"
 
 #include <QLoggingCategory>
 
@@ -29,11 +30,8 @@ QString containerOf(QByteArrayView bytes, bool hasMap)
         return QStringLiteral("mp4");
     if (!bytes.isEmpty() && bytes[0] == 0x47 && (bytes.size() <= 188 || bytes[188] == 0x47))
         return QStringLiteral("ts");
-    if (bytes.size() >= 8) {
-        const QByteArrayView box = bytes.sliced(4, 4);
-        if (box == "ftyp" || box == "styp" || box == "moof")
-            return QStringLiteral("mp4");
-    }
+    if (Mp4Fragments::startsBoxes(bytes))
+        return QStringLiteral("mp4");
     // Packed audio. libVLC's elementary stream demuxer takes AAC only when named "aac".
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF
         && (static_cast<unsigned char>(bytes[1]) & 0xF6) == 0xF0)

@@ -71,12 +71,15 @@ qint64 Mp4Fragments::feed(QByteArrayView bytes)
     if (m_broken)
         return 0;
     qint64 us = 0;
-    qsizetype at = 0;
     // Media data passes straight through; only what follows it is kept.
     const qsizetype passed = qsizetype(qMin<qint64>(m_skip, bytes.size()));
     m_skip -= passed;
-    at += passed;
-    m_pending.append(bytes.sliced(at));
+    m_pending.append(bytes.sliced(passed));
+    const auto broken = [&] {
+        m_broken = true;
+        m_pending.clear();
+        return us;
+    };
     qsizetype pos = 0;
     while (m_pending.size() - pos >= kBoxHeader) {
         const QByteArrayView box = QByteArrayView(m_pending).sliced(pos);
@@ -90,11 +93,8 @@ qint64 Mp4Fragments::feed(QByteArrayView bytes)
         } else if (size == 0) {
             size = std::numeric_limits<qint64>::max(); // to the end of the stream
         }
-        if (size < header) {
-            m_broken = true;
-            m_pending.clear();
-            return us;
-        }
+        if (size < header)
+            return broken();
         const QByteArrayView type = box.sliced(4, 4);
         if (type != "moov" && type != "moof") {
             // Passed over: media data, and whatever else lies between.
@@ -107,11 +107,8 @@ qint64 Mp4Fragments::feed(QByteArrayView bytes)
             pos = m_pending.size();
             break;
         }
-        if (size > kMaxReadBox) {
-            m_broken = true;
-            m_pending.clear();
-            return us;
-        }
+        if (size > kMaxReadBox)
+            return broken();
         if (box.size() < size)
             break;
         const QByteArrayView body = box.sliced(header, qsizetype(size) - header);

@@ -12,6 +12,12 @@ constexpr qsizetype kPesFixed = 9; // the PES header before its optional fields
 constexpr qsizetype kStampBytes = 5;
 constexpr qsizetype kPcrBytes = 6;
 
+// A time in 90 kHz ticks brought into [0, 2^33), where MPEG-TS time stamps live.
+qint64 wrapped(qint64 ticks)
+{
+    return (ticks % TsTimeline::kWrap + TsTimeline::kWrap) % TsTimeline::kWrap;
+}
+
 quint8 at(const char *b, qsizetype i)
 {
     return quint8(b[i]);
@@ -62,11 +68,16 @@ Stamps pesStamps(const char *packet)
 
 } // namespace
 
+bool TsTimeline::isAudioPacket(const char *packet) const
+{
+    return packet[0] == kSync && TsPackets::isAudio(m_tables.typeOf(pidOf(packet)));
+}
+
 qint64 TsTimeline::firstAudioPts(const QByteArray &segment) const
 {
     for (qsizetype p = 0; p + kPacket <= segment.size(); p += kPacket) {
         const char *packet = segment.constData() + p;
-        if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
+        if (!isAudioPacket(packet))
             continue;
         if (const Stamps s = pesStamps(packet); s.pts)
             return readStamp(packet + s.pts);
@@ -85,10 +96,10 @@ qint64 TsTimeline::startAt(QByteArray &segment, qint64 ms)
     qint64 kept = -1;
     for (qsizetype p = 0; p + kPacket <= segment.size() && kept < 0; p += kPacket) {
         const char *packet = segment.constData() + p;
-        if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
+        if (!isAudioPacket(packet))
             continue;
         if (const Stamps s = pesStamps(packet); s.pts) {
-            const qint64 after = ((readStamp(packet + s.pts) - first) % kWrap + kWrap) % kWrap;
+            const qint64 after = wrapped(readStamp(packet + s.pts) - first);
             if (after >= cut && after < kWrap / 2)
                 kept = after;
         }
@@ -99,11 +110,11 @@ qint64 TsTimeline::startAt(QByteArray &segment, qint64 ms)
     bool dropping = false; // the audio PES under way is before the moment
     for (qsizetype p = 0; p + kPacket <= segment.size(); p += kPacket) {
         char *packet = bytes + p;
-        if (packet[0] != kSync || !TsPackets::isAudio(m_tables.typeOf(pidOf(packet))))
+        if (!isAudioPacket(packet))
             continue;
         if (TsPackets::unitStarts(whole(packet))) {
             const Stamps s = pesStamps(packet);
-            dropping = s.pts && ((readStamp(packet + s.pts) - first) % kWrap + kWrap) % kWrap < kept;
+            dropping = s.pts && wrapped(readStamp(packet + s.pts) - first) < kept;
         }
         if (dropping) {
             packet[1] = char(0x1f); // PID 0x1fff: a null packet, which readers pass over
@@ -121,7 +132,7 @@ void TsTimeline::carry(QByteArray &segment, bool discontinuity)
     if (discontinuity && m_lastPts >= 0) {
         // The first audio after the break follows the last before it, a step later.
         if (const qint64 first = firstAudioPts(segment); first >= 0)
-            m_offset = ((m_lastPts + m_step - first) % kWrap + kWrap) % kWrap;
+            m_offset = wrapped(m_lastPts + m_step - first);
     }
     if (discontinuity)
         m_counterShift.clear();
@@ -164,7 +175,7 @@ void TsTimeline::retime(char *packet)
                 char *pcr = field + 1;
                 qint64 base = (qint64(at(pcr, 0)) << 25) | (qint64(at(pcr, 1)) << 17) | (qint64(at(pcr, 2)) << 9)
                     | (qint64(at(pcr, 3)) << 1) | (at(pcr, 4) >> 7);
-                base = (base + m_offset) % kWrap;
+                base = wrapped(base + m_offset);
                 pcr[0] = char(base >> 25);
                 pcr[1] = char(base >> 17);
                 pcr[2] = char(base >> 9);
@@ -181,13 +192,13 @@ void TsTimeline::retime(char *packet)
     if (!s.pts)
         return;
     if (m_offset != 0) {
-        writeStamp(packet + s.pts, (readStamp(packet + s.pts) + m_offset) % kWrap);
+        writeStamp(packet + s.pts, wrapped(readStamp(packet + s.pts) + m_offset));
         if (s.dts)
-            writeStamp(packet + s.dts, (readStamp(packet + s.dts) + m_offset) % kWrap);
+            writeStamp(packet + s.dts, wrapped(readStamp(packet + s.dts) + m_offset));
     }
     if (TsPackets::isAudio(type)) {
         const qint64 pts = readStamp(packet + s.pts);
-        const qint64 step = m_lastPts < 0 ? 0 : ((pts - m_lastPts) % kWrap + kWrap) % kWrap;
+        const qint64 step = m_lastPts < 0 ? 0 : wrapped(pts - m_lastPts);
         if (step > 0 && step <= kMaxStep)
             m_step = step;
         m_lastPts = pts;

@@ -36,6 +36,7 @@ public:
     static constexpr qint64 kMaxStep = 2 * 90000;
 
 private:
+    bool isAudioPacket(const char *packet) const; // of the program's audio, in step
     qint64 firstAudioPts(const QByteArray &segment) const;
     void retime(char *packet);
     void continueCounter(char *packet);
