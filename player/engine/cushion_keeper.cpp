@@ -33,24 +33,29 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
         m_trend[size_t(m_trendCount - 1)] = {m_cushionMs, receivedMs};
     }
     Decision d;
+    d.rate = m_slow ? kSlowRate : 1.0;
     if (m_libvlcHolds)
-        return d;
+        return d; // libVLC starts again by itself, at the speed it had
     if (!m_holding && (m_cushionMs < kLowMs || (trickling && m_cushionMs < m_lowMs))) {
         m_holding = true;
         grow();
         d.hold = true;
     } else if (m_holding && m_cushionMs >= resumeMs()) {
         m_holding = false;
+        m_settleUpdates = kResettleMs / kUpdateMs;
         d.release = true;
     }
-    // While held the speed stays as it was: libVLC's clocks are stopped, and changing the
-    // speed of a paused player upsets its timing of the audio output when it plays again.
-    if (m_holding)
+    // The speed is not slowed while nothing comes either: libVLC's input then waits inside a
+    // read and takes the change only with the data, just as its clock starts again.
+    if (m_holding || d.release)
         ;
+    else if (m_settleUpdates > 0)
+        --m_settleUpdates;
     else if (m_cushionMs >= m_targetMs)
         m_slow = false;
-    else if (m_cushionMs < m_targetMs - kSlowHysteresisMs)
+    else if (m_cushionMs < m_targetMs - kSlowHysteresisMs && receivedMs > m_lastReceivedMs)
         m_slow = true;
+    m_lastReceivedMs = receivedMs;
     d.rate = m_slow ? kSlowRate : 1.0;
     return d;
 }
@@ -65,8 +70,10 @@ void CushionKeeper::holdStarted()
 
 void CushionKeeper::holdEnded()
 {
-    if (m_libvlcHolds)
+    if (m_libvlcHolds) {
         m_holding = m_libvlcHolds = false;
+        m_settleUpdates = kResettleMs / kUpdateMs;
+    }
 }
 
 void CushionKeeper::setBytesPerSecond(double bytesPerSecond)

@@ -17,6 +17,11 @@ namespace lumora {
 //   by kTargetStepMs: one wait to a larger cushion, never many small ones.
 // - Where libVLC holds and restarts by itself (its clock found the data too late), the engine
 //   reports it through holdStarted()/holdEnded() and the target grows the same way.
+// - The speed changes only while libVLC's audio output is settled: kSettleMs after the first
+//   update (the first sound), kResettleMs after a hold or libVLC's restart, never during one.
+//   The output corrects its timing after every start, restart and change of speed (about
+//   50 ms, taken up by resampling over 8 to 10 s); a change on top of that, or a paused
+//   player's, is heard as a gap when it plays again.
 class CushionKeeper {
 public:
     static constexpr int kTargetMs = 3000;
@@ -38,6 +43,8 @@ public:
     // After a hold, play again once this much is in (or the target, if smaller).
     static constexpr int kResumeMs = 1500;
     static constexpr double kSlowRate = 0.97;
+    static constexpr int kSettleMs = 3000;
+    static constexpr int kResettleMs = 10000;
 
     struct Decision {
         bool hold = false;
@@ -75,6 +82,8 @@ private:
     bool m_holding = false;
     bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
     bool m_slow = false;
+    qint64 m_lastReceivedMs = -1;
+    int m_settleUpdates = kSettleMs / kUpdateMs; // until the speed may change
     struct Sample {
         qint64 cushionMs = 0;
         qint64 receivedMs = 0;

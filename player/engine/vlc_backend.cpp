@@ -26,6 +26,11 @@ StreamResolver &VlcBackend::resolver() const
     return static_cast<StreamResolver &>(opener());
 }
 
+double VlcBackend::speed() const
+{
+    return vlc().speed();
+}
+
 void VlcBackend::setBandwidthLimit(qint64 bitsPerSecond)
 {
     StreamResolver::Limits limits = resolver().limits();

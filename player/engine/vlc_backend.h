@@ -21,6 +21,8 @@ public:
     // for the backend's life: sink must outlive the backend.
     void divertAudio(AudioSink &sink);
     StreamResolver &resolver() const;
+    // The speed libVLC plays at now (a live stream short of its cushion plays slower).
+    double speed() const;
     void setBandwidthLimit(qint64 bitsPerSecond) override;
 
 private:

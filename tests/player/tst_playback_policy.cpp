@@ -170,6 +170,7 @@ private slots:
     void lateDataIsWaitedForWithTheSeconds();
     void cushionGrowsSlowlyAndRebuffersOnce();
     void thinStreamHoldsBeforeLibvlcStarves();
+    void theSpeedChangesOnlyWhileTheOutputIsSettled();
     void aSourceThatRedialsShowsItsTriesAndEndsAlone();
     void stopAbandonsEverything();
 };
@@ -533,20 +534,25 @@ void TestPlaybackPolicy::cushionGrowsSlowlyAndRebuffersOnce()
     // A stream without a burst: 300 ms in hand when the sound starts, then data in real time.
     CushionKeeper k;
     qint64 received = 300, heard = 0;
-    CushionKeeper::Decision d = k.update(received, heard);
-    QCOMPARE(d.rate, CushionKeeper::kSlowRate); // short of the target: play imperceptibly slower
+    CushionKeeper::Decision d;
+    int msToSlow = -1;
     for (int ms = 0; ms < 120000 && k.cushionMs() < k.targetMs(); ms += 100) {
         received += 100;
         heard += qint64(100 * d.rate);
         d = k.update(received, heard);
         QVERIFY(!d.hold);
+        if (msToSlow < 0 && d.rate == CushionKeeper::kSlowRate)
+            msToSlow = ms;
     }
+    // Short of the target: imperceptibly slower, once the audio output has settled.
+    QVERIFY2(qAbs(msToSlow - CushionKeeper::kSettleMs) <= 100, qPrintable(QString::number(msToSlow)));
     QCOMPARE(k.cushionMs(), qint64(k.targetMs()));
     QCOMPARE(d.rate, 1.0); // built: normal speed
     received += 100, heard += 100; // a small dip does not slow it down again at once
     QCOMPARE(k.update(received - 200, heard).rate, 1.0);
 
-    // A stall longer than the cushion: one hold, just before the sound would stop...
+    // A stall longer than the cushion: one hold, just before the sound would stop, and no
+    // slowing down while nothing comes (libVLC would take the change as it starts again)...
     int holds = 0;
     for (int ms = 0; ms < 6000; ms += 100) {
         if (!k.holding())
@@ -554,6 +560,7 @@ void TestPlaybackPolicy::cushionGrowsSlowlyAndRebuffersOnce()
         d = k.update(received, heard);
         holds += d.hold;
         QVERIFY(!d.release);
+        QCOMPARE(d.rate, 1.0);
     }
     QCOMPARE(holds, 1);
     QVERIFY(k.cushionMs() < CushionKeeper::kLowMs && k.cushionMs() > 0);
@@ -576,6 +583,56 @@ void TestPlaybackPolicy::cushionGrowsSlowlyAndRebuffersOnce()
     for (int i = 0; i < 10; ++i)
         k.holdStarted(), k.holdEnded();
     QCOMPARE(k.targetMs(), CushionKeeper::kMaxTargetMs); // bounded
+}
+
+void TestPlaybackPolicy::theSpeedChangesOnlyWhileTheOutputIsSettled()
+{
+    constexpr int step = CushionKeeper::kUpdateMs;
+    CushionKeeper::Decision d;
+    qint64 received = 0, heard = 0;
+    auto play = [&](CushionKeeper &k, int ms, int audioPerStep) {
+        for (int t = 0; t < ms; t += step) {
+            if (!k.holding())
+                heard += qint64(step * d.rate);
+            d = k.update(received += audioPerStep, heard);
+        }
+    };
+    // A stream without a burst plays slower once the output has settled after the first sound.
+    CushionKeeper k;
+    received = 800;
+    play(k, CushionKeeper::kSettleMs - step, step);
+    QCOMPARE(d.rate, 1.0);
+    play(k, 2 * step, step);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate);
+    // libVLC waits for late data and starts again by itself: the speed stays through its wait
+    // and while its output settles again, whatever came meanwhile.
+    k.holdStarted();
+    play(k, 3000, 3 * step);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate);
+    k.holdEnded();
+    play(k, CushionKeeper::kResettleMs - step, step);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate);
+    QVERIFY(k.cushionMs() >= k.targetMs()); // normal speed is due...
+    play(k, 2 * step, step);
+    QCOMPARE(d.rate, 1.0); // ...and comes once the output has settled
+
+    // Held in its first seconds: no change of speed while paused, however long, nor while the
+    // output settles after it.
+    CushionKeeper early;
+    received = 800, heard = 0, d = {};
+    for (int ms = 0; !d.hold; ms += step) {
+        QVERIFY2(ms < 2000, "no hold");
+        play(early, step, 0);
+    }
+    play(early, 6000, 0);
+    received += early.resumeMs();
+    d = early.update(received, heard);
+    QVERIFY(d.release);
+    QCOMPARE(d.rate, 1.0);
+    play(early, CushionKeeper::kResettleMs - step, step);
+    QCOMPARE(d.rate, 1.0);
+    play(early, 2 * step, step);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate);
 }
 
 void TestPlaybackPolicy::thinStreamHoldsBeforeLibvlcStarves()

@@ -2,6 +2,7 @@
 // is captured and its tone measured.
 
 #include "player/common/player_failure.h"
+#include "player/engine/cushion_keeper.h"
 #include "player/engine/vlc/vlc_instance.h"
 #include "player/engine/vlc/vlc_plugin_preload.h"
 #include "player/engine/vlc_backend.h"
@@ -88,6 +89,7 @@ private slots:
     void titleShowsWithItsAudio();
     void liveStreamRidesOutStallsOnItsCushion();
     void streamWithoutBurstRidesOutJitterFromItsStart();
+    void aSlowedStreamLeavesTheNextAtNormalSpeed();
     void clickWhileOpeningAbandonsTheEarlierAddress();
     void fallsBackWhenLibvlcCannotPlayAnEntry();
     void mp3NamedToLibvlcWhateverItsLabel();
@@ -232,6 +234,19 @@ void TestPlayerPlayback::streamWithoutBurstRidesOutJitterFromItsStart()
     p.player->setURL(QStringLiteral("http://127.0.0.1:%1/no-burst").arg(port));
     QTRY_COMPARE_WITH_TIMEOUT(p.player->status().state, PlaybackState::Playing, 10000);
     playsOnFor(p, 10000, 0.5);
+}
+
+void TestPlayerPlayback::aSlowedStreamLeavesTheNextAtNormalSpeed()
+{
+    // A stream without a burst plays slower while its cushion grows. libVLC keeps a player's
+    // speed from one media to the next: the file after it must play at normal speed.
+    TappedPlayer p;
+    p.player->setURL(m_server.url("/no-burst"));
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(p.engine->speed() - CushionKeeper::kSlowRate) < 0.001, 15000);
+    p.player->setURL(m_server.url("/b.mp3"));
+    p.tap->keepOnly(500);
+    QTRY_VERIFY_WITH_TIMEOUT(isTone(p.tap->samples(), kToneB), 10000);
+    QCOMPARE(p.engine->speed(), 1.0);
 }
 
 void TestPlayerPlayback::titleShowsWithItsAudio()

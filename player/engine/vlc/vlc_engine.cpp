@@ -87,12 +87,18 @@ void VlcEngine::divertAudio(AudioSink &sink)
     m_player->divertAudio(sink);
 }
 
+double VlcEngine::speed() const
+{
+    return m_player->rate();
+}
+
 void VlcEngine::configure(const PlayerSettings &settings)
 {
     m_volume = settings.volume;
     m_muted = settings.mute;
     m_playCount = qMax(1, settings.playCount);
-    m_player->setRate(settings.rate > 0 ? settings.rate : 1.0);
+    m_normalRate = settings.rate > 0 ? settings.rate : 1.0;
+    m_player->setRate(m_normalRate);
     m_player->keepAspect(); // stretchToFit is false: decoding refuses anything else
     m_player->setVolume(m_volume);
     m_player->setMuted(m_muted);
@@ -216,7 +222,7 @@ void VlcEngine::started()
     m_keeper = CushionKeeper();
     m_heardMs = 0;
     m_lastTimeMs = -1;
-    m_rate = 1.0;
+    m_rate = m_normalRate; // as stop() left libVLC
     m_holding = m_userPaused = m_starved = false;
     m_cushionShownMs = -1;
     ++m_generation;
@@ -260,7 +266,6 @@ void VlcEngine::checkSound()
         m_player->setMuted(m_muted);
         if (m_live) {
             m_sinceTime.start();
-            m_sinceSound.start();
             m_cushionTimer.start();
         }
         emit soundStarted();
@@ -288,6 +293,12 @@ void VlcEngine::stop()
     m_startWait.stop();
     m_player->stop();
     m_live.reset();
+    // libVLC keeps a player's speed from one media to the next: a stream that was slowed for
+    // its cushion would otherwise start the next one slowed too.
+    if (m_rate != m_normalRate) {
+        m_rate = m_normalRate;
+        m_player->setRate(m_rate);
+    }
 }
 
 bool VlcEngine::canPause() const { return m_player->canPause(); }
@@ -371,16 +382,16 @@ void VlcEngine::keepCushion()
         qCInfo(lcEngine) << "playing on with" << m_keeper.cushionMs() << "ms of audio; aiming at"
                          << m_keeper.targetMs();
     }
-    // A change of speed while the audio output is still starting upsets libVLC's timing of
-    // it (it drops audio, then plays silence): the speed changes only once it has settled.
+    // The keeper changes the speed only while libVLC's audio output is settled.
     // MPEG-TS keeps its speed: where its time stamps start again (an encoder's restart that
     // no HLS discontinuity marks, so that they are not carried on) at another speed, libVLC's
     // clock takes the new stamps for late data and falls silent for good. An HLS stream's
     // cushion is the segments its live start keeps in hand.
-    if (d.rate != m_rate && m_sinceSound.elapsed() >= kSettleMs && !m_live->meter().transport()) {
+    if (d.rate != m_rate && !m_live->meter().transport()) {
         foldHeard();
         m_rate = d.rate;
         m_player->setRate(m_rate);
+        qCInfo(lcEngine) << "playing at" << m_rate << "of normal speed with" << m_keeper.cushionMs() << "ms of audio";
     }
     tellHeld();
     showCushion(m_keeper.cushionMs());

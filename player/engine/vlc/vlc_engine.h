@@ -40,6 +40,8 @@ public:
 
     // See VlcBackend::divertAudio.
     void divertAudio(AudioSink &sink);
+    // The speed libVLC plays at now (a live stream short of its cushion plays slower).
+    double speed() const;
 
     // Network caching for MMS over TCP, the one stream libVLC fetches itself. Internet radio
     // comes from distant servers over paths with jitter; libVLC's default of one second rides
@@ -62,8 +64,6 @@ public:
     static constexpr int kCushionTickMs = CushionKeeper::kUpdateMs;
     // Ogg pages longer than this are left to libVLC's margin alone (see keepCushion).
     static constexpr int kSparsePageMs = 1000;
-    // How long the audio output takes to settle after the first sound.
-    static constexpr int kSettleMs = 3000;
     // The stream's byte rate is taken once this much audio has come (a burst counts too).
     static constexpr int kRateKnownAfterMs = 1000;
     // Decoded audio that no output has taken for this long means there is no sound device.
@@ -109,11 +109,11 @@ private:
     QElapsedTimer m_startWaitFor;
     QStringList m_liveOptions; // the live stream's media options, for when it starts
     QString m_liveContainer;
-    QElapsedTimer m_sinceSound;
     QElapsedTimer m_sinceTime;   // since libVLC's time last moved (or was folded in)
     qint64 m_heardMs = 0;        // heard up to m_sinceTime
     qint64 m_lastTimeMs = -1;    // libVLC's time when last seen; -1: take it afresh
     double m_rate = 1.0;
+    double m_normalRate = 1.0;   // the speed the settings ask for
     bool m_holding = false;      // libVLC is paused while the cushion fills
     bool m_userPaused = false;
     bool m_starved = false;

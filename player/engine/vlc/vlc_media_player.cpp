@@ -307,6 +307,10 @@ void VlcMediaPlayer::keepAspect()
 
 bool VlcMediaPlayer::isSeekable() const { return m_running && !m_liveBuffer && libvlc_media_player_is_seekable(m_player) != 0; }
 bool VlcMediaPlayer::canPause() const { return m_running && libvlc_media_player_can_pause(m_player) != 0; }
+double VlcMediaPlayer::rate() const
+{
+    return libvlc_media_player_get_rate(m_player);
+}
 qint64 VlcMediaPlayer::timeMs() const { return m_running ? libvlc_media_player_get_time(m_player) : -1; }
 qint64 VlcMediaPlayer::lengthMs() const { return m_running ? qMax<qint64>(0, libvlc_media_player_get_length(m_player)) : 0; }
 

@@ -51,6 +51,7 @@ public:
     void setVolume(int volume);
     void setMuted(bool muted);
     void setRate(double rate);
+    double rate() const; // the speed libVLC plays this player's media at, the next one's too
     void keepAspect(); // the picture fitted into the window with the source's aspect
     // libVLC's compressor on this player's sound (see VlcInstance::defaultArguments).
     void setEvenLoudness(bool on);
