@@ -223,6 +223,7 @@ void VlcEngine::started()
     m_heardMs = 0;
     m_lastTimeMs = -1;
     m_rate = m_normalRate; // as stop() left libVLC
+    m_sinceRateChange.invalidate();
     m_holding = m_userPaused = m_starved = false;
     m_cushionShownMs = -1;
     ++m_generation;
@@ -339,10 +340,12 @@ void VlcEngine::keepCushion()
     if (received < 0)
         return; // a format the meter does not know: libVLC's own margin alone
     // What was heard follows libVLC's time where it moves; between its updates, and while its
-    // input waits for data (its time then stands still), the clock carries it on.
+    // input waits for data (its time then stands still), the clock carries it on. A change of
+    // speed makes libVLC's time jump (by half a second on the way to 97 %, a quarter on the
+    // way back) while the sound plays on: for a moment after one the clock alone counts.
     const qint64 time = m_player->timeMs();
     if (time >= 0 && time != m_lastTimeMs && !m_holding && !m_userPaused) {
-        if (m_lastTimeMs < 0)
+        if (m_lastTimeMs < 0 || (m_sinceRateChange.isValid() && m_sinceRateChange.elapsed() < kTimeJumpMs))
             m_heardMs = heardMs();
         else
             m_heardMs += qBound(qint64(0), qint64(time - m_lastTimeMs), qint64(10000));
@@ -391,6 +394,7 @@ void VlcEngine::keepCushion()
         foldHeard();
         m_rate = d.rate;
         m_player->setRate(m_rate);
+        m_sinceRateChange.start();
         qCInfo(lcEngine) << "playing at" << m_rate << "of normal speed with" << m_keeper.cushionMs() << "ms of audio";
     }
     tellHeld();

@@ -66,6 +66,8 @@ public:
     static constexpr int kSparsePageMs = 1000;
     // The stream's byte rate is taken once this much audio has come (a burst counts too).
     static constexpr int kRateKnownAfterMs = 1000;
+    // libVLC's time jumps within this long after a change of speed (seen 0.2 s after it).
+    static constexpr int kTimeJumpMs = 1000;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 
@@ -110,6 +112,7 @@ private:
     QStringList m_liveOptions; // the live stream's media options, for when it starts
     QString m_liveContainer;
     QElapsedTimer m_sinceTime;   // since libVLC's time last moved (or was folded in)
+    QElapsedTimer m_sinceRateChange;
     qint64 m_heardMs = 0;        // heard up to m_sinceTime
     qint64 m_lastTimeMs = -1;    // libVLC's time when last seen; -1: take it afresh
     double m_rate = 1.0;
