@@ -222,7 +222,6 @@ void VlcEngine::started()
     m_keeper = CushionKeeper();
     m_heardMs = 0;
     m_lastTimeMs = -1;
-    m_rate = m_normalRate; // as stop() left libVLC
     m_sinceRateChange.invalidate();
     m_holding = m_userPaused = m_starved = false;
     m_cushionShownMs = -1;
