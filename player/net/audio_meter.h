@@ -47,6 +47,10 @@ public:
     bool transport() const { return m_container == Container::Transport; }
     // The stream is no audio this meter knows: it stopped counting.
     bool gaveUp() const { return m_gaveUp; }
+    // Where the audio counted so far ends in the bytes fed: the offset of the byte after the
+    // last whole frame, where the next frame starts. -1 unless the bytes are bare MPEG audio
+    // or ADTS frames that the meter is locked on.
+    qint64 countedBytes() const;
 
     // Frames of at most this many bytes are believed; anything else is not a frame.
     static constexpr qsizetype kMaxFrame = 8192;
@@ -72,6 +76,7 @@ private:
     void oggPage(QByteArrayView body, qint64 granule, quint32 serial, bool begins);
 
     QByteArray m_pending;
+    qint64 m_fedBytes = 0;
     Format m_format = Format::Unknown;
     quint32 m_signature = 0;
     qint64 m_audioUs = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace lumora {
 
@@ -10,8 +12,15 @@ StreamBuffer::StreamBuffer(qint64 size, bool seekable) : m_size(size), m_seekabl
 
 bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
 {
-    if (m_size < 0 && !isAborted())
+    if (m_size < 0 && !isAborted()) {
         m_meter.feed(data);
+        const qint64 boundary = m_meter.countedBytes();
+        if (boundary >= 0 && (m_marks.empty() || boundary > m_marks.back().bytes)) {
+            m_marks.push_back({boundary, m_meter.audioMs()});
+            if (m_marks.size() > kMarks)
+                m_marks.pop_front();
+        }
+    }
     {
         std::lock_guard lock(m_mutex);
         if (m_aborted || epoch != m_epoch || m_finished)
@@ -75,6 +84,13 @@ QByteArray StreamBuffer::unread() const
     return out;
 }
 
+StreamBuffer::Mark StreamBuffer::markAtOrBefore(qint64 audioMs) const
+{
+    const auto after = std::upper_bound(m_marks.begin(), m_marks.end(), audioMs,
+                                        [](qint64 ms, const Mark &m) { return ms < m.audioMs; });
+    return after == m_marks.begin() ? Mark{} : *std::prev(after);
+}
+
 qint64 StreamBuffer::consumed() const
 {
     std::lock_guard lock(m_mutex);
@@ -89,7 +105,7 @@ qint64 StreamBuffer::read(char *into, qint64 max)
     qint64 copied = 0;
     {
         std::unique_lock lock(m_mutex);
-        const auto ready = [this] { return m_aborted || m_buffered > 0 || m_finished; };
+        const auto ready = [this] { return m_aborted || m_interrupted || m_buffered > 0 || m_finished; };
         const auto deadlineFromNow = [this] {
             return std::chrono::steady_clock::now() + std::chrono::milliseconds(m_readDeadlineMs);
         };
@@ -102,7 +118,7 @@ qint64 StreamBuffer::read(char *into, qint64 max)
                 return -1; // nothing came in time: a dead connection that never closed
             }
         }
-        if (m_aborted)
+        if (m_aborted || std::exchange(m_interrupted, false))
             return -1;
         while (copied < max && !m_chunks.empty()) {
             const QByteArray &front = m_chunks.front();
@@ -111,6 +127,14 @@ qint64 StreamBuffer::read(char *into, qint64 max)
             copied += n;
             m_frontOffset += n;
             if (m_frontOffset == front.size()) {
+                if (m_size < 0 && !m_seekable) {
+                    m_historyBytes += front.size();
+                    m_history.push_back(std::move(m_chunks.front()));
+                    while (m_historyBytes - m_history.front().size() >= kHistoryBytes) {
+                        m_historyBytes -= m_history.front().size();
+                        m_history.pop_front();
+                    }
+                }
                 m_chunks.pop_front();
                 m_frontOffset = 0;
             }
@@ -125,6 +149,42 @@ qint64 StreamBuffer::read(char *into, qint64 max)
     if (wakeWriter)
         emit spaceAvailable();
     return copied; // 0 only when finished and empty: the end of the stream
+}
+
+bool StreamBuffer::rewindTo(qint64 offset)
+{
+    std::lock_guard lock(m_mutex);
+    m_interrupted = false;
+    qint64 back = m_consumed - offset;
+    if (m_aborted || back < 0 || back > m_frontOffset + m_historyBytes)
+        return false;
+    // The front chunk's read part first, then whole chunks from the history.
+    const qint64 inFront = std::min<qint64>(back, m_frontOffset);
+    m_frontOffset -= qsizetype(inFront);
+    back -= inFront;
+    m_buffered += qsizetype(inFront);
+    m_consumed -= inFront;
+    while (back > 0) {
+        QByteArray chunk = std::move(m_history.back());
+        m_history.pop_back();
+        m_historyBytes -= chunk.size();
+        const qint64 taken = std::min<qint64>(back, chunk.size());
+        m_frontOffset = qsizetype(chunk.size() - taken);
+        m_chunks.push_front(std::move(chunk));
+        back -= taken;
+        m_buffered += qsizetype(taken);
+        m_consumed -= taken;
+    }
+    return true;
+}
+
+void StreamBuffer::interruptRead()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_interrupted = true;
+    }
+    m_ready.notify_all();
 }
 
 bool StreamBuffer::seek(quint64 offset)

@@ -48,6 +48,17 @@ public:
     void setWriteTap(std::function<void(const QByteArray &)> tap) { m_writeTap = std::move(tap); }
     // A live stream's audio as written so far (see AudioMeter), on the writer's thread.
     const AudioMeter &meter() const { return m_meter; }
+    // A point of a live stream where a frame starts: its offset in bytes since the stream's
+    // start, and the audio before it.
+    struct Mark {
+        qint64 bytes = -1;
+        qint64 audioMs = 0;
+    };
+    // The frame boundary at or before audioMs among the last kMarks written; bytes is -1 when
+    // none is known (a format without frame boundaries, or audio older than that). On the
+    // writer's thread.
+    Mark markAtOrBefore(qint64 audioMs) const;
+    static constexpr int kMarks = 4096;
 
     // Reader side (libVLC's thread). Returns the number of bytes copied, 0 at the end of the
     // stream, -1 when aborted or when nothing came before the deadline.
@@ -58,6 +69,15 @@ public:
     qint64 consumed() const;
     // A copy of what is buffered and not read yet (either side).
     QByteArray unread() const;
+    // A live stream keeps the last kHistoryBytes its reader took, so that a new reader can take
+    // the stream up again from a point already read (audio the last one took and never
+    // played). Puts back what was read from offset on (bytes since the stream's start): false
+    // when that is no longer kept, or was not read yet. Ends an interruptRead().
+    bool rewindTo(qint64 offset);
+    static constexpr qsizetype kHistoryBytes = 256 * 1024;
+    // Wakes a read waiting for data, which returns -1 as if aborted, once; the buffer stays
+    // as it is for a reader to come (see rewindTo).
+    void interruptRead();
 
     // Either side: ends every wait; reads return -1 from now on.
     void abort();
@@ -86,6 +106,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<QByteArray> m_chunks;
+    std::deque<QByteArray> m_history; // a live stream's last chunks read whole, oldest first
+    qsizetype m_historyBytes = 0;
+    bool m_interrupted = false;
+    std::deque<Mark> m_marks;    // the writer's alone
     qsizetype m_frontOffset = 0; // bytes of m_chunks.front() already read
     qsizetype m_buffered = 0;
     qint64 m_received = 0;

@@ -48,6 +48,7 @@ private slots:
     void asfPrerollIsTakenOut();
     void bufferBlocksWakesAndBounds();
     void audioMeterCountsWhatTheBytesCarry();
+    void liveStreamIsReadAgainFromAFrame();
 };
 
 void TestStreamWire::bodiesInAnySplit_data()
@@ -351,6 +352,48 @@ void TestStreamWire::bufferBlocksWakesAndBounds()
 }
 
 QTEST_GUILESS_MAIN(TestStreamWire)
+void TestStreamWire::liveStreamIsReadAgainFromAFrame()
+{
+    // A live stream written in pieces across frames, and read whole: a new reader can take it
+    // up again from the frame where a listener was, with every byte from there on.
+    StreamBuffer buffer(-1, false);
+    const QByteArray mp3 = mp3Frames(0, 1000); // 26 s, more than the buffer keeps read
+    for (qsizetype at = 0; at < mp3.size(); at += 333)
+        QVERIFY(buffer.write(0, mp3.mid(at, 333)));
+    QByteArray into(mp3.size(), '\0');
+    for (qint64 n = 0, got = 0; n < mp3.size(); n += got) {
+        got = buffer.read(into.data() + n, 1000);
+        QVERIFY(got > 0);
+    }
+    const StreamBuffer::Mark mark = buffer.markAtOrBefore(20000);
+    QCOMPARE(mark.bytes % kMp3FrameBytes, 0);
+    QVERIFY2(mark.audioMs <= 20000 && mark.audioMs > 20000 - 3 * 27, qPrintable(QString::number(mark.audioMs)));
+    QCOMPARE(buffer.markAtOrBefore(-1).bytes, qint64(-1));
+    // The reader that stops is woken from its wait for data; the buffer stays as it is.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        buffer.interruptRead();
+    });
+    QCOMPARE(buffer.read(into.data(), 1000), qint64(-1));
+    stopper.join();
+    // Only the last StreamBuffer::kHistoryBytes read are kept.
+    QVERIFY(!buffer.rewindTo(0));
+    QVERIFY(!buffer.rewindTo(mp3.size() + 1));
+    QVERIFY(buffer.rewindTo(mark.bytes));
+    QCOMPARE(buffer.consumed(), mark.bytes);
+    QCOMPARE(buffer.unread(), mp3.mid(mark.bytes));
+    // What a reader took before, it gets again, and the stream goes on after it.
+    buffer.write(0, mp3Frames(1000, 1));
+    QCOMPARE(buffer.read(into.data(), 100), qint64(100));
+    QCOMPARE(into.left(100), mp3.mid(mark.bytes, 100));
+    QVERIFY(buffer.rewindTo(mark.bytes + 50));
+    QCOMPARE(buffer.unread(), mp3.mid(mark.bytes + 50) + mp3Frames(1000, 1));
+    // Ogg pages have no frame boundaries of this kind.
+    StreamBuffer ogg(-1, false);
+    ogg.write(0, oggPage(7, 0, 0, "\x01vorbis", true) + oggPage(7, 1, 48000, QByteArray(500, 'x')));
+    QCOMPARE(ogg.markAtOrBefore(1000).bytes, qint64(-1));
+}
+
 void TestStreamWire::audioMeterCountsWhatTheBytesCarry()
 {
     // MP3 in pieces of any size: 100 frames of 1152 samples at 44.1 kHz.
