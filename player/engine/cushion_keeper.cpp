@@ -1,6 +1,7 @@
 #include "cushion_keeper.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace lumora {
 
@@ -42,7 +43,7 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
         d.hold = true;
     } else if (m_holding && m_cushionMs >= resumeMs()) {
         m_holding = false;
-        m_settleUpdates = kResettleMs / kUpdateMs;
+        m_settleUpdates = (std::exchange(m_restarted, false) ? kSettleMs : kResettleMs) / kUpdateMs;
         d.release = true;
     }
     // The speed is not slowed while nothing comes either: libVLC's input then waits inside a
@@ -58,6 +59,12 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
     m_lastReceivedMs = receivedMs;
     d.rate = m_slow ? kSlowRate : 1.0;
     return d;
+}
+
+void CushionKeeper::restartAtNormalSpeed()
+{
+    m_slow = false;
+    m_restarted = true;
 }
 
 void CushionKeeper::holdStarted()

@@ -54,6 +54,9 @@ public:
 
     // receivedMs: audio received so far; heardMs: where playback is. Both of one stream.
     Decision update(qint64 receivedMs, qint64 heardMs);
+    // The hold plays on with libVLC started afresh at normal speed, whose output settles as at
+    // a first start: kSettleMs after the first update that follows the hold's end.
+    void restartAtNormalSpeed();
     // libVLC stopped and restarted its clock by itself.
     void holdStarted();
     void holdEnded();
@@ -82,6 +85,7 @@ private:
     bool m_holding = false;
     bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
     bool m_slow = false;
+    bool m_restarted = false;
     qint64 m_lastReceivedMs = -1;
     int m_settleUpdates = kSettleMs / kUpdateMs; // until the speed may change
     struct Sample {

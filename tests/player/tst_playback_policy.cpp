@@ -633,6 +633,27 @@ void TestPlaybackPolicy::theSpeedChangesOnlyWhileTheOutputIsSettled()
     QCOMPARE(d.rate, 1.0);
     play(early, 2 * step, step);
     QCOMPARE(d.rate, CushionKeeper::kSlowRate);
+
+    // Held while slowed, libVLC is stopped and started afresh at normal speed: the answer is
+    // normal speed from then on, and the speed changes again as after a first start.
+    CushionKeeper fresh;
+    received = 800, heard = 0, d = {};
+    play(fresh, CushionKeeper::kSettleMs + step, step);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate);
+    for (int ms = 0; !d.hold; ms += step) {
+        QVERIFY2(ms < 2000, "no hold");
+        play(fresh, step, 0);
+    }
+    fresh.restartAtNormalSpeed();
+    play(fresh, 1000, 0);
+    QCOMPARE(d.rate, 1.0);
+    received += fresh.resumeMs();
+    d = fresh.update(received, heard);
+    QVERIFY(d.release);
+    play(fresh, CushionKeeper::kSettleMs - step, step);
+    QCOMPARE(d.rate, 1.0);
+    play(fresh, 2 * step, step);
+    QCOMPARE(d.rate, CushionKeeper::kSlowRate);
 }
 
 void TestPlaybackPolicy::thinStreamHoldsBeforeLibvlcStarves()

@@ -39,7 +39,12 @@ PipeFeed::PipeFeed(std::shared_ptr<StreamBuffer> buffer) : m_buffer(std::move(bu
     // The default is 64 KiB; a refusal (a lower system limit) only means less room.
     ::fcntl(m_writeFd, F_SETPIPE_SZ, kPipeBytes);
     ::fcntl(m_writeFd, F_SETFL, ::fcntl(m_writeFd, F_GETFL) | O_NONBLOCK);
-    m_thread = std::thread([this] { run(); });
+}
+
+void PipeFeed::start()
+{
+    if (valid() && !m_thread.joinable() && !m_stopping)
+        m_thread = std::thread([this] { run(); });
 }
 
 PipeFeed::~PipeFeed()
@@ -51,18 +56,24 @@ PipeFeed::~PipeFeed()
         ::close(m_wakeFd);
 }
 
-void PipeFeed::stop()
+void PipeFeed::stop(Buffer buffer)
 {
     if (m_stopping.exchange(true))
         return;
-    if (m_buffer)
+    if (m_buffer && buffer == Buffer::Abort)
         m_buffer->abort();
+    else if (m_buffer)
+        m_buffer->interruptRead();
     if (m_wakeFd >= 0) {
         const quint64 one = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
     }
     if (m_thread.joinable())
         m_thread.join();
+    if (m_writeFd >= 0) { // never started
+        ::close(m_writeFd);
+        m_writeFd = -1;
+    }
 }
 
 void PipeFeed::run()
@@ -70,6 +81,8 @@ void PipeFeed::run()
     std::vector<char> chunk(static_cast<std::size_t>(kChunk));
     while (!m_stopping) {
         const qint64 n = m_buffer->read(chunk.data(), kChunk);
+        if (m_stopping)
+            break; // what was read is kept for the next reader (see StreamBuffer::rewindTo)
         if (n > 0) {
             if (!writeAll(chunk.data(), long(n)))
                 break;

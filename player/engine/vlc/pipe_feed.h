@@ -20,7 +20,7 @@ class StreamBuffer;
 // come after libVLC has stopped reading it.
 class PipeFeed {
 public:
-    // Starts copying; valid() is false when no pipe could be made.
+    // Makes the pipe; valid() is false when none could be made. start() starts the copying.
     explicit PipeFeed(std::shared_ptr<StreamBuffer> buffer);
     ~PipeFeed();
     PipeFeed(const PipeFeed &) = delete;
@@ -28,8 +28,11 @@ public:
 
     bool valid() const { return m_readFd >= 0; }
     int readFd() const { return m_readFd; }
-    // Ends the copying and closes the write end; the buffer is aborted too.
-    void stop();
+    void start();
+    // Ends the copying and closes the write end; the buffer is aborted too, unless it is kept
+    // for another reader: a read the copying waits in is then only interrupted.
+    enum class Buffer { Abort, Keep };
+    void stop(Buffer buffer = Buffer::Abort);
 
     // Room asked of the kernel for the pipe: with Lumora's own buffer in front of it, the
     // audio a paused player can take in before the server is held back by TCP.

@@ -219,11 +219,12 @@ bool VlcEngine::playAddress(const QString &mmstAddress)
 void VlcEngine::started()
 {
     m_audioDelayMs = 0;
+    m_playedBeforeMs = 0;
     m_keeper = CushionKeeper();
     m_heardMs = 0;
     m_lastTimeMs = -1;
     m_sinceRateChange.invalidate();
-    m_holding = m_userPaused = m_starved = false;
+    m_holding = m_userPaused = m_starved = m_suspended = m_restarting = false;
     m_cushionShownMs = -1;
     ++m_generation;
     m_endChecks = 0;
@@ -258,6 +259,23 @@ void VlcEngine::checkSound()
 {
     const VlcMediaPlayer::AudioCounts counts = m_player->audioCounts();
     qCDebug(lcEngine) << "audio decoded" << counts.decoded << "played" << counts.played;
+    if (m_restarting && counts.played > 0) {
+        // Started afresh after a hold: what is heard goes on from where the hold began.
+        m_soundCheck.stop();
+        foldHeard();
+        m_restarting = m_holding = false;
+        m_volumeSettled = false;
+        m_player->setVolume(m_volume);
+        m_player->setMuted(m_muted);
+        if (m_userPaused)
+            m_player->setPause(true);
+        qCInfo(lcEngine) << "playing again, started afresh, with" << m_live->meter().audioMs() - heardMs()
+                         << "ms of audio";
+        tellHeld();
+        return;
+    }
+    if (m_restarting)
+        return;
     if (counts.played > 0) {
         m_soundCheck.stop();
         m_soundReached = true;
@@ -301,7 +319,11 @@ void VlcEngine::stop()
     }
 }
 
-bool VlcEngine::canPause() const { return m_player->canPause(); }
+bool VlcEngine::canPause() const
+{
+    // A live stream stopped for its cushion pauses as it would have playing.
+    return m_suspended || m_restarting || m_player->canPause();
+}
 
 void VlcEngine::setPaused(bool paused)
 {
@@ -309,6 +331,8 @@ void VlcEngine::setPaused(bool paused)
         return;
     foldHeard();
     m_userPaused = paused;
+    if (m_suspended || m_restarting)
+        return; // libVLC is stopped, or its new start takes the pause once it plays
     if (!paused && m_holding) {
         // The listener asks for sound while the cushion fills: wait on, as the status says.
         emit resumed();
@@ -326,7 +350,12 @@ qint64 VlcEngine::heardMs() const
 
 void VlcEngine::foldHeard()
 {
-    m_heardMs = heardMs();
+    foldHeard(heardMs());
+}
+
+void VlcEngine::foldHeard(qint64 heard)
+{
+    m_heardMs = heard;
     m_sinceTime.start();
     m_lastTimeMs = -1; // libVLC's next time is taken afresh, not counted again
 }
@@ -355,7 +384,9 @@ void VlcEngine::keepCushion()
         return;
     if (m_live->isFinished()) {
         // Nothing more will come: libVLC plays out what it holds and reaches the end.
-        if (m_holding) {
+        if (m_suspended) {
+            resumeLive();
+        } else if (m_holding && !m_restarting) {
             m_holding = false;
             m_player->setPause(false);
         }
@@ -364,32 +395,41 @@ void VlcEngine::keepCushion()
     }
     // Audio that comes a page every second or more arrives in steps as large as the page:
     // its cushion swings with every page, and the audio held back by a page carries it.
-    if (m_live->meter().longestPageMs() > kSparsePageMs) {
+    if (m_live->meter().longestPageMs() > kSparsePageMs || m_restarting) {
         showCushion(received - heardMs());
         return;
     }
     if (received >= kRateKnownAfterMs)
         m_keeper.setBytesPerSecond(double(m_live->received()) * 1000.0 / double(received));
-    const CushionKeeper::Decision d = m_keeper.update(received, heardMs());
+    // Taken before the keeper decides: once it holds, what was heard stands still.
+    const qint64 heard = heardMs();
+    const CushionKeeper::Decision d = m_keeper.update(received, heard);
     if (d.hold) {
-        foldHeard();
+        foldHeard(heard);
         m_holding = true;
-        m_player->setPause(true);
+        if (!suspendLive())
+            m_player->setPause(true);
         qCInfo(lcEngine) << "the cushion ran out at" << m_keeper.cushionMs() << "ms (low mark" << m_keeper.lowMs()
-                         << "ms): waiting for" << m_keeper.resumeMs() << "ms of audio";
+                         << "ms): waiting for" << m_keeper.resumeMs() << "ms of audio"
+                         << (m_suspended ? "with libVLC stopped" : "");
     } else if (d.release) {
         foldHeard(); // still held: nothing was heard meanwhile
-        m_holding = false;
-        m_player->setPause(false);
         qCInfo(lcEngine) << "playing on with" << m_keeper.cushionMs() << "ms of audio; aiming at"
                          << m_keeper.targetMs();
+        if (m_suspended) {
+            resumeLive();
+        } else {
+            m_holding = false;
+            m_player->setPause(false);
+        }
     }
     // The keeper changes the speed only while libVLC's audio output is settled.
     // MPEG-TS keeps its speed: where its time stamps start again (an encoder's restart that
     // no HLS discontinuity marks, so that they are not carried on) at another speed, libVLC's
     // clock takes the new stamps for late data and falls silent for good. An HLS stream's
     // cushion is the segments its live start keeps in hand.
-    if (d.rate != m_rate && !m_live->meter().transport()) {
+    // A stopped libVLC starts afresh at normal speed, set as it was stopped.
+    if (d.rate != m_rate && !m_suspended && !m_live->meter().transport()) {
         foldHeard();
         m_rate = d.rate;
         m_player->setRate(m_rate);
@@ -398,6 +438,38 @@ void VlcEngine::keepCushion()
     }
     tellHeld();
     showCushion(m_keeper.cushionMs());
+}
+
+bool VlcEngine::suspendLive()
+{
+    // Slowed, libVLC's output plays again after a pause with a timing correction of its own
+    // that is heard as a second gap. Bare MPEG audio and ADTS can start anywhere a frame does:
+    // libVLC is stopped for the hold instead and started afresh, at normal speed, from the
+    // frame where the listener was (the audio it had taken and not played is read again).
+    if (m_rate == m_normalRate)
+        return false;
+    const StreamBuffer::Mark mark = m_live->markAtOrBefore(m_heardMs);
+    if (mark.bytes < 0 || m_heardMs - mark.audioMs > kMaxReplayMs)
+        return false;
+    m_playedBeforeMs = qMax<qint64>(0, playedMs() - (m_heardMs - mark.audioMs));
+    m_player->suspendLive(mark.bytes);
+    m_heardMs = mark.audioMs;
+    m_suspended = true;
+    m_rate = m_normalRate;
+    m_player->setRate(m_rate);
+    m_keeper.restartAtNormalSpeed();
+    return true;
+}
+
+void VlcEngine::resumeLive()
+{
+    m_suspended = false;
+    m_restarting = true;
+    if (!m_player->resumeLive(m_liveOptions, kStartMarginMs)) {
+        emit failed();
+        return;
+    }
+    m_soundCheck.start(kSoundCheckMs);
 }
 
 void VlcEngine::showCushion(qint64 ms)
@@ -412,9 +484,10 @@ void VlcEngine::showCushion(qint64 ms)
 
 void VlcEngine::tellHeld()
 {
-    if (m_keeper.holding() == m_starved)
+    const bool held = m_keeper.holding() || m_restarting;
+    if (held == m_starved)
         return;
-    m_starved = m_keeper.holding();
+    m_starved = held;
     if (m_starved)
         emit starved();
     else
@@ -471,7 +544,11 @@ void VlcEngine::setVideoWindow(WId window)
 
 qint64 VlcEngine::playedMs() const
 {
-    return m_player->timeMs();
+    // A live stream started afresh goes on from the time the last start had reached.
+    if (m_suspended || m_restarting)
+        return m_playedBeforeMs;
+    const qint64 time = m_player->timeMs();
+    return time < 0 ? time : m_playedBeforeMs + time;
 }
 
 qint64 VlcEngine::heardAudioMs() const

@@ -68,6 +68,9 @@ public:
     static constexpr int kRateKnownAfterMs = 1000;
     // libVLC's time jumps within this long after a change of speed (seen 0.2 s after it).
     static constexpr int kTimeJumpMs = 1000;
+    // A hold that starts libVLC afresh plays again from a frame at most this far before where
+    // the listener was.
+    static constexpr int kMaxReplayMs = 500;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 
@@ -82,9 +85,12 @@ private:
     void keepCushion();
     qint64 heardMs() const;
     void foldHeard();
+    void foldHeard(qint64 heard);
     void libvlcBuffering(float percent);
     void showCushion(qint64 ms);
     void tellHeld(); // starved() or fed() when the hold changed
+    bool suspendLive();
+    void resumeLive();
     static constexpr int kEndChecks = 8;
 
     std::shared_ptr<VlcInstance> m_instance;
@@ -118,6 +124,9 @@ private:
     double m_rate = 1.0;
     double m_normalRate = 1.0;   // the speed the settings ask for
     bool m_holding = false;      // libVLC is paused while the cushion fills
+    bool m_suspended = false;    // ... or stopped, to be started afresh
+    bool m_restarting = false;   // started afresh after a hold, and not heard yet
+    qint64 m_playedBeforeMs = 0; // libVLC's time before it was started afresh
     bool m_userPaused = false;
     bool m_starved = false;
     int m_cushionShownMs = -1;

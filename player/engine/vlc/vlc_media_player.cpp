@@ -160,6 +160,7 @@ bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStr
     if (m_buffer->size() < 0) {
         auto feed = std::make_shared<PipeFeed>(m_buffer);
         if (feed->valid()) {
+            feed->start();
             m_feed = feed;
             QStringList all = options;
             // The access that reads a descriptor takes its clock margin from here.
@@ -178,6 +179,44 @@ bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStr
     return start(libvlc_media_new_callbacks(m_instance->native(), openBuffer, readBuffer, seekBuffer,
                                             closeBuffer, m_buffer.get()),
                  options);
+}
+
+void VlcMediaPlayer::suspendLive(qint64 fromOffset)
+{
+    if (!m_feed || !m_buffer)
+        return;
+    m_running = false;
+    ++m_generation;
+    libvlc_media_player_t *player = m_player;
+    std::shared_ptr<PipeFeed> feed = std::move(m_feed);
+    std::shared_ptr<StreamBuffer> buffer = m_buffer;
+    libvlc_media_t *media = std::exchange(m_media, nullptr);
+    // As in retire(), on the worker; the buffer is kept, and what libVLC had read and not
+    // played is put back into it once the copying has ended.
+    m_worker->post([player, feed, buffer, media, fromOffset] {
+        libvlc_media_player_stop(player);
+        feed->stop(PipeFeed::Buffer::Keep);
+        libvlc_media_release(media);
+        if (!buffer->rewindTo(fromOffset))
+            qCInfo(lcVlc) << "the stream goes on where it was read up to: its audio from" << fromOffset
+                          << "is no longer kept";
+    });
+}
+
+bool VlcMediaPlayer::resumeLive(const QStringList &options, int marginMs)
+{
+    if (!m_buffer || m_feed)
+        return false;
+    auto feed = std::make_shared<PipeFeed>(m_buffer);
+    if (!feed->valid())
+        return false;
+    m_feed = feed;
+    QStringList all = options;
+    all << QStringLiteral(":file-caching=%1").arg(marginMs);
+    qCDebug(lcVlc) << "play live stream on through a new pipe" << all;
+    // The copying starts on the worker, after the suspended media's bytes were put back.
+    m_worker->post([feed] { feed->start(); });
+    return start(libvlc_media_new_fd(m_instance->native(), feed->readFd()), all);
 }
 
 bool VlcMediaPlayer::start(libvlc_media_t *media, const QStringList &options)

@@ -46,6 +46,12 @@ public:
     // Stops what plays. Returns at once: libVLC's stop, which waits for its input thread, and
     // the release of the media run on the player's worker thread, in order with what follows.
     void stop();
+    // A live stream from playBuffer() stopped in libVLC and started afresh, from the same
+    // buffer: suspendLive() stops libVLC and keeps the stream from fromOffset (its bytes since
+    // the start) to be read again; resumeLive() starts it with a new media. A fresh start
+    // has no timing correction of libVLC's audio output to carry over.
+    void suspendLive(qint64 fromOffset);
+    bool resumeLive(const QStringList &options, int marginMs);
     void setPause(bool pause);
     void setPosition(double fraction);
     void setVolume(int volume);
