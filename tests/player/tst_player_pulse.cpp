@@ -168,15 +168,23 @@ void TestPlayerPulse::aSlowedStreamPlaysOnWholeAfterAStall()
     QVERIFY(record.waitForFinished(5000));
     player.stop();
 
-    const HeardSteps heard = heardSteps(recorded(wav), 44100);
+    const QVector<qint16> samples = recorded(wav);
+    const HeardSteps heard = heardSteps(samples, 44100);
     QVERIFY2(heard.starts.size() >= 12, qPrintable(QString::number(heard.starts.size())));
     const double silentS = double(heard.silenceTo - heard.silenceFrom) / 44100;
     const double jump = heard.jumpAcrossSilence();
     qInfo() << "silent for" << silentS << "s; the stream went on" << jump << "s from where it stopped";
     QVERIFY2(silentS > 1 && silentS < 4, qPrintable(QString::number(silentS)));
     // Where the player stopped is known to the output's own delay (about a tenth of a
-    // second here): at most that much is heard again, and nothing is lost.
-    QVERIFY2(jump > -0.3 && jump < 0.05, qPrintable(QString::number(jump)));
+    // second here) and the frame boundaries it knows (at most a write from the network
+    // before it): at most that much is heard again, and nothing is lost.
+    QVERIFY2(jump > -0.5 && jump < 0.05, qPrintable(QString::number(jump)));
+    // The sound comes back at the player's volume (50 %: about 0.03, see above), not at the
+    // sound server's full volume for a new stream.
+    for (qsizetype at = heard.silenceTo; at < heard.silenceTo + 44100; at += 2205) {
+        const double level = AudioCapture::level(samples.mid(at, 2205));
+        QVERIFY2(level < 0.06, qPrintable(QStringLiteral("level %1 at %2 s").arg(level).arg(double(at) / 44100)));
+    }
     // Elsewhere every step comes in turn: nothing lost or said twice as it played on.
     for (qsizetype i = 1; i < heard.starts.size(); ++i) {
         if (heard.starts[i - 1].sample < heard.silenceFrom && heard.starts[i].sample >= heard.silenceTo)

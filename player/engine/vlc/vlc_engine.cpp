@@ -451,8 +451,10 @@ bool VlcEngine::suspendLive()
     const StreamBuffer::Mark mark = m_live->markAtOrBefore(m_heardMs);
     if (mark.bytes < 0 || m_heardMs - mark.audioMs > kMaxReplayMs)
         return false;
-    m_playedBeforeMs = qMax<qint64>(0, playedMs() - (m_heardMs - mark.audioMs));
-    m_player->suspendLive(mark.bytes);
+    const qint64 played = playedMs();
+    if (!m_player->suspendLive(mark.bytes))
+        return false;
+    m_playedBeforeMs = qMax<qint64>(0, played - (m_heardMs - mark.audioMs));
     m_heardMs = mark.audioMs;
     m_suspended = true;
     m_rate = m_normalRate;
@@ -469,6 +471,12 @@ void VlcEngine::resumeLive()
         emit failed();
         return;
     }
+    // libVLC's new audio output comes up at the sound server's volume for a new stream (full,
+    // where the server restores none): given as the media starts, the player's volume is the
+    // one it opens with.
+    m_volumeSettled = false;
+    m_player->setVolume(m_volume);
+    m_player->setMuted(m_muted);
     m_soundCheck.start(kSoundCheckMs);
 }
 

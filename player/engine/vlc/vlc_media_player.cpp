@@ -181,10 +181,10 @@ bool VlcMediaPlayer::playBuffer(std::shared_ptr<StreamBuffer> buffer, const QStr
                  options);
 }
 
-void VlcMediaPlayer::suspendLive(qint64 fromOffset)
+bool VlcMediaPlayer::suspendLive(qint64 fromOffset)
 {
     if (!m_feed || !m_buffer)
-        return;
+        return false; // not a live stream through a pipe
     m_running = false;
     ++m_generation;
     libvlc_media_player_t *player = m_player;
@@ -201,6 +201,7 @@ void VlcMediaPlayer::suspendLive(qint64 fromOffset)
             qCInfo(lcVlc) << "the stream goes on where it was read up to: its audio from" << fromOffset
                           << "is no longer kept";
     });
+    return true;
 }
 
 bool VlcMediaPlayer::resumeLive(const QStringList &options, int marginMs)

@@ -50,7 +50,7 @@ public:
     // buffer: suspendLive() stops libVLC and keeps the stream from fromOffset (its bytes since
     // the start) to be read again; resumeLive() starts it with a new media. A fresh start
     // has no timing correction of libVLC's audio output to carry over.
-    void suspendLive(qint64 fromOffset);
+    bool suspendLive(qint64 fromOffset); // false: not a live stream through a pipe
     bool resumeLive(const QStringList &options, int marginMs);
     void setPause(bool pause);
     void setPosition(double fraction);
