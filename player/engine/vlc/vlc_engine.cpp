@@ -442,12 +442,11 @@ void VlcEngine::keepCushion()
 
 bool VlcEngine::suspendLive()
 {
-    // Slowed, libVLC's output plays again after a pause with a timing correction of its own
-    // that is heard as a second gap. Bare MPEG audio and ADTS can start anywhere a frame does:
-    // libVLC is stopped for the hold instead and started afresh, at normal speed, from the
-    // frame where the listener was (the audio it had taken and not played is read again).
-    if (m_rate == m_normalRate)
-        return false;
+    // libVLC's output plays again after a pause with a timing correction of its own that is
+    // heard as a second gap: after a pause at 97 % every time, after a long one at normal speed
+    // now and then. Bare MPEG audio and ADTS can start anywhere a frame does: libVLC is
+    // stopped for the hold instead and started afresh, at normal speed, from the frame where
+    // the listener was (the audio it had taken and not played is read again).
     const StreamBuffer::Mark mark = m_live->markAtOrBefore(m_heardMs);
     if (mark.bytes < 0 || m_heardMs - mark.audioMs > kMaxReplayMs)
         return false;
