@@ -264,9 +264,7 @@ void VlcEngine::checkSound()
         m_soundCheck.stop();
         foldHeard();
         m_restarting = m_holding = false;
-        m_volumeSettled = false;
-        m_player->setVolume(m_volume);
-        m_player->setMuted(m_muted);
+        giveVolume();
         if (m_userPaused)
             m_player->setPause(true);
         qCInfo(lcEngine) << "playing again, started afresh, with" << m_live->meter().audioMs() - heardMs()
@@ -279,9 +277,7 @@ void VlcEngine::checkSound()
     if (counts.played > 0) {
         m_soundCheck.stop();
         m_soundReached = true;
-        // libVLC keeps volume and mute with the audio output, which may be new.
-        m_player->setVolume(m_volume);
-        m_player->setMuted(m_muted);
+        giveVolume();
         if (m_live) {
             m_sinceTime.start();
             m_cushionTimer.start();
@@ -317,6 +313,15 @@ void VlcEngine::stop()
         m_rate = m_normalRate;
         m_player->setRate(m_rate);
     }
+}
+
+void VlcEngine::giveVolume()
+{
+    // libVLC keeps volume and mute with the audio output, which may be new: until it reports
+    // the player's volume, that volume is set again (see audioVolumeChanged).
+    m_volumeSettled = false;
+    m_player->setVolume(m_volume);
+    m_player->setMuted(m_muted);
 }
 
 bool VlcEngine::canPause() const
@@ -473,9 +478,7 @@ void VlcEngine::resumeLive()
     // libVLC's new audio output comes up at the sound server's volume for a new stream (full,
     // where the server restores none): given as the media starts, the player's volume is the
     // one it opens with.
-    m_volumeSettled = false;
-    m_player->setVolume(m_volume);
-    m_player->setMuted(m_muted);
+    giveVolume();
     m_soundCheck.start(kSoundCheckMs);
 }
 

@@ -90,6 +90,7 @@ private:
     void showCushion(qint64 ms);
     void tellHeld(); // starved() or fed() when the hold changed
     bool suspendLive();
+    void giveVolume();
     void resumeLive();
     static constexpr int kEndChecks = 8;
 
