@@ -234,6 +234,7 @@ void AudioMeter::feedFrames()
                 break;
             m_audioUs += f.durationUs;
             pos += f.length;
+            frameCounted(pos);
             continue;
         }
         if (f.format != Format::Unknown && !locked) {
@@ -246,6 +247,7 @@ void AudioMeter::feedFrames()
                 m_signature = f.signature;
                 m_audioUs += f.durationUs;
                 pos += f.length;
+                frameCounted(pos);
                 continue;
             }
         }
@@ -258,6 +260,12 @@ void AudioMeter::feedFrames()
         }
     }
     m_pending.remove(0, pos);
+}
+
+void AudioMeter::frameCounted(qsizetype endInPending)
+{
+    if (m_frameTap && m_container == Container::None)
+        m_frameTap(m_fedBytes - m_pending.size() + endInPending, m_audioUs / 1000);
 }
 
 void AudioMeter::feedOgg()

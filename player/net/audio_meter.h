@@ -7,6 +7,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 namespace lumora {
 
 // Counts how much audio the bytes of a live stream carry, as they arrive: MPEG audio frames
@@ -51,6 +53,9 @@ public:
     // last whole frame, where the next frame starts. -1 unless the bytes are bare MPEG audio
     // or ADTS frames that the meter is locked on.
     qint64 countedBytes() const;
+    // Told of every bare MPEG audio or ADTS frame counted, as it is: the offset where the
+    // next frame starts and the audio before it (ms).
+    void setFrameTap(std::function<void(qint64 offset, qint64 audioMs)> tap) { m_frameTap = std::move(tap); }
 
     // Frames of at most this many bytes are believed; anything else is not a frame.
     static constexpr qsizetype kMaxFrame = 8192;
@@ -75,7 +80,10 @@ private:
     void feedOgg();
     void oggPage(QByteArrayView body, qint64 granule, quint32 serial, bool begins);
 
+    void frameCounted(qsizetype endInPending);
+
     QByteArray m_pending;
+    std::function<void(qint64, qint64)> m_frameTap;
     qint64 m_fedBytes = 0;
     Format m_format = Format::Unknown;
     quint32 m_signature = 0;

@@ -8,19 +8,19 @@
 
 namespace lumora {
 
-StreamBuffer::StreamBuffer(qint64 size, bool seekable) : m_size(size), m_seekable(seekable && size > 0) {}
+StreamBuffer::StreamBuffer(qint64 size, bool seekable) : m_size(size), m_seekable(seekable && size > 0)
+{
+    m_meter.setFrameTap([this](qint64 offset, qint64 audioMs) {
+        m_marks.push_back({offset, audioMs});
+        if (m_marks.size() > kMarks)
+            m_marks.pop_front();
+    });
+}
 
 bool StreamBuffer::write(quint64 epoch, const QByteArray &data)
 {
-    if (m_size < 0 && !isAborted()) {
-        m_meter.feed(data);
-        const qint64 boundary = m_meter.countedBytes();
-        if (boundary >= 0 && (m_marks.empty() || boundary > m_marks.back().bytes)) {
-            m_marks.push_back({boundary, m_meter.audioMs()});
-            if (m_marks.size() > kMarks)
-                m_marks.pop_front();
-        }
-    }
+    if (m_size < 0 && !isAborted())
+        m_meter.feed(data); // and a mark for each frame it counts
     {
         std::lock_guard lock(m_mutex);
         if (m_aborted || epoch != m_epoch || m_finished)
@@ -89,6 +89,14 @@ StreamBuffer::Mark StreamBuffer::markAtOrBefore(qint64 audioMs) const
     const auto after = std::upper_bound(m_marks.begin(), m_marks.end(), audioMs,
                                         [](qint64 ms, const Mark &m) { return ms < m.audioMs; });
     return after == m_marks.begin() ? Mark{} : *std::prev(after);
+}
+
+StreamBuffer::Mark StreamBuffer::markAtOrBeforeOffset(qint64 bytes, int framesBack) const
+{
+    const auto after =
+        std::upper_bound(m_marks.begin(), m_marks.end(), bytes, [](qint64 b, const Mark &m) { return b < m.bytes; });
+    const auto known = std::distance(m_marks.begin(), after);
+    return known <= framesBack ? Mark{} : *std::prev(after, framesBack + 1);
 }
 
 qint64 StreamBuffer::consumed() const

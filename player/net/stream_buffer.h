@@ -54,10 +54,13 @@ public:
         qint64 bytes = -1;
         qint64 audioMs = 0;
     };
-    // The frame boundary at or before audioMs among the last kMarks written; bytes is -1 when
+    // The frame boundary at or before audioMs among the last kMarks frames written; bytes is -1 when
     // none is known (a format without frame boundaries, or audio older than that). On the
     // writer's thread.
     Mark markAtOrBefore(qint64 audioMs) const;
+    // The same, at or before an offset in bytes since the stream's start, or framesBack
+    // frames before that.
+    Mark markAtOrBeforeOffset(qint64 bytes, int framesBack = 0) const;
     static constexpr int kMarks = 4096;
 
     // Reader side (libVLC's thread). Returns the number of bytes copied, 0 at the end of the

@@ -367,8 +367,14 @@ void TestStreamWire::liveStreamIsReadAgainFromAFrame()
     }
     const StreamBuffer::Mark mark = buffer.markAtOrBefore(20000);
     QCOMPARE(mark.bytes % kMp3FrameBytes, 0);
-    QVERIFY2(mark.audioMs <= 20000 && mark.audioMs > 20000 - 3 * 27, qPrintable(QString::number(mark.audioMs)));
+    QVERIFY2(mark.audioMs <= 20000 && mark.audioMs > 20000 - 27, qPrintable(QString::number(mark.audioMs)));
     QCOMPARE(buffer.markAtOrBefore(-1).bytes, qint64(-1));
+    // By offset: every frame's start is known, also inside a piece written, and those before.
+    const qint64 inFrame = 700 * kMp3FrameBytes + 100;
+    QCOMPARE(buffer.markAtOrBeforeOffset(inFrame).bytes, 700 * kMp3FrameBytes);
+    QCOMPARE(buffer.markAtOrBeforeOffset(inFrame, 2).bytes, 698 * kMp3FrameBytes);
+    QVERIFY(buffer.markAtOrBeforeOffset(inFrame, 2).audioMs < buffer.markAtOrBeforeOffset(inFrame).audioMs);
+    QCOMPARE(buffer.markAtOrBeforeOffset(kMp3FrameBytes, 1).bytes, qint64(-1));
     // The reader that stops is woken from its wait for data; the buffer stays as it is.
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -79,6 +79,7 @@ void PipeFeed::stop(Buffer buffer)
 void PipeFeed::run()
 {
     std::vector<char> chunk(static_cast<std::size_t>(kChunk));
+    m_fedTo = m_buffer->consumed(); // this feed is the buffer's one reader
     while (!m_stopping) {
         const qint64 n = m_buffer->read(chunk.data(), kChunk);
         if (m_stopping)
@@ -106,6 +107,7 @@ bool PipeFeed::writeAll(const char *data, long size)
         if (n > 0) {
             data += n;
             size -= long(n);
+            m_fedTo += n;
             continue;
         }
         if (n < 0 && errno == EINTR)

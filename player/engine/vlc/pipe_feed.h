@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -33,6 +35,9 @@ public:
     // for another reader: a read the copying waits in is then only interrupted.
     enum class Buffer { Abort, Keep };
     void stop(Buffer buffer = Buffer::Abort);
+    // The stream's offset (bytes since its start) up to which its bytes went into the pipe;
+    // -1 before the copying started.
+    qint64 fedTo() const { return m_fedTo; }
 
     // Room asked of the kernel for the pipe: with Lumora's own buffer in front of it, the
     // audio a paused player can take in before the server is held back by TCP.
@@ -47,6 +52,7 @@ private:
     int m_writeFd = -1;
     int m_wakeFd = -1; // an eventfd that stop() signals
     std::atomic<bool> m_stopping{false};
+    std::atomic<qint64> m_fedTo{-1};
     std::thread m_thread;
 };
 

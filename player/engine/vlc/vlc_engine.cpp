@@ -58,8 +58,11 @@ VlcEngine::VlcEngine(QObject *parent)
     // Sound that came before the end counts, however short the stream was. libVLC updates
     // its counts a few times a second and once more as the input ends: an end that comes
     // before any sound was counted waits for the last count first.
-    connect(p, &VlcMediaPlayer::endReached, this, [this] { finish(false); });
-    connect(p, &VlcMediaPlayer::encounteredError, this, [this] { finish(true); });
+    // A live stream played out for a hold ends there: it is started afresh, not over.
+    connect(p, &VlcMediaPlayer::endReached, this, [this] { m_suspended ? playedOut() : finish(false); });
+    connect(p, &VlcMediaPlayer::encounteredError, this, [this] { m_suspended ? playedOut() : finish(true); });
+    m_playOutWait.setSingleShot(true);
+    connect(&m_playOutWait, &QTimer::timeout, this, &VlcEngine::playedOut);
     connect(p, &VlcMediaPlayer::positionChanged, this, [this](float f) { emit positionChanged(f); });
     connect(p, &VlcMediaPlayer::seekableChanged, this, &DecodeEngine::seekableChanged);
     connect(p, &VlcMediaPlayer::voutChanged, this, [this](int count) { emit videoChanged(count > 0); });
@@ -225,6 +228,8 @@ void VlcEngine::started()
     m_lastTimeMs = -1;
     m_sinceRateChange.invalidate();
     m_holding = m_userPaused = m_starved = m_suspended = m_restarting = false;
+    m_playedOut = m_restartWanted = false;
+    m_playOutWait.stop();
     m_cushionShownMs = -1;
     ++m_generation;
     m_endChecks = 0;
@@ -305,6 +310,7 @@ void VlcEngine::stop()
     m_cushionTimer.stop();
     m_pageWait.stop();
     m_startWait.stop();
+    m_playOutWait.stop();
     m_player->stop();
     m_live.reset();
     // libVLC keeps a player's speed from one media to the next: a stream that was slowed for
@@ -336,8 +342,16 @@ void VlcEngine::setPaused(bool paused)
         return;
     foldHeard();
     m_userPaused = paused;
+    if (m_suspended && !m_playedOut) {
+        // What libVLC still plays out stops with the listener's pause, and goes on after it.
+        m_player->setPause(paused);
+        if (paused)
+            m_playOutWait.stop();
+        else
+            m_playOutWait.start(kPlayOutSlackMs);
+    }
     if (m_suspended || m_restarting)
-        return; // libVLC is stopped, or its new start takes the pause once it plays
+        return; // libVLC is played out, or its new start takes the pause once it plays
     if (!paused && m_holding) {
         // The listener asks for sound while the cushion fills: wait on, as the status says.
         emit resumed();
@@ -390,7 +404,7 @@ void VlcEngine::keepCushion()
     if (m_live->isFinished()) {
         // Nothing more will come: libVLC plays out what it holds and reaches the end.
         if (m_suspended) {
-            resumeLive();
+            restartLive();
         } else if (m_holding && !m_restarting) {
             m_holding = false;
             m_player->setPause(false);
@@ -416,13 +430,13 @@ void VlcEngine::keepCushion()
             m_player->setPause(true);
         qCInfo(lcEngine) << "the cushion ran out at" << m_keeper.cushionMs() << "ms (low mark" << m_keeper.lowMs()
                          << "ms): waiting for" << m_keeper.resumeMs() << "ms of audio"
-                         << (m_suspended ? "with libVLC stopped" : "");
+                         << (m_suspended ? "while libVLC plays out what it has" : "");
     } else if (d.release) {
         foldHeard(); // still held: nothing was heard meanwhile
         qCInfo(lcEngine) << "playing on with" << m_keeper.cushionMs() << "ms of audio; aiming at"
                          << m_keeper.targetMs();
         if (m_suspended) {
-            resumeLive();
+            restartLive();
         } else {
             m_holding = false;
             m_player->setPause(false);
@@ -449,22 +463,65 @@ bool VlcEngine::suspendLive()
 {
     // libVLC's output plays again after a pause with a timing correction of its own that is
     // heard as a second gap: after a pause at 97 % every time, after a long one at normal speed
-    // now and then. Bare MPEG audio and ADTS can start anywhere a frame does: libVLC is
-    // stopped for the hold instead and started afresh, at normal speed, from the frame where
-    // the listener was (the audio it had taken and not played is read again).
-    const StreamBuffer::Mark mark = m_live->markAtOrBefore(m_heardMs);
-    if (mark.bytes < 0 || m_heardMs - mark.audioMs > kMaxReplayMs)
-        return false;
+    // now and then. Bare MPEG audio and ADTS can start anywhere a frame does: libVLC is given
+    // no more of the stream instead. It plays out all it was given, and once the cushion is
+    // back it is started afresh, at normal speed, from the first frame it did not have. Where
+    // the listener was is then known from the bytes, not from clocks: a busy machine's sound
+    // server falls behind the wall clock by tenths of a second, which would be lost.
+    if (m_playCount != 1 || m_live->markAtOrBefore(m_heardMs).bytes < 0)
+        return false; // a media played again at its end, or a format without frame marks
     const qint64 played = playedMs();
-    if (!m_player->suspendLive(mark.bytes))
+    if (!m_player->drainLive())
         return false;
-    m_playedBeforeMs = qMax<qint64>(0, played - (m_heardMs - mark.audioMs));
-    m_heardMs = mark.audioMs;
     m_suspended = true;
-    m_rate = m_normalRate;
-    m_player->setRate(m_rate);
+    m_playedOut = m_restartWanted = false;
+    m_heardAtHoldMs = m_heardMs;
+    m_playedAtHoldMs = played;
+    // libVLC reaches the end of what it has once it played it; should that never be told,
+    // it is taken as played out well after the cushion's audio.
+    m_playOutWait.start(int(qBound<qint64>(0, m_keeper.cushionMs(), qint64(CushionKeeper::kMaxLowMs)))
+                        + kPlayOutSlackMs);
     m_keeper.restartAtNormalSpeed();
     return true;
+}
+
+void VlcEngine::playedOut()
+{
+    if (!m_suspended || m_playedOut)
+        return;
+    m_playedOut = true;
+    m_playOutWait.stop();
+    if (m_restartWanted)
+        restartLive();
+}
+
+void VlcEngine::restartLive()
+{
+    if (!m_playedOut) {
+        m_restartWanted = true; // once libVLC has played out what it has
+        qCInfo(lcEngine) << "the cushion is back; libVLC still plays out what it had";
+        return;
+    }
+    // The first frame libVLC did not have whole (what it was given ends inside it, or at its
+    // start), and kLeadFrames before it: a fresh decoder takes an MP3 frame's start from the
+    // frames before it (its bit reservoir), and libVLC does not play the last frame it had.
+    const qint64 fed = m_player->liveBytesFed();
+    StreamBuffer::Mark mark = m_live->markAtOrBeforeOffset(fed, kLeadFrames);
+    if (mark.bytes < 0 || fed < 0) {
+        // Beyond what the marks keep: from where the clock says the listener was.
+        mark = m_live->markAtOrBefore(m_heardMs);
+    }
+    if (mark.bytes < 0 || !m_player->suspendLive(mark.bytes)) {
+        emit failed();
+        return;
+    }
+    m_playedBeforeMs = m_playedAtHoldMs + qMax<qint64>(0, mark.audioMs - m_heardAtHoldMs);
+    qCInfo(lcEngine) << "starting afresh from" << mark.audioMs << "ms of the stream; the clock had" << m_heardAtHoldMs
+                     << "ms when the cushion ran out";
+    m_heardMs = mark.audioMs;
+    m_rate = m_normalRate;
+    m_player->setRate(m_rate);
+    resumeLive();
 }
 
 void VlcEngine::resumeLive()
@@ -494,7 +551,7 @@ void VlcEngine::showCushion(qint64 ms)
 
 void VlcEngine::tellHeld()
 {
-    const bool held = m_keeper.holding() || m_restarting;
+    const bool held = m_keeper.holding() || m_suspended || m_restarting;
     if (held == m_starved)
         return;
     m_starved = held;

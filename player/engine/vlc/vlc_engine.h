@@ -68,9 +68,10 @@ public:
     static constexpr int kRateKnownAfterMs = 1000;
     // libVLC's time jumps within this long after a change of speed (seen 0.2 s after it).
     static constexpr int kTimeJumpMs = 1000;
-    // A hold that starts libVLC afresh plays again from a frame at most this far before where
-    // the listener was.
-    static constexpr int kMaxReplayMs = 500;
+    // A hold that starts libVLC afresh waits for libVLC to play out what it has at most
+    // this long beyond that audio.
+    static constexpr int kPlayOutSlackMs = 2000;
+    static constexpr int kLeadFrames = 2;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
 
@@ -90,6 +91,8 @@ private:
     void showCushion(qint64 ms);
     void tellHeld(); // starved() or fed() when the hold changed
     bool suspendLive();
+    void playedOut();
+    void restartLive();
     void giveVolume();
     void resumeLive();
     static constexpr int kEndChecks = 8;
@@ -125,7 +128,12 @@ private:
     double m_rate = 1.0;
     double m_normalRate = 1.0;   // the speed the settings ask for
     bool m_holding = false;      // libVLC is paused while the cushion fills
-    bool m_suspended = false;    // ... or stopped, to be started afresh
+    bool m_suspended = false;    // ... or given no more, to be started afresh
+    bool m_playedOut = false;    // ... and it has played out what it had
+    bool m_restartWanted = false; // ... and the cushion is back
+    QTimer m_playOutWait;
+    qint64 m_heardAtHoldMs = 0;
+    qint64 m_playedAtHoldMs = 0;
     bool m_restarting = false;   // started afresh after a hold, and not heard yet
     qint64 m_playedBeforeMs = 0; // libVLC's time before it was started afresh
     bool m_userPaused = false;

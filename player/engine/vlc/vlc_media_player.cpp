@@ -204,6 +204,21 @@ bool VlcMediaPlayer::suspendLive(qint64 fromOffset)
     return true;
 }
 
+bool VlcMediaPlayer::drainLive()
+{
+    if (!m_feed || !m_buffer)
+        return false;
+    // The copying's end joins its thread: on the worker. The feed and the media stay, for
+    // libVLC reads the pipe to its end.
+    m_worker->post([feed = m_feed] { feed->stop(PipeFeed::Buffer::Keep); });
+    return true;
+}
+
+qint64 VlcMediaPlayer::liveBytesFed() const
+{
+    return m_feed ? m_feed->fedTo() : -1;
+}
+
 bool VlcMediaPlayer::resumeLive(const QStringList &options, int marginMs)
 {
     if (!m_buffer || m_feed)
