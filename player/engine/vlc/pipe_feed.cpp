@@ -58,6 +58,36 @@ PipeFeed::~PipeFeed()
 
 void PipeFeed::stop(Buffer buffer)
 {
+    halt(buffer);
+    if (m_writeFd >= 0) {
+        ::close(m_writeFd);
+        m_writeFd = -1;
+    }
+}
+
+void PipeFeed::endWith(const QByteArray &tail)
+{
+    halt(Buffer::Keep);
+    if (m_writeFd < 0)
+        return;
+    if (tail.isEmpty()) {
+        ::close(m_writeFd);
+        m_writeFd = -1;
+        return;
+    }
+    // The pipe has room for it, unless its reader is far behind: what does not fit is left out.
+    for (qsizetype at = 0; at < tail.size();) {
+        const ssize_t n = ::write(m_writeFd, tail.constData() + at, std::size_t(tail.size() - at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        at += n;
+    }
+}
+
+void PipeFeed::halt(Buffer buffer)
+{
     if (m_stopping.exchange(true))
         return;
     if (m_buffer && buffer == Buffer::Abort)
@@ -70,10 +100,6 @@ void PipeFeed::stop(Buffer buffer)
     }
     if (m_thread.joinable())
         m_thread.join();
-    if (m_writeFd >= 0) { // never started
-        ::close(m_writeFd);
-        m_writeFd = -1;
-    }
 }
 
 void PipeFeed::run()
@@ -96,8 +122,12 @@ void PipeFeed::run()
         // The read deadline passed with the stream still open: its connection decides when
         // the stream is over, so go on waiting.
     }
-    ::close(m_writeFd);
-    m_writeFd = -1;
+    // Ended by itself, the copying ends the pipe; ended from outside, the pipe is the
+    // caller's (see endWith).
+    if (!m_stopping) {
+        ::close(m_writeFd);
+        m_writeFd = -1;
+    }
 }
 
 bool PipeFeed::writeAll(const char *data, long size)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QByteArray>
 
 #include <atomic>
 #include <memory>
@@ -35,6 +35,10 @@ public:
     // for another reader: a read the copying waits in is then only interrupted.
     enum class Buffer { Abort, Keep };
     void stop(Buffer buffer = Buffer::Abort);
+    // Ends the copying, keeping the buffer, and writes tail after what was copied; the pipe
+    // stays open while there is a tail (its reader waits for more after it), and is closed
+    // (the reader's end of stream) when there is none.
+    void endWith(const QByteArray &tail);
     // The stream's offset (bytes since its start) up to which its bytes went into the pipe;
     // -1 before the copying started.
     qint64 fedTo() const { return m_fedTo; }
@@ -45,6 +49,7 @@ public:
 
 private:
     void run();
+    void halt(Buffer buffer); // ends the copying; the write end stays as it is
     bool writeAll(const char *data, long size);
 
     std::shared_ptr<StreamBuffer> m_buffer;

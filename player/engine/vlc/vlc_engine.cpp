@@ -348,7 +348,7 @@ void VlcEngine::setPaused(bool paused)
         if (paused)
             m_playOutWait.stop();
         else
-            m_playOutWait.start(kPlayOutSlackMs);
+            m_playOutWait.start(m_playOutMs);
     }
     if (m_suspended || m_restarting)
         return; // libVLC is played out, or its new start takes the pause once it plays
@@ -420,6 +420,7 @@ void VlcEngine::keepCushion()
     }
     if (received >= kRateKnownAfterMs)
         m_keeper.setBytesPerSecond(double(m_live->received()) * 1000.0 / double(received));
+    m_keeper.setPlaysOutOnHold(m_playCount == 1 && m_live->meter().countedBytes() >= 0);
     // Taken before the keeper decides: once it holds, what was heard stands still.
     const qint64 heard = heardMs();
     const CushionKeeper::Decision d = m_keeper.update(received, heard);
@@ -468,19 +469,28 @@ bool VlcEngine::suspendLive()
     // back it is started afresh, at normal speed, from the first frame it did not have. Where
     // the listener was is then known from the bytes, not from clocks: a busy machine's sound
     // server falls behind the wall clock by tenths of a second, which would be lost.
+    //
+    // libVLC's demuxer waits for whole blocks of a few kilobytes, and its packetizer for the
+    // next frame's header: silent frames after the stream's last one carry every frame of it
+    // through, and libVLC then waits for more. (Ended instead, libVLC takes its output down
+    // with the stream's last few tenths of a second in it, now and then: ADTS, for which no
+    // silent frame is made here, is ended so all the same.)
     if (m_playCount != 1 || m_live->markAtOrBefore(m_heardMs).bytes < 0)
         return false; // a media played again at its end, or a format without frame marks
     const qint64 played = playedMs();
-    if (!m_player->drainLive())
+    const QByteArray silent = m_live->meter().silentFrame();
+    const QByteArray tail =
+        silent.isEmpty() ? QByteArray() : silent.repeated(qMax<qsizetype>(4, kSilentTailBytes / silent.size()));
+    if (!m_player->drainLive(tail))
         return false;
     m_suspended = true;
     m_playedOut = m_restartWanted = false;
     m_heardAtHoldMs = m_heardMs;
     m_playedAtHoldMs = played;
-    // libVLC reaches the end of what it has once it played it; should that never be told,
-    // it is taken as played out well after the cushion's audio.
-    m_playOutWait.start(int(qBound<qint64>(0, m_keeper.cushionMs(), qint64(CushionKeeper::kMaxLowMs)))
-                        + kPlayOutSlackMs);
+    // libVLC has played out what it was given once the cushion's audio has been heard, and
+    // the slack covers a sound server behind the wall clock. Ended, it may tell so sooner.
+    m_playOutMs = int(qBound<qint64>(0, m_keeper.cushionMs(), qint64(CushionKeeper::kMaxLowMs))) + kPlayOutSlackMs;
+    m_playOutWait.start(m_playOutMs);
     m_keeper.restartAtNormalSpeed();
     return true;
 }
@@ -528,7 +538,7 @@ void VlcEngine::resumeLive()
 {
     m_suspended = false;
     m_restarting = true;
-    if (!m_player->resumeLive(m_liveOptions, kStartMarginMs)) {
+    if (!m_player->resumeLive(m_liveOptions, kRestartMarginMs)) {
         emit failed();
         return;
     }

@@ -49,6 +49,9 @@ public:
     // kStartMarginMs of audio, then keep a cushion (see CushionKeeper).
     static constexpr int kNetworkCachingMs = 1000;
     static constexpr int kStartMarginMs = 300;
+    // Started afresh after a hold, libVLC has its cushion in hand at once: a larger margin
+    // costs no time, and an output that comes up late on a busy machine then drops nothing.
+    static constexpr int kRestartMarginMs = 1000;
     // A live MP3 or AAC stream is handed to libVLC once this much of its audio has come. A
     // server's connect burst gives it at once. A stream without one comes as fast as it plays,
     // so what is in hand at the start is the whole margin against a link that holds data back
@@ -68,9 +71,12 @@ public:
     static constexpr int kRateKnownAfterMs = 1000;
     // libVLC's time jumps within this long after a change of speed (seen 0.2 s after it).
     static constexpr int kTimeJumpMs = 1000;
-    // A hold that starts libVLC afresh waits for libVLC to play out what it has at most
-    // this long beyond that audio.
-    static constexpr int kPlayOutSlackMs = 2000;
+    // A hold that starts libVLC afresh lets it play out what it has, for the cushion's audio
+    // and this long: a busy machine's sound server runs up to 0.4 s behind the wall clock.
+    static constexpr int kPlayOutSlackMs = 600;
+    // Silent frames after the stream's last one: more than libVLC's demuxer takes at a time.
+    static constexpr int kSilentTailBytes = 8192;
+    // ... and it starts again this many frames before the first one libVLC did not have.
     static constexpr int kLeadFrames = 2;
     // Decoded audio that no output has taken for this long means there is no sound device.
     static constexpr int kNoSoundAfterMs = 1500;
@@ -132,6 +138,7 @@ private:
     bool m_playedOut = false;    // ... and it has played out what it had
     bool m_restartWanted = false; // ... and the cushion is back
     QTimer m_playOutWait;
+    int m_playOutMs = 0;
     qint64 m_heardAtHoldMs = 0;
     qint64 m_playedAtHoldMs = 0;
     bool m_restarting = false;   // started afresh after a hold, and not heard yet

@@ -204,13 +204,13 @@ bool VlcMediaPlayer::suspendLive(qint64 fromOffset)
     return true;
 }
 
-bool VlcMediaPlayer::drainLive()
+bool VlcMediaPlayer::drainLive(const QByteArray &tail)
 {
     if (!m_feed || !m_buffer)
         return false;
     // The copying's end joins its thread: on the worker. The feed and the media stay, for
-    // libVLC reads the pipe to its end.
-    m_worker->post([feed = m_feed] { feed->stop(PipeFeed::Buffer::Keep); });
+    // libVLC reads the pipe on.
+    m_worker->post([feed = m_feed, tail] { feed->endWith(tail); });
     return true;
 }
 

@@ -52,10 +52,11 @@ public:
     // has no timing correction of libVLC's audio output to carry over.
     bool suspendLive(qint64 fromOffset); // false: not a live stream through a pipe
     bool resumeLive(const QStringList &options, int marginMs);
-    // Before that, drainLive() ends the pipe where the copying has got to: libVLC plays all
-    // it was given, to the end of the last whole frame, then reaches the media's end. What it
-    // was given is the stream up to liveBytesFed() (bytes since the start; -1: unknown).
-    bool drainLive(); // false: not a live stream through a pipe
+    // Before that, drainLive() stops the copying where it has got to and gives libVLC tail
+    // after it: libVLC plays all it was given, then waits for more, or reaches the media's
+    // end where there is no tail. What it was given of the stream ends at liveBytesFed()
+    // (bytes since the start; -1: unknown).
+    bool drainLive(const QByteArray &tail); // false: not a live stream through a pipe
     qint64 liveBytesFed() const;
     void setPause(bool pause);
     void setPosition(double fraction);
