@@ -37,7 +37,7 @@ CushionKeeper::Decision CushionKeeper::update(qint64 receivedMs, qint64 heardMs)
     d.rate = m_slow ? kSlowRate : 1.0;
     if (m_libvlcHolds)
         return d; // libVLC starts again by itself, at the speed it had
-    if (!m_holding && (m_cushionMs < (m_playsOut ? m_lowMs : kLowMs) || (trickling && m_cushionMs < m_lowMs))) {
+    if (!m_holding && (m_cushionMs < kLowMs || (trickling && m_cushionMs < m_lowMs))) {
         m_holding = true;
         grow();
         d.hold = true;

@@ -66,10 +66,6 @@ public:
     // A cushion that is short but steady or growing, as at the start of a stream without a
     // burst, is not held for it: its blocks come whole in time.
     void setBytesPerSecond(double bytesPerSecond);
-    // A hold that lets libVLC play out what it has (the engine ends its input there) comes
-    // at the block's mark in a stall too: the bytes of a block libVLC waits for reach it only
-    // with the input's end, and are heard after a gap unless it still has audio before them.
-    void setPlaysOutOnHold(bool on) { m_playsOut = on; }
 
     qint64 cushionMs() const { return m_cushionMs; }
     int targetMs() const { return m_targetMs; }
@@ -90,7 +86,6 @@ private:
     bool m_libvlcHolds = false; // the hold is libVLC's own: it ends when libVLC says so
     bool m_slow = false;
     bool m_restarted = false;
-    bool m_playsOut = false;
     qint64 m_lastReceivedMs = -1;
     int m_settleUpdates = kSettleMs / kUpdateMs; // until the speed may change
     struct Sample {

@@ -233,8 +233,6 @@ void AudioMeter::feedFrames()
             if (at.size() < f.length)
                 break;
             m_audioUs += f.durationUs;
-            if (f.format == Format::Mpeg)
-                m_lastHeader = at.first(4).toByteArray();
             pos += f.length;
             frameCounted(pos);
             continue;
@@ -262,19 +260,6 @@ void AudioMeter::feedFrames()
         }
     }
     m_pending.remove(0, pos);
-}
-
-QByteArray AudioMeter::silentFrame() const
-{
-    if (m_format != Format::Mpeg || m_lastHeader.size() != 4)
-        return {};
-    QByteArray frame = m_lastHeader;
-    frame[1] = char(frame[1] | 0x01); // no CRC follows the header
-    const Frame f = frameAt(frame + QByteArray(3, '\0'));
-    if (f.format != Format::Mpeg || f.length <= 4)
-        return {};
-    frame.resize(f.length, '\0');
-    return frame;
 }
 
 void AudioMeter::frameCounted(qsizetype endInPending)

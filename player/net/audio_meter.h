@@ -56,10 +56,6 @@ public:
     // Told of every bare MPEG audio or ADTS frame counted, as it is: the offset where the
     // next frame starts and the audio before it (ms).
     void setFrameTap(std::function<void(qint64 offset, qint64 audioMs)> tap) { m_frameTap = std::move(tap); }
-    // An MPEG audio frame of the kind counted last that carries silence (no CRC, its side
-    // information zero: nothing to decode, and nothing taken from frames before it); empty
-    // for ADTS and before a frame was counted.
-    QByteArray silentFrame() const;
 
     // Frames of at most this many bytes are believed; anything else is not a frame.
     static constexpr qsizetype kMaxFrame = 8192;
@@ -88,7 +84,6 @@ private:
 
     QByteArray m_pending;
     std::function<void(qint64, qint64)> m_frameTap;
-    QByteArray m_lastHeader; // of the last MPEG audio frame counted
     qint64 m_fedBytes = 0;
     Format m_format = Format::Unknown;
     quint32 m_signature = 0;

@@ -175,11 +175,11 @@ void TestPlayerPulse::aSlowedStreamPlaysOnWholeAfterAStall()
     const double jump = heard.jumpAcrossSilence();
     qInfo() << "silent for" << silentS << "s; the stream went on" << jump << "s from where it stopped";
     QVERIFY2(silentS > 1 && silentS < 4, qPrintable(QString::number(silentS)));
-    // libVLC plays out all it was given and starts again from the frames it did not have,
-    // with two of its own again: nothing is lost, whatever the machine's load does to the
-    // clocks, and a twentieth of a second at most is heard twice. (Each edge of the silence
-    // is known to a window of 25 ms.)
-    QVERIFY2(jump > -0.15 && jump < 0.08, qPrintable(QString::number(jump)));
+    // libVLC plays out what it was given and starts again a read block (128 ms here) and two
+    // frames before its end, which it may not have played: nothing is lost, whatever the
+    // machine's load does to the clocks, and at most that much is heard twice. (Each edge of
+    // the silence is known to a window of 25 ms.)
+    QVERIFY2(jump > -0.25 && jump < 0.08, qPrintable(QString::number(jump)));
     // The sound comes back at the player's volume (50 %: about 0.03, see above), not at the
     // sound server's full volume for a new stream.
     for (qsizetype at = heard.silenceTo; at < heard.silenceTo + 44100; at += 2205) {

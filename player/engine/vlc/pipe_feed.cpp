@@ -65,27 +65,6 @@ void PipeFeed::stop(Buffer buffer)
     }
 }
 
-void PipeFeed::endWith(const QByteArray &tail)
-{
-    halt(Buffer::Keep);
-    if (m_writeFd < 0)
-        return;
-    if (tail.isEmpty()) {
-        ::close(m_writeFd);
-        m_writeFd = -1;
-        return;
-    }
-    // The pipe has room for it, unless its reader is far behind: what does not fit is left out.
-    for (qsizetype at = 0; at < tail.size();) {
-        const ssize_t n = ::write(m_writeFd, tail.constData() + at, std::size_t(tail.size() - at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        at += n;
-    }
-}
-
 void PipeFeed::halt(Buffer buffer)
 {
     if (m_stopping.exchange(true))
@@ -123,7 +102,7 @@ void PipeFeed::run()
         // the stream is over, so go on waiting.
     }
     // Ended by itself, the copying ends the pipe; ended from outside, the pipe is the
-    // caller's (see endWith).
+    // caller's (see stopCopying).
     if (!m_stopping) {
         ::close(m_writeFd);
         m_writeFd = -1;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QByteArray>
+#include <QtGlobal>
 
 #include <atomic>
 #include <memory>
@@ -35,10 +35,8 @@ public:
     // for another reader: a read the copying waits in is then only interrupted.
     enum class Buffer { Abort, Keep };
     void stop(Buffer buffer = Buffer::Abort);
-    // Ends the copying, keeping the buffer, and writes tail after what was copied; the pipe
-    // stays open while there is a tail (its reader waits for more after it), and is closed
-    // (the reader's end of stream) when there is none.
-    void endWith(const QByteArray &tail);
+    // Ends the copying, keeping the buffer; the pipe stays open, its reader waiting for more.
+    void stopCopying() { halt(Buffer::Keep); }
     // The stream's offset (bytes since its start) up to which its bytes went into the pipe;
     // -1 before the copying started.
     qint64 fedTo() const { return m_fedTo; }

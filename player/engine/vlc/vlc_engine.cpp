@@ -420,7 +420,6 @@ void VlcEngine::keepCushion()
     }
     if (received >= kRateKnownAfterMs)
         m_keeper.setBytesPerSecond(double(m_live->received()) * 1000.0 / double(received));
-    m_keeper.setPlaysOutOnHold(m_playCount == 1 && m_live->meter().countedBytes() >= 0);
     // Taken before the keeper decides: once it holds, what was heard stands still.
     const qint64 heard = heardMs();
     const CushionKeeper::Decision d = m_keeper.update(received, heard);
@@ -471,24 +470,23 @@ bool VlcEngine::suspendLive()
     // server falls behind the wall clock by tenths of a second, which would be lost.
     //
     // libVLC's demuxer waits for whole blocks of a few kilobytes, and its packetizer for the
-    // next frame's header: silent frames after the stream's last one carry every frame of it
-    // through, and libVLC then waits for more. (Ended instead, libVLC takes its output down
-    // with the stream's last few tenths of a second in it, now and then: ADTS, for which no
-    // silent frame is made here, is ended so all the same.)
+    // next frame's header: of what it was given, up to a block's bytes and a frame are not
+    // heard. They are played again, from a block before the end of what it was given. (Ended
+    // there, libVLC would play them, but after a gap where it was waiting for its block
+    // already; and it takes its output down at a media's end with the last few tenths of a
+    // second in it, now and then.)
     if (m_playCount != 1 || m_live->markAtOrBefore(m_heardMs).bytes < 0)
         return false; // a media played again at its end, or a format without frame marks
     const qint64 played = playedMs();
-    const QByteArray silent = m_live->meter().silentFrame();
-    const QByteArray tail =
-        silent.isEmpty() ? QByteArray() : silent.repeated(qMax<qsizetype>(4, kSilentTailBytes / silent.size()));
-    if (!m_player->drainLive(tail))
+    if (!m_player->drainLive())
         return false;
     m_suspended = true;
     m_playedOut = m_restartWanted = false;
     m_heardAtHoldMs = m_heardMs;
     m_playedAtHoldMs = played;
     // libVLC has played out what it was given once the cushion's audio has been heard, and
-    // the slack covers a sound server behind the wall clock. Ended, it may tell so sooner.
+    // the slack covers a sound server behind the wall clock. An end or error meanwhile tells
+    // so sooner.
     m_playOutMs = int(qBound<qint64>(0, m_keeper.cushionMs(), qint64(CushionKeeper::kMaxLowMs))) + kPlayOutSlackMs;
     m_playOutWait.start(m_playOutMs);
     m_keeper.restartAtNormalSpeed();
@@ -512,11 +510,11 @@ void VlcEngine::restartLive()
         qCInfo(lcEngine) << "the cushion is back; libVLC still plays out what it had";
         return;
     }
-    // The first frame libVLC did not have whole (what it was given ends inside it, or at its
-    // start), and kLeadFrames before it: a fresh decoder takes an MP3 frame's start from the
-    // frames before it (its bit reservoir), and libVLC does not play the last frame it had.
+    // A block before the end of what libVLC was given (see suspendLive), and kLeadFrames
+    // before that: a fresh decoder takes an MP3 frame's start from the frames before it (its
+    // bit reservoir).
     const qint64 fed = m_player->liveBytesFed();
-    StreamBuffer::Mark mark = m_live->markAtOrBeforeOffset(fed, kLeadFrames);
+    StreamBuffer::Mark mark = m_live->markAtOrBeforeOffset(fed - CushionKeeper::kReadBlockBytes, kLeadFrames);
     if (mark.bytes < 0 || fed < 0) {
         // Beyond what the marks keep: from where the clock says the listener was.
         mark = m_live->markAtOrBefore(m_heardMs);

@@ -74,8 +74,6 @@ public:
     // A hold that starts libVLC afresh lets it play out what it has, for the cushion's audio
     // and this long: a busy machine's sound server runs up to 0.4 s behind the wall clock.
     static constexpr int kPlayOutSlackMs = 600;
-    // Silent frames after the stream's last one: more than libVLC's demuxer takes at a time.
-    static constexpr int kSilentTailBytes = 8192;
     // ... and it starts again this many frames before the first one libVLC did not have.
     static constexpr int kLeadFrames = 2;
     // Decoded audio that no output has taken for this long means there is no sound device.

@@ -204,13 +204,13 @@ bool VlcMediaPlayer::suspendLive(qint64 fromOffset)
     return true;
 }
 
-bool VlcMediaPlayer::drainLive(const QByteArray &tail)
+bool VlcMediaPlayer::drainLive()
 {
     if (!m_feed || !m_buffer)
         return false;
     // The copying's end joins its thread: on the worker. The feed and the media stay, for
     // libVLC reads the pipe on.
-    m_worker->post([feed = m_feed, tail] { feed->endWith(tail); });
+    m_worker->post([feed = m_feed] { feed->stopCopying(); });
     return true;
 }
 

@@ -52,11 +52,10 @@ public:
     // has no timing correction of libVLC's audio output to carry over.
     bool suspendLive(qint64 fromOffset); // false: not a live stream through a pipe
     bool resumeLive(const QStringList &options, int marginMs);
-    // Before that, drainLive() stops the copying where it has got to and gives libVLC tail
-    // after it: libVLC plays all it was given, then waits for more, or reaches the media's
-    // end where there is no tail. What it was given of the stream ends at liveBytesFed()
+    // Before that, drainLive() stops the copying where it has got to: libVLC plays what it
+    // was given and waits for more. What it was given of the stream ends at liveBytesFed()
     // (bytes since the start; -1: unknown).
-    bool drainLive(const QByteArray &tail); // false: not a live stream through a pipe
+    bool drainLive(); // false: not a live stream through a pipe
     qint64 liveBytesFed() const;
     void setPause(bool pause);
     void setPosition(double fraction);
