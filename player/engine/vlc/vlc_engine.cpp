@@ -58,7 +58,8 @@ VlcEngine::VlcEngine(QObject *parent)
     // Sound that came before the end counts, however short the stream was. libVLC updates
     // its counts a few times a second and once more as the input ends: an end that comes
     // before any sound was counted waits for the last count first.
-    // A live stream played out for a hold ends there: it is started afresh, not over.
+    // A media that ends or fails while it plays out for a hold is started afresh: the
+    // stream is not over.
     connect(p, &VlcMediaPlayer::endReached, this, [this] { m_suspended ? playedOut() : finish(false); });
     connect(p, &VlcMediaPlayer::encounteredError, this, [this] { m_suspended ? playedOut() : finish(true); });
     m_playOutWait.setSingleShot(true);
@@ -464,10 +465,10 @@ bool VlcEngine::suspendLive()
     // libVLC's output plays again after a pause with a timing correction of its own that is
     // heard as a second gap: after a pause at 97 % every time, after a long one at normal speed
     // now and then. Bare MPEG audio and ADTS can start anywhere a frame does: libVLC is given
-    // no more of the stream instead. It plays out all it was given, and once the cushion is
-    // back it is started afresh, at normal speed, from the first frame it did not have. Where
-    // the listener was is then known from the bytes, not from clocks: a busy machine's sound
-    // server falls behind the wall clock by tenths of a second, which would be lost.
+    // no more of the stream instead. It plays out what it was given, and once the cushion is
+    // back it is started afresh, at normal speed, from where it got to. Where the listener
+    // was is then known from the bytes, not from clocks: a busy machine's sound server falls
+    // behind the wall clock by tenths of a second, which would be lost.
     //
     // libVLC's demuxer waits for whole blocks of a few kilobytes, and its packetizer for the
     // next frame's header: of what it was given, up to a block's bytes and a frame are not
