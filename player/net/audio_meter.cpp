@@ -142,15 +142,6 @@ void AudioMeter::feed(QByteArrayView bytes)
         feedFrames();
 }
 
-qint64 AudioMeter::countedBytes() const
-{
-    // A bare stream keeps only the bytes after its last whole frame pending, once locked on.
-    if (m_gaveUp || m_container != Container::None || m_signature == 0 || m_skip > 0
-        || (m_format != Format::Mpeg && m_format != Format::Adts))
-        return -1;
-    return m_fedBytes - m_pending.size();
-}
-
 void AudioMeter::feedTransport(QByteArrayView bytes)
 {
     m_containerBytes += bytes.size();

@@ -49,10 +49,6 @@ public:
     bool transport() const { return m_container == Container::Transport; }
     // The stream is no audio this meter knows: it stopped counting.
     bool gaveUp() const { return m_gaveUp; }
-    // Where the audio counted so far ends in the bytes fed: the offset of the byte after the
-    // last whole frame, where the next frame starts. -1 unless the bytes are bare MPEG audio
-    // or ADTS frames that the meter is locked on.
-    qint64 countedBytes() const;
     // Told of every bare MPEG audio or ADTS frame counted, as it is: the offset where the
     // next frame starts and the audio before it (ms).
     void setFrameTap(std::function<void(qint64 offset, qint64 audioMs)> tap) { m_frameTap = std::move(tap); }

@@ -54,9 +54,9 @@ public:
         qint64 bytes = -1;
         qint64 audioMs = 0;
     };
-    // The frame boundary at or before audioMs among the last kMarks frames written; bytes is -1 when
-    // none is known (a format without frame boundaries, or audio older than that). On the
-    // writer's thread.
+    // The frame boundary at or before audioMs among the last kMarks frames written; bytes is
+    // -1 when none is known (a format without frame boundaries, or audio older than that). On
+    // the writer's thread.
     Mark markAtOrBefore(qint64 audioMs) const;
     // The same, at or before an offset in bytes since the stream's start, or framesBack
     // frames before that.

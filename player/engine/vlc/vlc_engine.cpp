@@ -516,10 +516,8 @@ void VlcEngine::restartLive()
     // bit reservoir).
     const qint64 fed = m_player->liveBytesFed();
     StreamBuffer::Mark mark = m_live->markAtOrBeforeOffset(fed - CushionKeeper::kReadBlockBytes, kLeadFrames);
-    if (mark.bytes < 0 || fed < 0) {
-        // Beyond what the marks keep: from where the clock says the listener was.
+    if (mark.bytes < 0) // nothing fed, or beyond what the marks keep: where the clock says
         mark = m_live->markAtOrBefore(m_heardMs);
-    }
     if (mark.bytes < 0 || !m_player->suspendLive(mark.bytes)) {
         emit failed();
         return;
